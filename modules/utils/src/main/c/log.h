@@ -1,0 +1,27 @@
+// Diagnostic lines on standard error. Standard output belongs to the native messaging channel.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+// Set by command routing from the request's "debug" member; gates log_write.
+extern std::atomic<bool> debug_enabled;
+
+// "PLUGIN-NATIVE-DEBUG" lines: written only while debug_enabled is set; the function field is empty.
+void log_write(const char* file, int line, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+// Tagged lines ("PLUGIN-API", "PLUGIN-API-PKCS", "UTILS"): always written.
+void log_write_tagged(const char* tag, const char* file, int line, const char* function, const char* format, ...)
+    __attribute__((format(printf, 5, 6)));
+
+// The text after the last '/' or, failing that, after the last '\\'; the whole path when it has neither.
+const char* log_base_name(const char* path);
+
+// A copy of a request or response text with the values of "pin" and "pinToken" replaced by ***,
+// for every log line that carries such a text.
+std::string log_mask_secrets(const char* text);
+
+#define LOG_DEBUG(...) log_write(__FILE__, __LINE__, __VA_ARGS__)
+#define LOG_API(...) log_write_tagged("PLUGIN-API", __FILE__, __LINE__, __PRETTY_FUNCTION__, __VA_ARGS__)
+#define LOG_PKCS(...) log_write_tagged("PLUGIN-API-PKCS", __FILE__, __LINE__, __PRETTY_FUNCTION__, __VA_ARGS__)
+#define LOG_UTILS(...) log_write_tagged("UTILS", __FILE__, __LINE__, __PRETTY_FUNCTION__, __VA_ARGS__)

@@ -1,0 +1,60 @@
+// Runs the built host as a browser does: a frame on standard input, a frame back on standard output.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace hosttest {
+
+// The host binary of this build (build/bin/veldra-native-host).
+std::string host_path();
+// A folder of the build tree (bin/) for other built programs.
+std::string bin_dir();
+
+// Four little-endian length bytes followed by the text.
+std::string frame(const std::string& text);
+
+struct HostRun {
+    std::string out;          // everything written to standard output
+    std::string err;          // everything written to standard error
+    int exit_code = -1;       // -1 when killed or not exited
+    int signal = 0;           // terminating signal, 0 when it exited
+    bool timed_out = false;   // killed after the run's limit
+    std::chrono::milliseconds elapsed{0};
+
+    // The answer's text when out is exactly one frame; nullopt otherwise.
+    std::optional<std::string> answer() const;
+};
+
+struct HostOptions {
+    std::map<std::string, std::string> env;   // added to (or replacing in) the environment
+    std::vector<std::string> unset_env;       // removed from the environment
+    bool close_stdin = true;                  // close standard input after writing the input
+    std::chrono::milliseconds limit{30000};   // the run is killed after this
+    std::string program;                      // default: host_path()
+    std::vector<std::string> args;            // arguments after the program name
+};
+
+// Starts the program, writes input, collects its output until it exits (or the limit passes).
+HostRun run_host(const std::string& input, const HostOptions& options = {});
+// A framed request and its answer text; fails the current test when the answer is not one frame.
+HostRun request(const std::string& json, const HostOptions& options = {});
+
+// A fresh temporary folder, removed with the object (used as HOME / XDG_DATA_HOME).
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+}  // namespace hosttest
