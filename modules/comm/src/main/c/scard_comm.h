@@ -1,0 +1,62 @@
+// The PC/SC implementation of the comm interfaces. Callers create an SCardFactory and reach
+// everything else through the interfaces; the PC/SC-only operations through a dynamic cast of
+// an ICommReader pointer to ISCardReader.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "comm_base.h"
+
+namespace SZidaZaru {
+
+// The label of the one library this factory offers.
+inline constexpr const char* kLibraryName = "__zidazaru__";
+
+// Key labels (GetFilePath fileId 0 and 1): key references 83 and 82 on the card.
+inline constexpr const char* kSignatureKey = "__signature__";
+inline constexpr const char* kAuthenticationKey = "__authentication__";
+
+// Card types returned by GetCardType and taken by GetFilePath.
+enum CardType : int { kCardUnknown = 0, kCardBelpic = 1 };
+
+struct SignChallengeResult {
+    std::vector<uint8_t> signature;  // the last 128 bytes of the answer
+    std::vector<uint8_t> data;       // the bytes before them
+    bool wellFormed = false;         // data is exactly two TLV items
+};
+
+class ISCardReader : public CommBase::ICommReader {
+public:
+    // Never raises; empty when no card was seen.
+    virtual std::vector<uint8_t> GetAtr() = 0;
+    // -1 unknown, else the tries left after the last verification.
+    virtual int GetRemainingAttempts() = 0;
+    virtual std::vector<uint8_t> SelectEmvApplication() = 0;
+    virtual std::vector<uint8_t> GetProcessingOptions(const std::vector<uint8_t>& data) = 0;
+    virtual std::vector<uint8_t> ReadRecord(uint8_t record, int sfi) = 0;
+    virtual std::vector<uint8_t> SelectPkcs15Application() = 0;
+    virtual std::vector<uint8_t> SelectFile(const std::vector<uint8_t>& fileId) = 0;
+    virtual std::vector<uint8_t> ReadRecordInCurrentFile(uint8_t record) = 0;
+    // challenge: at most 99999999. extra: empty or 32 bytes. language: e.g. "en".
+    virtual SignChallengeResult SignChallenge(uint32_t challenge, const std::vector<uint8_t>& extra,
+                                              const std::string& language) = 0;
+};
+
+// Stateless; create it directly.
+class SCardFactory : public CommBase::ICommFactory {
+public:
+    SCardFactory() = default;
+    std::vector<std::string> ListLibraries() override;
+    // Establishes a PC/SC context; raises "error calling SCardEstablishContext" when the
+    // smart-card service is not available.
+    std::shared_ptr<CommBase::ICommLibrary> OpenLibrary(const std::string& name) override;
+};
+
+// How a reader is driven for PIN entry, from its name.
+enum class ReaderClass : int { Plain = 0, EscapePinPad = 1, CcidPinPad = 2, Bypass = 3 };
+ReaderClass ClassifyReader(const std::string& readerName);
+
+}  // namespace SZidaZaru
