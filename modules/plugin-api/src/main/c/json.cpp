@@ -1,12 +1,12 @@
+#define JSMN_STATIC
+#include <jsmn.h>
+
 #include "json.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#define JSMN_STATIC
-#include <jsmn.h>
 
 #include "log.h"
 #include "veldra_assert.h"

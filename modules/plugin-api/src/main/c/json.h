@@ -6,7 +6,10 @@
 #include <cstddef>
 #include <string>
 
+#ifndef JSMN_H
+#define JSMN_HEADER  // declarations only: json.cpp holds the tokenizer
 #include <jsmn.h>
+#endif
 
 constexpr int JSON_MAX_TOKENS = 250;
 constexpr size_t JSON_RESPONSE_INITIAL_SIZE = 20480;

@@ -24,6 +24,17 @@ void write_line(const char* tag, const char* file, int line, const char* functio
     std::fputs("\n", stderr);
 }
 
+// "Utils::BaseDispatchLoop::invoke" out of "virtual void Utils::BaseDispatchLoop::invoke(std::function<void()>)".
+std::string qualified_name(const char* pretty) {
+    if (!pretty) return {};
+    std::string name(pretty);
+    const size_t paren = name.find('(');
+    if (paren != std::string::npos) name.erase(paren);
+    const size_t space = name.rfind(' ');
+    if (space != std::string::npos) name.erase(0, space + 1);
+    return name;
+}
+
 bool at(const char* p, const char* word) { return std::strncmp(p, word, std::strlen(word)) == 0; }
 
 }  // namespace
@@ -39,7 +50,7 @@ void log_write(const char* file, int line, const char* format, ...) {
 void log_write_tagged(const char* tag, const char* file, int line, const char* function, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    write_line(tag, file, line, function, format, args);
+    write_line(tag, file, line, qualified_name(function).c_str(), format, args);
     va_end(args);
 }
 

@@ -1,0 +1,70 @@
+// The whole life of one host process: one framed request in, one framed answer out, exit code 0.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "extension_io.h"
+#include "json.h"
+#include "log.h"
+#include "plugin-api-oop.h"
+#include "user_input.h"
+#include "utils.h"
+
+namespace {
+
+constexpr uint64_t RUN_LIMIT_MS = 600000;
+constexpr int64_t PIN_DIALOG_TIMEOUT_SECONDS = 61;
+
+// Ends the process without running static destructors, so that a worker thread still busy
+// (a request that timed out, say) can neither crash the exit nor change its code.
+[[noreturn]] void finish() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _exit(0);
+}
+
+std::string run_request(const std::string& request) {
+    std::shared_ptr<user_input> input = create_user_input();
+    if (input) input->set_timeout(PIN_DIALOG_TIMEOUT_SECONDS);
+    auto dispatcher = std::make_shared<Utils::SimpleDispatcherImpl>();
+    auto engine = std::make_unique<PluginApiImpl>(dispatcher, input);
+    auto handler = std::make_shared<ResponseHandlerImpl>(dispatcher);
+    engine->submit(request, handler);
+    dispatcher->run(RUN_LIMIT_MS);
+    std::string response = handler->response();
+    if (!handler->has_response()) {  // the request's own limit was switched off and it never ended
+        json_response builder;
+        json_response_init(&builder);
+        json_response_error(&builder, 14, "Timeout processing message [%s]", request.c_str());
+        response = builder.data;
+        json_response_free(&builder);
+    }
+    handler.reset();
+    engine.reset();
+    return response;
+}
+
+}  // namespace
+
+int main(int, char**) {
+    signal(SIGPIPE, SIG_IGN);  // a browser that went away must not change the exit code
+    LOG_DEBUG("Native host started");
+    char* request = extension_read_request();
+    if (!request) {
+        json_response builder;
+        json_response_init(&builder);
+        json_response_error(&builder, 99, "No request received after %d seconds", EXTENSION_READ_WINDOW_SECONDS);
+        extension_write_response(builder.data);
+        json_response_free(&builder);
+        finish();
+    }
+    const std::string response = run_request(request);
+    extension_write_response(response.c_str());
+    std::free(request);
+    LOG_DEBUG("Native host stopped");
+    finish();
+}
