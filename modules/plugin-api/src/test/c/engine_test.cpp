@@ -1,1 +1,98 @@
-// being written
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "plugin-api-oop.h"
+#include "user_input.h"
+#include "utils.h"
+
+using namespace std::chrono;
+
+namespace {
+
+class CountingInput : public user_input {
+public:
+    std::string ask(const PromptTexts&) override { return {}; }
+    void set_timeout(int64_t) override {}
+    void cancel() override { ++cancels; }
+    int cancels = 0;
+};
+
+class Engine : public testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/veldra-engine-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        setenv("XDG_DATA_HOME", root_.c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("XDG_DATA_HOME");
+        std::filesystem::remove_all(root_);
+    }
+
+    // Submits request and runs the loop until the answer arrives; returns it and the time taken.
+    std::pair<std::string, milliseconds> run(const std::string& request, std::shared_ptr<user_input> input = nullptr) {
+        auto dispatcher = std::make_shared<Utils::SimpleDispatcherImpl>();
+        auto engine = std::make_unique<PluginApiImpl>(dispatcher, std::move(input));
+        auto handler = std::make_shared<ResponseHandlerImpl>(dispatcher);
+        const auto start = steady_clock::now();
+        engine->submit(request, handler);
+        dispatcher->run(60000);
+        const auto took = duration_cast<milliseconds>(steady_clock::now() - start);
+        EXPECT_TRUE(handler->has_response());
+        return {handler->response(), took};
+    }
+
+    std::string root_;
+};
+
+}  // namespace
+
+TEST_F(Engine, DeliversTheCommandsAnswerAtOnce) {
+    auto [text, took] = run(R"({"cmd":"GET_INFO"})");
+    EXPECT_EQ(text, R"({"version":"2.0.2","binVersion":"2.0.14"})");
+    EXPECT_LT(took.count(), 500);
+    EXPECT_TRUE(std::filesystem::exists(root_ + "/Veldra/appstate"));
+}
+
+TEST_F(Engine, WatchdogAnswersFirstWhenTheLimitIsShorterThanTheWork) {
+    auto [text, took] = run(R"({"cmd":"TIMEOUT","sleep":4,"timeout":1})");
+    EXPECT_EQ(text,
+              "{\"error\": { \"code\":14,\"id\":14,\"message\":\"Timeout processing message "
+              "[{ cmd : TIMEOUT , sleep :4, timeout :1}]\"}}\n");
+    EXPECT_GE(took.count(), 1000);
+    EXPECT_LT(took.count(), 3000);
+}
+
+TEST_F(Engine, RaisedLimitLetsTheCommandAnswer) {
+    auto [text, took] = run(R"({"cmd":"TIMEOUT","sleep":2,"timeout":0})");
+    EXPECT_EQ(text, R"({"rested":true})");
+    EXPECT_GE(took.count(), 2000);
+}
+
+TEST_F(Engine, MasterKeyFailureAnswersAtOnceWithItsText) {
+    std::ofstream(root_ + "/blocker") << "x";
+    setenv("XDG_DATA_HOME", (root_ + "/blocker").c_str(), 1);
+    auto [text, took] = run(R"({"cmd":"GET_INFO"})");
+    EXPECT_EQ(text.rfind("{\"error\": { \"code\":99,\"id\":99,\"message\":\"failed to create directory ", 0), 0u)
+        << text;
+    EXPECT_LT(took.count(), 500);
+}
+
+TEST_F(Engine, DestructionCancelsTheInputServiceAndStopsTheLoop) {
+    auto input = std::make_shared<CountingInput>();
+    {
+        auto dispatcher = std::make_shared<Utils::SimpleDispatcherImpl>();
+        auto engine = std::make_unique<PluginApiImpl>(dispatcher, input);
+        EXPECT_EQ(engine->process(R"({"cmd":"GET_INFO"})"), R"({"version":"2.0.2","binVersion":"2.0.14"})");
+        engine.reset();
+        EXPECT_TRUE(dispatcher->stopped());
+    }
+    EXPECT_EQ(input->cancels, 1);
+}
