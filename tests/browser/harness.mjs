@@ -1,0 +1,258 @@
+// Starts Debian's Chromium headless with the test extension, the native hosts registered in the
+// browser's own profile folder by scripts/install-host, and a private HOME and XDG folders, so that
+// nothing of the machine's user is read or written. The browser is stopped on every path: by
+// Playwright when possible, otherwise by its process group id; host processes it started that are
+// still alive afterwards are killed by their PIDs.
+import { spawnSync } from 'node:child_process';
+import { createHash } from 'node:crypto';
+import fs from 'node:fs';
+import { createRequire } from 'node:module';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+export const sourceTop = path.resolve(here, '..', '..');
+export const extensionDir = path.join(here, 'extension');
+export const chromiumPath = '/usr/bin/chromium';
+export const defaultHostName = 'org.veldra.native_host';
+
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+// The extension id Chromium derives from the manifest's public key: the first 32 hex digits of its
+// SHA-256, with 0-f written as a-p.
+export function extensionId() {
+  const key = JSON.parse(fs.readFileSync(path.join(extensionDir, 'manifest.json'), 'utf8')).key;
+  const hex = createHash('sha256').update(Buffer.from(key, 'base64')).digest('hex').slice(0, 32);
+  return [...hex].map((c) => String.fromCharCode(97 + parseInt(c, 16))).join('');
+}
+
+// Command line: --build DIR --node-modules DIR [--suite NAME] [--keep]
+export function parseArgs(argv) {
+  const args = { suite: 'host', keep: false };
+  for (let i = 0; i < argv.length; i++) {
+    const a = argv[i];
+    if (a === '--build') args.build = argv[++i];
+    else if (a === '--node-modules') args.nodeModules = argv[++i];
+    else if (a === '--suite') args.suite = argv[++i];
+    else if (a === '--keep') args.keep = true;
+    else throw new Error(`unknown argument ${a}`);
+  }
+  if (!args.build) throw new Error('--build DIR is required');
+  args.build = path.resolve(args.build);
+  args.nodeModules = path.resolve(args.nodeModules ?? path.join(args.build, 'browser-node'));
+  return args;
+}
+
+function loadPlaywright(nodeModules) {
+  const require = createRequire(path.join(nodeModules, 'package.json'));
+  try {
+    return require('playwright-core');
+  } catch (e) {
+    throw new Error(`playwright-core is not installed in ${nodeModules} (tests/browser/npm-deps.sh installs it): ${e.message}`);
+  }
+}
+
+// --- processes, by PID --------------------------------------------------------------------------
+function procStat(pid) {
+  try {
+    const text = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
+    const fields = text.slice(text.lastIndexOf(')') + 2).split(' ');
+    return { state: fields[0], ppid: Number(fields[1]), start: fields[19] };
+  } catch {
+    return null;
+  }
+}
+
+function childrenOf(ppid) {
+  const out = [];
+  for (const name of fs.readdirSync('/proc')) {
+    if (!/^\d+$/.test(name)) continue;
+    const st = procStat(name);
+    if (st && st.ppid === ppid) out.push({ pid: Number(name), start: st.start });
+  }
+  return out;
+}
+
+function descendantsOf(pid) {
+  const all = [];
+  const queue = [pid];
+  while (queue.length) {
+    for (const c of childrenOf(queue.shift())) {
+      all.push(c);
+      queue.push(c.pid);
+    }
+  }
+  return all;
+}
+
+// Alive and still the same process (its start time guards against a reused PID).
+function alive(proc) {
+  const st = procStat(proc.pid);
+  return st !== null && st.state !== 'Z' && st.start === proc.start;
+}
+
+function killIfAlive(proc, group = false) {
+  if (!alive(proc)) return;
+  try {
+    process.kill(group ? -proc.pid : proc.pid, 'SIGKILL');
+  } catch { /* already gone */ }
+}
+
+async function waitGone(procs, ms) {
+  const end = Date.now() + ms;
+  while (procs.some(alive) && Date.now() < end) await sleep(20);
+  return !procs.some(alive);
+}
+
+// --- the session --------------------------------------------------------------------------------
+const sessions = new Set();
+
+// Last resort when the driver dies: synchronous kills of everything a session started.
+function killAllNow() {
+  for (const s of sessions) s.killNow();
+}
+process.on('exit', killAllNow);
+for (const sig of ['SIGINT', 'SIGTERM', 'SIGHUP']) {
+  process.on(sig, () => {
+    killAllNow();
+    process.exit(128 + ({ SIGINT: 2, SIGTERM: 15, SIGHUP: 1 })[sig]);
+  });
+}
+
+export function runInstallHost(args, env) {
+  const r = spawnSync(path.join(sourceTop, 'scripts', 'install-host'), args, { env, encoding: 'utf8' });
+  if (r.status !== 0) throw new Error(`scripts/install-host ${args.join(' ')} failed (${r.status}): ${r.stderr}`);
+  return r.stdout;
+}
+
+// Starts the browser. hosts: [{name, path}] registered in the profile before the start.
+export async function startBrowser({ nodeModules, workDir, hosts, log = () => {} }) {
+  const { chromium } = loadPlaywright(nodeModules);
+  if (!fs.existsSync(chromiumPath)) throw new Error(`${chromiumPath} is missing (Debian package chromium, scripts/deps installs it)`);
+
+  const dirs = {
+    profile: path.join(workDir, 'profile'),
+    home: path.join(workDir, 'home'),
+    config: path.join(workDir, 'home', '.config'),
+    cache: path.join(workDir, 'home', '.cache'),
+    data: path.join(workDir, 'home', '.local', 'share'),
+    runtime: path.join(workDir, 'runtime'),
+  };
+  for (const d of Object.values(dirs)) fs.mkdirSync(d, { recursive: true, mode: 0o700 });
+  // Only what the browser and the host need; no DISPLAY, no session bus, nothing of the user's.
+  const env = {
+    PATH: '/usr/local/bin:/usr/bin:/bin',
+    HOME: dirs.home,
+    XDG_CONFIG_HOME: dirs.config,
+    XDG_CACHE_HOME: dirs.cache,
+    XDG_DATA_HOME: dirs.data,
+    XDG_RUNTIME_DIR: dirs.runtime,
+    LANG: 'C.UTF-8',
+  };
+
+  const id = extensionId();
+  for (const h of hosts) {
+    log(runInstallHost(['--user-data-dir', dirs.profile, '--name', h.name, '--host', h.path, id], env).trim());
+  }
+
+  const browserLog = fs.createWriteStream(path.join(workDir, 'browser.log'));
+  const session = {
+    browser: null,        // {pid, start} of the browser process, a process group leader
+    context: null,
+    worker: null,
+    seen: [],             // every process seen under the browser
+    killNow() {
+      if (!this.browser) return;
+      this.seen.push(...descendantsOf(this.browser.pid));
+      killIfAlive(this.browser, true);
+      for (const p of this.seen) killIfAlive(p);
+    },
+  };
+  sessions.add(session);
+
+  const before = new Set(childrenOf(process.pid).map((c) => c.pid));
+  const launched = chromium.launchPersistentContext(dirs.profile, {
+    executablePath: chromiumPath,
+    headless: true,
+    timeout: 30000,
+    env,
+    handleSIGINT: false, handleSIGTERM: false, handleSIGHUP: false,   // handled above, by PID
+    ignoreDefaultArgs: ['--disable-extensions'],
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync',
+      '--host-resolver-rules=MAP * ~NOTFOUND , EXCLUDE localhost',
+      `--disable-extensions-except=${extensionDir}`, `--load-extension=${extensionDir}`],
+    logger: {
+      isEnabled: (name) => name === 'browser',
+      log: (name, severity, message) => browserLog.write(`${message}\n`),
+    },
+  });
+  // The browser is our new child; find it at once so that a failed start is cleaned up too.
+  const findBrowser = async () => {
+    for (let i = 0; i < 200 && !session.browser; i++) {
+      const fresh = childrenOf(process.pid).filter((c) => !before.has(c.pid));
+      if (fresh.length) session.browser = fresh[0];
+      else await sleep(10);
+    }
+  };
+  try {
+    const [context] = await Promise.all([launched, findBrowser()]);
+    session.context = context;
+    if (!session.browser) throw new Error('could not find the browser process');
+    log(`browser pid ${session.browser.pid}`);
+
+    const swUrl = `chrome-extension://${id}/sw.js`;
+    session.worker = context.serviceWorkers().find((w) => w.url() === swUrl)
+      ?? await context.waitForEvent('serviceworker', { predicate: (w) => w.url() === swUrl, timeout: 15000 });
+    for (let i = 0; !(await session.worker.evaluate(() => typeof globalThis.nmSend === 'function')); i++) {
+      if (i > 100) throw new Error('the extension\'s helpers never appeared');
+      await sleep(50);
+    }
+  } catch (e) {
+    await stopSession(session);
+    throw e;
+  }
+
+  return {
+    id,
+    dirs,
+    env,
+    pid: session.browser.pid,
+    // One sendNativeMessage from the service worker; see extension/sw.js for the result record.
+    send(host, message, timeoutMs = 15000) {
+      return session.worker.evaluate(([h, m, t]) => globalThis.nmSend(h, m, t), [host, message, timeoutMs]);
+    },
+    sendMany(host, message, count, timeoutMs = 15000) {
+      return session.worker.evaluate(([h, m, c, t]) => globalThis.nmSendMany(h, m, c, t), [host, message, count, timeoutMs]);
+    },
+    // Host processes the browser has running now.
+    hostProcesses() {
+      return descendantsOf(session.browser.pid).filter((p) => {
+        try { return fs.readlinkSync(`/proc/${p.pid}/exe`).startsWith(path.dirname(hosts[0].path)); } catch { return false; }
+      });
+    },
+    close: () => stopSession(session),
+  };
+}
+
+async function stopSession(session) {
+  if (session.browser) session.seen.push(...descendantsOf(session.browser.pid));
+  if (session.context) {
+    const closed = session.context.close().then(() => true, () => false);
+    await Promise.race([closed, sleep(5000)]);
+  }
+  if (session.browser) {
+    killIfAlive(session.browser, true);
+    await waitGone([session.browser], 5000);
+    for (const p of session.seen) killIfAlive(p);
+    await waitGone(session.seen, 5000);
+  }
+  sessions.delete(session);
+}
+
+// A fresh folder for one run, under the build tree.
+export function makeWorkDir(build, name) {
+  const base = path.join(build, 'tests', 'browser');
+  fs.mkdirSync(base, { recursive: true });
+  return fs.mkdtempSync(path.join(base, `${name}-`));
+}

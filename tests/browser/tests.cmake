@@ -1,0 +1,33 @@
+# Browser tests: scripts/install-host, and headless Chromium starting the built host for a test
+# extension. playwright-core (one npm package, no browser download) goes into the build tree.
+find_program(VELDRA_NODE node)
+if(NOT VELDRA_NODE)
+  message(STATUS "browser tests: node not found, not registered")
+  return()
+endif()
+
+set(VELDRA_BROWSER_NODE_MODULES ${CMAKE_BINARY_DIR}/browser-node)
+set(_browser_tests ${CMAKE_CURRENT_LIST_DIR})
+
+add_test(NAME browser.install_host
+  COMMAND ${VELDRA_NODE} --test --test-reporter=spec ${_browser_tests}/install-host.test.mjs)
+set_tests_properties(browser.install_host PROPERTIES LABELS browser TIMEOUT 60)
+
+add_test(NAME browser.playwright
+  COMMAND ${_browser_tests}/npm-deps.sh ${VELDRA_BROWSER_NODE_MODULES})
+set_tests_properties(browser.playwright PROPERTIES LABELS browser TIMEOUT 300 FIXTURES_SETUP browser_node)
+
+# The end-to-end suites need the host program of this build.
+if(NOT TARGET veldra-native-host)
+  message(STATUS "browser tests: no veldra-native-host target yet, end-to-end suites not registered")
+  return()
+endif()
+foreach(suite host card)
+  add_test(NAME browser.e2e_${suite}
+    COMMAND ${VELDRA_NODE} ${_browser_tests}/e2e.mjs --suite ${suite}
+            --build ${CMAKE_BINARY_DIR} --node-modules ${VELDRA_BROWSER_NODE_MODULES})
+  set_tests_properties(browser.e2e_${suite} PROPERTIES
+    LABELS browser TIMEOUT 120 FIXTURES_REQUIRED browser_node SKIP_RETURN_CODE 77)
+endforeach()
+# The card suite starts the machine's one pcscd (through scripts/virtual-reader).
+set_tests_properties(browser.e2e_card PROPERTIES RESOURCE_LOCK pcscd)
