@@ -1,20 +1,78 @@
-// Placeholder until the dialog lands: no dialog can be shown, so every ask is empty.
-#include <atomic>
+#include "user_input_impl.h"
 
-#include "user_input.h"
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-namespace {
-class UserInputImpl : public UserInputBase {
-public:
-    std::string ask(const PromptTexts&) override { return {}; }
-    void set_timeout(int64_t seconds) override { timeout_.store(seconds); }
-    void cancel() override { cancelled_.store(1); }
-    ~UserInputImpl() override { cancel(); }
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+#include <system_error>
 
-private:
-    std::atomic<int32_t> cancelled_{0};
-    std::atomic<int64_t> timeout_{0};
-};
-}  // namespace
+#include "log.h"
+#include "pinentry_dialog.h"
 
-std::shared_ptr<user_input> create_user_input() { return std::make_shared<UserInputImpl>(); }
+UserInputImpl::UserInputImpl() {
+    wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd < 0) throw std::system_error(errno, std::generic_category(), "UserInputImpl::UserInputImpl: eventfd");
+}
+
+UserInputImpl::~UserInputImpl() {
+    cancel();
+    close(wakeFd);
+}
+
+std::string UserInputImpl::ask(const PromptTexts& texts) {
+    if (cancelled.load()) return {};
+    PinentryRequest request;
+    request.program = user_input_find_pinentry();
+    if (request.program.empty()) {
+        LOG_API("PIN dialog unavailable: no pinentry program on the PATH");
+        return {};
+    }
+    request.title = texts.title ? texts.title : "";
+    request.prompt = texts.prompt ? texts.prompt : "";
+    request.wakeFd = wakeFd;
+
+    std::lock_guard<std::mutex> oneDialog(dialogMutex);
+    if (cancelled.load()) return {};  // cancelled while an earlier dialog was open
+    request.timeout = timeout.load();
+    return pinentry_dialog_run(request);
+}
+
+void UserInputImpl::set_timeout(int64_t seconds) { timeout.store(seconds); }
+
+void UserInputImpl::cancel() {
+    if (cancelled.exchange(1) != 0) return;
+    const uint64_t one = 1;
+    // Cannot fail short of a closed descriptor: the counter is far from its limit.
+    [[maybe_unused]] const ssize_t written = write(wakeFd, &one, sizeof one);
+}
+
+std::string user_input_find_pinentry() {
+    const char* path = std::getenv("PATH");
+    std::string directories = path ? path : "/bin:/usr/bin";
+    std::size_t from = 0;
+    while (from <= directories.size()) {
+        std::size_t to = directories.find(':', from);
+        if (to == std::string::npos) to = directories.size();
+        const std::string directory = directories.substr(from, to - from);
+        from = to + 1;
+        if (directory.empty()) continue;
+        const std::string candidate = directory + "/pinentry";
+        struct stat info;
+        if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
+std::shared_ptr<user_input> create_user_input() {
+    try {
+        return std::make_shared<UserInputImpl>();
+    } catch (const std::exception& e) {
+        LOG_API("%s", e.what());
+        return nullptr;
+    }
+}

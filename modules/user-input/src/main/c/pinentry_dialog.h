@@ -1,0 +1,23 @@
+// One PIN dialog over pinentry's Assuan protocol: greeting, flavour check, texts, GETPIN.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct PinentryRequest {
+    std::string program;   // absolute path of the pinentry to run
+    std::string title;     // window title, UTF-8 or not
+    std::string prompt;    // the description above the field, UTF-8 or not
+    int64_t timeout = 0;   // seconds; 0 or less: none
+    int wakeFd = -1;       // readable when the dialog must end at once
+};
+
+// The text typed when the user confirmed, cut to kPinMaxCharacters characters; empty in every
+// other outcome. Never logs the text.
+std::string pinentry_dialog_run(const PinentryRequest& request);
+
+// A flavour that draws on a terminal ("curses", "tty", "gtk2:curses", ...): the host has none.
+bool pinentry_flavor_needs_terminal(const std::string& flavor);
+
+// The edit field's capacity.
+constexpr std::size_t kPinMaxCharacters = 19;

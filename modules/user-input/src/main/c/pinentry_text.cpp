@@ -1,0 +1,138 @@
+#include "pinentry_text.h"
+
+#include <cstdint>
+
+namespace {
+
+// Length of the well-formed UTF-8 sequence at text[at], or 0 when there is none.
+std::size_t sequence_length(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<uint8_t>(text[i]); };
+    const uint8_t lead = byte(at);
+    if (lead < 0x80) return 1;
+    std::size_t length;
+    uint8_t low = 0x80, high = 0xBF;  // allowed range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;   // overlong
+        if (lead == 0xED) high = 0x9F;  // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;   // overlong
+        if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (at + length > text.size()) return 0;
+    if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    }
+    return length;
+}
+
+void append_escaped_byte(std::string& out, uint8_t value) {
+    static const char digits[] = "0123456789ABCDEF";
+    out += '%';
+    out += digits[value >> 4];
+    out += digits[value & 0x0F];
+}
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+}  // namespace
+
+bool pinentry_is_utf8(std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = sequence_length(text, at);
+        if (length == 0) return false;
+        at += length;
+    }
+    return true;
+}
+
+std::string pinentry_widen_bytes(std::string_view text) {
+    if (pinentry_is_utf8(text)) return std::string(text);
+    std::string out;
+    out.reserve(text.size() * 3);
+    for (char c : text) {
+        const auto value = static_cast<uint8_t>(c);
+        if (value < 0x80) {
+            out += c;
+            continue;
+        }
+        const uint32_t unit = 0xFF00u | value;  // the byte as a signed 8-bit value, widened to 16 bits
+        out += static_cast<char>(0xE0 | (unit >> 12));
+        out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (unit & 0x3F));
+    }
+    return out;
+}
+
+std::string pinentry_double_underscores(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        out += c;
+        if (c == '_') out += '_';
+    }
+    return out;
+}
+
+std::string pinentry_command(std::string_view name, std::string_view text) {
+    std::string line(name);
+    if (text.empty()) return line;
+    line += ' ';
+    bool leading = true;
+    std::string piece;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t length = sequence_length(text, at);
+        if (length == 0) length = 1;  // callers pass valid UTF-8; a stray byte is kept as it is
+        piece.clear();
+        const auto value = static_cast<uint8_t>(text[at]);
+        if (length == 1 && (value < 0x20 || value == '%' || value == 0x7F || (leading && value == ' '))) {
+            append_escaped_byte(piece, value);
+        } else {
+            piece.append(text.substr(at, length));
+        }
+        if (value != ' ') leading = false;
+        if (line.size() + piece.size() > kPinentryLineLimit) break;
+        line += piece;
+        at += length;
+    }
+    return line;
+}
+
+void pinentry_unescape_append(std::string_view data, SecureBytes& out, std::size_t limit) {
+    for (std::size_t at = 0; at < data.size() && out.size() < limit; ++at) {
+        char c = data[at];
+        if (c == '%' && at + 2 < data.size()) {
+            const int high = hex_value(data[at + 1]);
+            const int low = hex_value(data[at + 2]);
+            if (high >= 0 && low >= 0) {
+                c = static_cast<char>(high * 16 + low);
+                at += 2;
+            }
+        }
+        out.push_back(c);
+    }
+}
+
+std::size_t pinentry_prefix_bytes(const char* text, std::size_t size, std::size_t characters) {
+    std::size_t at = 0;
+    std::size_t seen = 0;
+    while (at < size) {
+        if ((static_cast<uint8_t>(text[at]) & 0xC0) != 0x80) {  // a character starts here
+            if (seen == characters) break;
+            ++seen;
+        }
+        ++at;
+    }
+    return at;
+}
