@@ -1,0 +1,29 @@
+# The on-screen pad: the pad SDK implemented as a GTK window, in a module of its own that the family
+# opens on first connect, so that only pad commands load GTK.
+set(VELDRA_ONSCREEN_DIR ${CMAKE_CURRENT_LIST_DIR})
+
+# The signature data format and the picture renderer (no toolkit): shared with the tests.
+pkg_check_modules(VELDRA_CAIRO REQUIRED IMPORTED_TARGET cairo)
+add_library(veldra_onscreen_render STATIC
+  ${VELDRA_ONSCREEN_DIR}/signature_data.cpp
+  ${VELDRA_ONSCREEN_DIR}/signature_render.cpp)
+target_include_directories(veldra_onscreen_render PUBLIC ${VELDRA_ONSCREEN_DIR})
+target_link_libraries(veldra_onscreen_render PUBLIC PkgConfig::VELDRA_CAIRO)
+
+pkg_check_modules(VELDRA_GTK3 IMPORTED_TARGET gtk+-3.0)
+if(VELDRA_GTK3_FOUND)
+  add_library(veldra_onscreen_pad MODULE
+    ${VELDRA_ONSCREEN_DIR}/onscreen_objects.cpp
+    ${VELDRA_ONSCREEN_DIR}/onscreen_wizctl.cpp
+    ${VELDRA_ONSCREEN_DIR}/onscreen_sdk.cpp)
+  set_target_properties(veldra_onscreen_pad PROPERTIES
+    OUTPUT_NAME veldra-onscreen-pad PREFIX lib
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
+    CXX_VISIBILITY_PRESET hidden)
+  # Header-only parts of the framework (result codes, message source interface).
+  target_include_directories(veldra_onscreen_pad PRIVATE
+    ${CMAKE_CURRENT_SOURCE_DIR}/src/main/c
+    ${CMAKE_SOURCE_DIR}/modules/signing-device/src/main/c)
+  target_link_libraries(veldra_onscreen_pad PRIVATE veldra_onscreen_render PkgConfig::VELDRA_GTK3)
+  add_dependencies(veldra_wacom_device veldra_onscreen_pad)
+endif()

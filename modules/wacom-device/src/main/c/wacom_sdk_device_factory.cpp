@@ -1,0 +1,48 @@
+#include "wacom_sdk_device_factory.h"
+
+#include "com.h"
+#include "loadable_module.h"
+#include "log.h"
+#include "signing_device_factory.h"
+
+namespace BioSigningDevice {
+
+WacomSDKDeviceFactory::WacomSDKDeviceFactory(WacomSDKDevice::SdkProvider sdk) : sdk_(std::move(sdk)) {}
+
+std::vector<PadDescription> WacomSDKDeviceFactory::Enumerate() {
+    ComInit com;
+    try {
+        return {WacomSDKDevice("", sdk_).GetDescription()};
+    } catch (const std::exception& e) {
+        LOG_DEBUG("No pad: %s", e.what());
+    } catch (const ComError& e) {
+        LOG_DEBUG("No pad: COM error 0x%08x", static_cast<unsigned>(e.Error()));
+    } catch (...) {
+        LOG_DEBUG("No pad: unknown exception");
+    }
+    return {};
+}
+
+std::shared_ptr<ISigningDevice> WacomSDKDeviceFactory::CreateDevice(const std::string& name) {
+    ComInit com;
+    try {
+        auto device = std::make_shared<WacomSDKDevice>("", sdk_);
+        if (device->GetDescription().name == name) return device;
+    } catch (...) {
+        LOG_DEBUG("Pad [%s] could not be opened", name.c_str());
+    }
+    return nullptr;
+}
+
+std::shared_ptr<PadSdk::ISdk> PlatformPadSdk() {
+    static LoadableModule module(PadSdk::ONSCREEN_PAD_MODULE);
+    const auto create = reinterpret_cast<PadSdk::CreateSdkFunction>(module.Symbol(PadSdk::ONSCREEN_PAD_SYMBOL));
+    return create ? std::shared_ptr<PadSdk::ISdk>(create()) : nullptr;
+}
+
+std::shared_ptr<SigningDeviceFactory> CreateSigningDeviceFactory() {
+    return std::make_shared<SigningDeviceFactory>(std::vector<std::shared_ptr<ISigningDeviceFactory>>{
+        std::make_shared<WacomSDKDeviceFactory>(&PlatformPadSdk)});
+}
+
+}  // namespace BioSigningDevice
