@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,7 +44,7 @@ std::vector<std::string> build_environment(const HostOptions& options) {
     std::map<std::string, std::string> env;
     for (char** e = environ; *e; ++e) {
         const char* eq = std::strchr(*e, '=');
-        if (eq) env[std::string(*e, eq)] = eq + 1;
+        if (eq) env[std::string(*e, static_cast<size_t>(eq - *e))] = eq + 1;
     }
     for (const auto& name : options.unset_env) env.erase(name);
     for (const auto& [name, value] : options.env) env[name] = value;
@@ -140,7 +141,11 @@ HostRun run_host(const std::string& input, const HostOptions& options) {
         }
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    run.cpu = std::chrono::milliseconds(
+        (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000);
+    run.max_rss_kib = usage.ru_maxrss;
     run.elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
     if (WIFEXITED(status)) run.exit_code = WEXITSTATUS(status);

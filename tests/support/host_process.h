@@ -25,6 +25,8 @@ struct HostRun {
     int signal = 0;           // terminating signal, 0 when it exited
     bool timed_out = false;   // killed after the run's limit
     std::chrono::milliseconds elapsed{0};
+    std::chrono::milliseconds cpu{0};   // user + system time the program used
+    long max_rss_kib = 0;               // its peak resident memory
 
     // The answer's text when out is exactly one frame; nullopt otherwise.
     std::optional<std::string> answer() const;

@@ -39,7 +39,7 @@ std::string run_request(const std::string& request) {
     if (!handler->has_response()) {  // the request's own limit was switched off and it never ended
         json_response builder;
         json_response_init(&builder);
-        json_response_error(&builder, 14, "Timeout processing message [%s]", request.c_str());
+        json_response_error(&builder, 14, "Timeout processing message [%s]", log_mask_secrets(request.c_str()).c_str());
         response = builder.data;
         json_response_free(&builder);
     }

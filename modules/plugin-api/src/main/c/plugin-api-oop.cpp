@@ -136,11 +136,12 @@ void PluginApiImpl::submit(const std::string& request, std::shared_ptr<_Response
     auto watcher = std::make_shared<Watcher>();
     std::weak_ptr<SharedState> weakState = state_;
     std::weak_ptr<_Response> weakResponse = response;
-    watcher->callback = [request, weakState, weakResponse](bool) {
+    const std::string quoted = log_mask_secrets(request.c_str());
+    watcher->callback = [quoted, weakState, weakResponse](bool) {
         auto state = weakState.lock();
         auto pending = weakResponse.lock();
         if (!state || !pending) return;
-        dispatch_response(state, pending, error_text(14, "Timeout processing message [%s]", request), 2);
+        dispatch_response(state, pending, error_text(14, "Timeout processing message [%s]", quoted), 2);
     };
     watcher->start.store(Utils::monotonic_ns());
     watchDog_->add(watcher);

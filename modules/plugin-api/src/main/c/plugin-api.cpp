@@ -40,9 +40,11 @@ void run_timeout(api_ctx* ctx, json_message* message, json_response* response) {
 }
 
 void route(api_ctx* ctx, const char* request, json_response* response) {
+    // Answers that quote the request quote it with its PIN and token masked: answers end up in logs.
+    const std::string quoted = log_mask_secrets(request);
     json_message* message = json_parse(request);
     if (!message) {
-        json_response_error(response, 99, "Invalid JSON message [%s]", request);
+        json_response_error(response, 99, "Invalid JSON message [%s]", quoted.c_str());
         return;
     }
     char debug[10];
@@ -51,7 +53,7 @@ void route(api_ctx* ctx, const char* request, json_response* response) {
 
     char cmd[100];
     if (!json_get_value(message, "cmd", cmd, sizeof cmd)) {
-        json_response_error(response, 99, "Invalid JSON message [%s]. [%s] value not found", message->text, "cmd");
+        json_response_error(response, 99, "Invalid JSON message [%s]. [%s] value not found", quoted.c_str(), "cmd");
     } else if (std::strcmp(cmd, "GET_INFO") == 0) {
         LOG_DEBUG("Getting info");
         json_response_begin(response);
@@ -62,7 +64,8 @@ void route(api_ctx* ctx, const char* request, json_response* response) {
     } else if (std::strcmp(cmd, "TIMEOUT") == 0) {
         run_timeout(ctx, message, response);
     } else if (!pad_command_group(ctx, message, cmd, response)) {
-        json_response_error(response, 99, "Error handling JSON message [%s]. Unknown command [%s]", request, cmd);
+        json_response_error(response, 99, "Error handling JSON message [%s]. Unknown command [%s]", quoted.c_str(),
+                            cmd);
     }
     json_free(message);
 }

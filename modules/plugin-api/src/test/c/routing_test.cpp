@@ -47,6 +47,9 @@ TEST(Routing, ErrorTextsByteForByte) {
     EXPECT_EQ(route(R"({"cmd":"get_info"})"),
               error(99, "Error handling JSON message [{ cmd : get_info }]. Unknown command [get_info]"));
     EXPECT_EQ(route(R"({"cmd":"TIMEOUT","sleep":1})"), error(99, "Missing or invalid parameters"));
+    // A quoted request never carries the PIN or the token.
+    EXPECT_EQ(route(R"({"cmd":"NOPE","pin":"1234","pinToken":"QUJD"})"),
+              error(99, "Error handling JSON message [{ cmd : NOPE , pin : *** , pinToken : *** }]. Unknown command [NOPE]"));
     debug_enabled.store(false);
 }
 
