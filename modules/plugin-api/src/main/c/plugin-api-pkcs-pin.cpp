@@ -1,0 +1,138 @@
+#include "plugin-api-pkcs-pin.h"
+
+#include <memory>
+#include <stdexcept>
+
+#include "clock.h"
+#include "log.h"
+#include "plugin-api-pkcs-support.h"
+#include "user_input.h"
+#include "veldra_assert.h"
+
+namespace {
+
+constexpr size_t PIN_MAX_DIGITS = 12;
+
+bool follows_pin_rule(const std::string& pin) {
+    if (pin.empty() || pin.size() > PIN_MAX_DIGITS) return false;
+    for (char c : pin)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+// Leading, then trailing spaces and tabs removed, in place.
+void trim_blanks(std::string& text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+        wipe(text);
+        return;
+    }
+    const size_t last = text.find_last_not_of(" \t");
+    // Shift in place so that no second copy of the PIN is made.
+    std::string::size_type length = last - first + 1;
+    for (size_t i = 0; i < length; ++i) text[i] = text[first + i];
+    for (size_t i = length; i < text.size(); ++i) text[i] = '\0';
+    text.resize(length);
+}
+
+// Asks the user; the request's time limit does not run while the dialog is open.
+std::string ask_user(user_input& input, const json_message* message, Watcher* watcher) {
+    const std::string title = read_field(message, "entry_title", "PIN Code Entry", true);
+    const std::string prompt =
+        read_field(message, "entry_message", "Please provide PIN code for requested operation:", true);
+    if (watcher) {
+        if (watcher->expired.load()) throw std::runtime_error("expired");
+        watcher->active.exchange(0);
+    }
+    std::string typed;
+    try {
+        typed = input.ask(PromptTexts{title.c_str(), prompt.c_str()});
+    } catch (...) {
+        wipe(typed);
+    }
+    LOG_DEBUG("Got user input pin *** (%d)", static_cast<int>(typed.size()));
+    if (watcher) {
+        watcher_restart(watcher);
+        watcher->active.exchange(1);
+    }
+    return typed;
+}
+
+}  // namespace
+
+PinAndToken::PinAndToken(std::string newToken, std::string newPin) : token(std::move(newToken)), pin(std::move(newPin)) {}
+
+PinAndToken::PinAndToken(PinAndToken&& other) noexcept : token(std::move(other.token)), pin(std::move(other.pin)) {
+    wipe(other.pin);
+}
+
+PinAndToken& PinAndToken::operator=(PinAndToken&& other) noexcept {
+    if (this != &other) {
+        wipe(pin);
+        token = std::move(other.token);
+        pin = std::move(other.pin);
+        wipe(other.pin);
+    }
+    return *this;
+}
+
+PinAndToken::~PinAndToken() { wipe(pin); }
+
+PinAndToken validate_and_seal_pin(const PinTokenCipher* cipher, const std::string& pin) {
+    if (!follows_pin_rule(pin))
+        throw CommandException(
+            "Malformed PIN. It should only contain numbers, at least one digit and at most 12 digits", 9);
+    const int64_t expiry = Utils::calendar_ms() / 1000 * 1000 + PIN_TOKEN_LIFETIME_MS;
+    PinAndToken result;
+    result.pin = pin;
+    if (cipher) result.token = cipher->Seal(pin, expiry);
+    return result;
+}
+
+PinAndToken acquire_pin(CommBase::ICommLibrary& library, CommBase::ICommReader& reader, const json_message* message,
+                        api_ctx* ctx) {
+    Watcher* watcher = ctx ? ctx->watcher : nullptr;
+    if (watcher && watcher->expired.load()) {
+        LOG_DEBUG("Experienced TIMEOUT; aborting processing ...");
+        throw std::runtime_error("expired");
+    }
+    std::unique_ptr<PinTokenCipher> cipher;
+    if (ctx && ctx->key && ctx->key_length == MASTER_KEY_LENGTH) cipher = std::make_unique<PinTokenCipher>(ctx->key);
+
+    std::string token = read_field(message, "pinToken", "", true);
+    if (!token.empty()) {
+        LOG_DEBUG("Found pin token");
+        std::string pin;
+        WipeOnExit guard{pin};
+        try {
+            if (cipher) pin = cipher->Open(token);
+        } catch (...) {
+            wipe(pin);
+        }
+        if (!pin.empty()) {
+            LOG_DEBUG("Extracted token pin *** (%d)", static_cast<int>(pin.size()));
+            return validate_and_seal_pin(cipher.get(), pin);
+        }
+        token.clear();
+    }
+
+    bool missing = false;
+    std::string pin = read_field(message, "pin", "", true, &missing);
+    if (!missing) {
+        WipeOnExit guard{pin};
+        return validate_and_seal_pin(cipher.get(), pin);
+    }
+    VELDRA_ASSERT(pin.empty());
+
+    if (reader.IsPinPadReader() || library.HasCapability()) return PinAndToken();
+
+    if (ctx && ctx->input) {
+        std::string typed = ask_user(*ctx->input, message, watcher);
+        WipeOnExit guard{typed};
+        if (typed.empty()) throw CommandException::timeout(9);
+        trim_blanks(typed);
+        return validate_and_seal_pin(cipher.get(), typed);
+    }
+    read_field(message, "pin");  // throws: no source at all
+    return PinAndToken();
+}

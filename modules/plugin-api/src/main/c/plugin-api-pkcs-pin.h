@@ -1,0 +1,34 @@
+// Where a card command's PIN comes from: a still-valid PIN token, the "pin" member, the reader's
+// own PIN pad, or the PIN dialog, in that order.
+#pragma once
+
+#include <string>
+
+#include "api_ctx.h"
+#include "comm_base.h"
+#include "json.h"
+#include "pin_token.h"
+
+// The PIN to present to the card (empty when the reader collects it) and a new token (or empty).
+// The PIN is wiped when the record goes.
+struct PinAndToken {
+    std::string token;
+    std::string pin;
+
+    PinAndToken() = default;
+    PinAndToken(std::string newToken, std::string newPin);
+    PinAndToken(PinAndToken&& other) noexcept;
+    PinAndToken& operator=(PinAndToken&& other) noexcept;
+    PinAndToken(const PinAndToken&) = delete;
+    PinAndToken& operator=(const PinAndToken&) = delete;
+    ~PinAndToken();
+};
+
+// Members "pinToken", "pin", "entry_title", "entry_message". The token issued is valid for
+// PIN_TOKEN_LIFETIME_MS; without a master key in ctx no token is read or issued.
+PinAndToken acquire_pin(CommBase::ICommLibrary& library, CommBase::ICommReader& reader, const json_message* message,
+                        api_ctx* ctx);
+
+// Checks the PIN rule (1 to 12 ASCII digits; code 9 otherwise) and seals a new token (none
+// without a cipher).
+PinAndToken validate_and_seal_pin(const PinTokenCipher* cipher, const std::string& pin);

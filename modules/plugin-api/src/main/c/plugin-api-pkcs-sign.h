@@ -1,0 +1,26 @@
+// What the signature commands send to the card, and the eIDAS 2.0 rule for qualified signatures.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "scard_comm.h"
+
+// Milliseconds since 1970-01-01 00:00:00 UTC.
+inline constexpr int64_t EIDAS2_RULE_START_MS = 1779415201000;      // 2026-05-22 02:00:01
+inline constexpr int64_t EIDAS2_QUALIFIED_LIMIT_MS = 1467331200000;  // 2016-07-01 00:00:00
+inline constexpr int EIDAS2_CARD_TYPE = 1;
+inline constexpr char EIDAS2_CERTIFICATE_PATH[] = "\x3F\x00\xDF\x00\x50\x39";  // the signature certificate
+
+// The PKCS #1 DigestInfo of a SHA-1, SHA-256 or SHA-512 hash; code 7 naming hashText for any
+// other length.
+std::vector<uint8_t> digest_info(const std::vector<uint8_t>& hash, const std::string& hashText);
+
+// Whether the ATR is one of the 1.8 card generation, which signs the bare hash.
+bool is_beid18_atr(const std::vector<uint8_t>& atr);
+
+// The eIDAS 2.0 rule: after its start date a signature certificate issued before 2016-07-01 is
+// refused (code 1). Skipped for authentication and with VELDRA_SKIP_EIDAS2=1; forced to fail with
+// VELDRA_FORCE_EIDAS2_FAIL=1.
+void eidas2_check(SZidaZaru::ISCardReader& reader, const std::string& readerName, bool authentication);

@@ -1,0 +1,170 @@
+#include "plugin-api-pkcs-support.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <stdexcept>
+
+#include <openssl/crypto.h>
+
+#include "log.h"
+#include "util.h"
+
+namespace {
+
+constexpr size_t FIELD_BUFFER_SIZE = 256;
+constexpr size_t FORMAT_LIMIT = 2048;  // 2047 characters and the NUL
+
+// Wipes a stack buffer when it goes out of scope.
+struct WipedBuffer {
+    char data[FIELD_BUFFER_SIZE];
+    ~WipedBuffer() { OPENSSL_cleanse(data, sizeof data); }
+};
+
+}  // namespace
+
+void wipe(std::string& secret) {
+    secret.resize(secret.capacity());  // the whole buffer, including what a shorter value left behind
+    OPENSSL_cleanse(secret.data(), secret.size());
+    secret.clear();
+}
+
+std::string format_text(const char* format, ...) {
+    char buffer[FORMAT_LIMIT];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}
+
+void write_error_response(const CommandException& exception, json_response* response) {
+    json_response_error_with_id(response, exception.code(), exception.id(), "%s", exception.message().c_str());
+}
+
+void write_pin_failure_response(const CommandException& exception, json_response* response) {
+    json_response_begin(response);
+    if (exception.id() != NO_ATTEMPTS) append_int_member(response, "pinRemainingAttempts", exception.id(), false);
+    append_bool_member(response, "pinValid", false, false);
+    append_bool_member(response, "valid", false, true);
+    json_response_end(response);
+}
+
+CommandException::CommandException(const std::string& message, int32_t code)
+    : CommandException(message, code, code, write_error_response) {}
+
+CommandException::CommandException(const std::string& message, int32_t code, int32_t id, ResponseWriter writer)
+    : Utils::api_exception(message, code, id), writer_(writer) {}
+
+CommandException CommandException::timeout(int32_t code) {
+    return CommandException("Timeout entering PIN or cancelled by user.", code, 12, write_error_response);
+}
+
+CommandException to_command_exception(const Utils::api_exception& caught, const std::string& context, int32_t code) {
+    if (dynamic_cast<const CommBase::CommException*>(&caught)) {
+        switch (caught.code()) {
+            case CommBase::kCardBlocked:
+                return CommandException("Card blocked, no remaining pin attempts.", 99, 13, write_error_response);
+            case CommBase::kPinTimeoutOrCancelled:
+                return CommandException::timeout(99);
+            case 5:  // wrong PIN, no count known
+                return CommandException("", NO_ATTEMPTS, NO_ATTEMPTS, write_pin_failure_response);
+            case CommBase::kInvalidPin:
+                return CommandException("", caught.value(), caught.value(), write_pin_failure_response);
+            default:
+                break;
+        }
+    }
+    return CommandException(format_text("%s (Comm %#x) (%#x)", context.c_str(), static_cast<unsigned>(caught.code()),
+                                        static_cast<unsigned>(caught.value())),
+                            code);
+}
+
+std::string read_field(const json_message* message, const char* name, const char* defaultValue, bool optional,
+                       bool* missing) {
+    WipedBuffer value;  // may hold a PIN
+    const bool found = json_get_value(message, name, value.data, sizeof value.data);
+    if (missing) *missing = !found;
+    if (found) return value.data;
+    if (optional) return defaultValue;
+    throw CommandException(format_text("Message [%s] misses a field named [%s]", message->text, name), 99);
+}
+
+std::vector<uint8_t> read_hex_field(const std::string& text, int32_t errorCode, const char* displayName,
+                                    size_t maxBytes) {
+    std::vector<uint8_t> bytes(text.size() / 2 + 1);
+    const int decoded = hex_to_bytes(text.c_str(), bytes.data(), bytes.size());
+    const bool invalid = decoded < 0;
+    const bool tooLong = maxBytes != 0 && decoded > static_cast<int>(maxBytes);
+    if (displayName && *displayName && (invalid || tooLong))
+        throw CommandException(format_text("Invalid %s [%s]. Should be maximum %d hex characters", displayName,
+                                           text.c_str(), static_cast<int>(maxBytes * 2)),
+                               errorCode);
+    bytes.resize(invalid ? 0 : static_cast<size_t>(decoded));
+    return bytes;
+}
+
+std::shared_ptr<CommBase::ICommLibrary> open_library(CommBase::ICommFactory& factory, const std::string& name) {
+    auto library = factory.OpenLibrary(name);
+    if (!library) throw CommandException(format_text("Invalid library [%s]", name.c_str()), 0);
+    return library;
+}
+
+std::shared_ptr<CommBase::ICommReader> open_reader(CommBase::ICommLibrary& library, const std::string& readerName,
+                                                   api_ctx* ctx) {
+    auto reader = library.GetReader(readerName);
+    if (!reader) throw CommandException(format_text("Card reader [%s] not found", readerName.c_str()), 0);
+    if (ctx) {
+        try {
+            reader->Connect();
+            reader->SetPinPadListener(pin_interaction_listener(ctx));
+        } catch (const CommBase::CommException& e) {
+            throw to_command_exception(e, format_text("No (valid) card present in [%s]", readerName.c_str()), 1);
+        }
+    }
+    return reader;
+}
+
+SZidaZaru::ISCardReader* as_scard_reader(CommBase::ICommReader* reader, bool required) {
+    auto* scard = dynamic_cast<SZidaZaru::ISCardReader*>(reader);
+    if (!scard && required) throw CommandException("operation not supported for library", 99);
+    return scard;
+}
+
+std::function<void(bool)> pin_interaction_listener(api_ctx* ctx) {
+    Watcher* watcher = ctx ? ctx->watcher : nullptr;
+    return [watcher](bool start) {
+        if (start) {
+            LOG_DEBUG("user interaction start");
+            if (watcher && watcher->expired.load()) {
+                LOG_DEBUG("Experienced TIMEOUT; aborting processing ...");
+                throw std::runtime_error("expired");
+            }
+            if (watcher) watcher->active.exchange(0);
+        } else {
+            watcher_resume(watcher, 10);
+            LOG_DEBUG("user interaction end");
+        }
+    };
+}
+
+void append_string_member(json_response* response, const char* name, const std::string& value, bool last) {
+    const std::string escaped = json_escape(value.c_str(), value.size());
+    json_response_append(response, escaped.size() + 64, "\"%s\":\"%s\"%s", name, escaped.c_str(), last ? "" : ",");
+}
+
+void append_int_member(json_response* response, const char* name, int value, bool last) {
+    json_response_append(response, 64, "\"%s\":%d%s", name, value, last ? "" : ",");
+}
+
+void append_bool_member(json_response* response, const char* name, bool value, bool last) {
+    json_response_append(response, 64, "\"%s\":%s%s", name, value ? "true" : "false", last ? "" : ",");
+}
+
+void write_pin_result(json_response* response, bool valid, CommBase::ICommReader* reader, const std::string& token,
+                      bool last) {
+    if (valid && !token.empty()) append_string_member(response, "pinToken", token, false);
+    if (auto* scard = as_scard_reader(reader, false))
+        append_int_member(response, "pinRemainingAttempts", scard->GetRemainingAttempts(), false);
+    append_bool_member(response, "pinValid", valid, false);
+    append_bool_member(response, "valid", valid, last);
+}
