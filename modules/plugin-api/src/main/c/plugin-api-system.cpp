@@ -1,0 +1,182 @@
+#include "plugin-api-system.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cxxabi.h>
+#include <exception>
+#include <fstream>
+#include <set>
+#include <string_view>
+#include <typeinfo>
+
+#include "log.h"
+
+namespace {
+
+// The component table, built at start-up and only read afterwards.
+const ComponentTable componentTable = {
+    {"stepover", std::make_shared<RegistryChecker>("StepOver Signature Device Driver")},
+    {"vasco", std::make_shared<RegistryChecker>("VASCO DIGIPASS Secure Card Reader Driver")},
+};
+
+std::string ascii_lower(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return lower;
+}
+
+std::string_view trim(std::string_view text) {
+    const size_t begin = text.find_first_not_of(" \t");
+    if (begin == std::string_view::npos) return {};
+    const size_t end = text.find_last_not_of(" \t\r");
+    return text.substr(begin, end - begin + 1);
+}
+
+// The value of "Name: value" when line is that field (name compared without letter case).
+bool field(std::string_view line, std::string_view name, std::string_view& value) {
+    if (line.size() <= name.size() || line[name.size()] != ':' ||
+        ascii_lower(line.substr(0, name.size())) != ascii_lower(name))
+        return false;
+    value = trim(line.substr(name.size() + 1));
+    return true;
+}
+
+// Installed packages only; pending triggers leave a package installed.
+bool is_installed(std::string_view status) {
+    const size_t lastBlank = status.find_last_of(' ');
+    const std::string_view state = lastBlank == std::string_view::npos ? status : status.substr(lastBlank + 1);
+    return state == "installed" || state == "triggers-pending" || state == "triggers-awaited";
+}
+
+struct Package {
+    std::string name, status, version, summary;
+};
+
+// The failure's text: what() of a standard exception, its type's name when that is empty.
+std::string failure_text(const std::exception& e) {
+    if (e.what() && *e.what()) return e.what();
+    int status = 0;
+    char* name = abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, &status);
+    std::string text = (status == 0 && name) ? name : typeid(e).name();
+    std::free(name);
+    return text;
+}
+
+void write_device_list(json_response* response, const std::set<std::string>& vidpids) {
+    json_response_append(response, 64, "\"%s\": [", "deviceList");
+    int index = 0;
+    for (const std::string& vidpid : vidpids) {
+        if (index > 0) json_response_append(response, 1, ",");
+        json_response_begin_object(response, nullptr);
+        json_response_append(response, 64, "\"%s\":%d%s", "index", index, ",");
+        json_response_add_string(response, "vidpid", vidpid.c_str(), true);
+        json_response_end_object(response);
+        ++index;
+    }
+    json_response_append(response, 1, "]");
+}
+
+void write_package_list(json_response* response, const ComponentTable& components) {
+    json_response_append(response, 64, "\"%s\": [", "packageList");
+    int index = 0;
+    for (const auto& [key, checker] : components) {
+        const std::string version = checker->version();
+        if (index > 0) json_response_append(response, 1, ",");
+        json_response_begin_object(response, nullptr);
+        json_response_append(response, 64, "\"%s\":%d%s", "index", index, ",");
+        json_response_add_string(response, "component", key.c_str(), false);
+        json_response_add_string(response, "version", version.c_str(), true);
+        json_response_end_object(response);
+        ++index;
+    }
+    json_response_append(response, 1, "]");
+}
+
+}  // namespace
+
+RegistryChecker::RegistryChecker(std::string displayName, std::string statusPath)
+    : displayName_(std::move(displayName)), statusPath_(std::move(statusPath)) {}
+
+std::string RegistryChecker::version() const {
+    const std::string wanted = ascii_lower(displayName_);
+    for (const InstalledProgram& program : installed_programs(statusPath_))
+        if (ascii_lower(program.name).find(wanted) != std::string::npos) return program.version;
+    return {};
+}
+
+std::vector<InstalledProgram> installed_programs(const std::string& statusPath) {
+    std::vector<InstalledProgram> byDescription, byName;
+    std::ifstream in(statusPath);
+    Package package;
+    auto finish = [&] {
+        if (!package.name.empty() && is_installed(package.status)) {
+            if (!package.summary.empty()) byDescription.push_back({package.summary, package.version});
+            byName.push_back({package.name, package.version});
+        }
+        package = Package();
+    };
+    for (std::string line; std::getline(in, line);) {
+        const std::string_view text(line);
+        std::string_view value;
+        if (trim(text).empty()) {
+            finish();
+        } else if (text[0] == ' ' || text[0] == '\t') {
+            continue;  // a continuation line (the long description, conffiles)
+        } else if (field(text, "Package", value)) {
+            package.name = value;
+        } else if (field(text, "Status", value)) {
+            package.status = value;
+        } else if (field(text, "Version", value)) {
+            package.version = value;
+        } else if (field(text, "Description", value)) {
+            package.summary = value;
+        }
+    }
+    finish();
+    byDescription.insert(byDescription.end(), byName.begin(), byName.end());
+    return byDescription;
+}
+
+const ComponentTable& component_table() { return componentTable; }
+
+std::string vidpid_text(const WacomGSS::UsbDevice& device) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04x:%x", static_cast<unsigned>(device.vendorId),
+                  static_cast<unsigned>(device.productId));
+    return text;
+}
+
+void get_system_info(api_ctx* ctx, json_response* response) {
+    get_system_info(ctx, response, WacomGSS::enumerate, component_table());
+}
+
+void get_system_info(api_ctx* ctx, json_response* response, const DeviceEnumerator& enumerate,
+                     const ComponentTable& components) {
+    watcher_set_timeout(ctx ? ctx->watcher : nullptr, 60);
+    std::string failure;
+    try {
+        std::vector<WacomGSS::UsbDevice> devices;
+        enumerate([&devices](WacomGSS::UsbDevice& device) {
+            devices.push_back(device);
+            return true;
+        });
+        LOG_DEBUG("Found %d devices(s)", static_cast<int>(devices.size()));
+
+        json_response_begin(response);
+        std::set<std::string> vidpids;
+        for (const WacomGSS::UsbDevice& device : devices) vidpids.insert(vidpid_text(device));
+        write_device_list(response, vidpids);
+        json_response_append(response, 1, ",");
+        write_package_list(response, components);
+        json_response_end(response);
+        return;
+    } catch (const std::exception& e) {
+        failure = failure_text(e);
+    } catch (...) {
+        failure = "unknown exception";
+    }
+    LOG_DEBUG("Listing devices failed (%s)", failure.c_str());
+    json_response_error(response, 20, "Listing devices failed (%s)", failure.c_str());
+}
