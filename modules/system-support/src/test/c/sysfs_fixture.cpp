@@ -130,6 +130,11 @@ std::string SysfsFixture::add_other_hid(const std::string& hidId) {
     return hid_device("/sys/devices/virtual/misc/uhid", hidId, name, true);
 }
 
+void SysfsFixture::break_hid_listing() {
+    fs::remove_all(root_ + "/bus/hid/devices");
+    write_file(root_ + "/bus/hid/devices", "");
+}
+
 ChildResult run_with_binds(const std::vector<std::pair<std::string, std::string>>& binds,
                            const std::function<std::string()>& fn) {
     ChildResult result;

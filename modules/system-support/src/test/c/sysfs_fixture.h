@@ -24,6 +24,9 @@ public:
     // A HID device outside USB (a virtual or Bluetooth one) with the given HID_ID property.
     std::string add_other_hid(const std::string& hidId);
 
+    // Makes the listing of HID devices fail: bus/hid/devices becomes a plain file.
+    void break_hid_listing();
+
     const std::string& root() const { return root_; }
 
 private:

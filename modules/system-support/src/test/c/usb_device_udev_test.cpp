@@ -4,6 +4,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <system_error>
 
 #include <gtest/gtest.h>
 
@@ -76,4 +77,19 @@ TEST_F(UsbDeviceUdev, StopsWhenTheCallbackSaysSo) {
     fixture.add_usb_hid(0x0001, 0x0002, 0x0100, 3);
     const std::string listed = run(1);
     EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 1) << listed;
+}
+
+TEST_F(UsbDeviceUdev, ListingFailureIsASystemErrorOfItsCategory) {
+    fixture.add_usb_hid(0x0001, 0x0002, 0x0100, 1);
+    fixture.break_hid_listing();
+    const auto result = sysfstest::run_with_binds({{fixture.root(), "/sys"}}, [] {
+        try {
+            list_devices();
+        } catch (const std::system_error& e) {
+            return std::string(e.code().category().name()) + " " + e.what();
+        }
+        return std::string("no error");
+    });
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.output, "win32api udev_enumerate_scan_devices: Not a directory");
 }
