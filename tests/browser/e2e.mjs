@@ -105,8 +105,13 @@ async function hostSuite(browser) {
 // --- the card suite -----------------------------------------------------------------------------
 const virtualReader = path.join(sourceTop, 'scripts', 'virtual-reader');
 
+// The virtual readers keep their state in the run's own folder and take this build's programs.
+function readerEnv(workDir) {
+  return { ...process.env, VELDRA_VR_DIR: path.join(workDir, 'virtual-reader'), VELDRA_BIN_DIR: path.join(args.build, 'bin') };
+}
+
 function readerCtl(action, env) {
-  const r = spawnSync(virtualReader, [action], { env, encoding: 'utf8', timeout: 60000 });
+  const r = spawnSync(virtualReader, [action], { env, encoding: 'utf8', timeout: 60000, killSignal: 'SIGTERM' });
   log(`scripts/virtual-reader ${action}: exit ${r.status}${r.stdout ? `\n${r.stdout.trim()}` : ''}${r.stderr ? `\n${r.stderr.trim()}` : ''}`);
   return r.status === 0;
 }
@@ -208,14 +213,19 @@ async function main() {
         fs.rmSync(workDir, { recursive: true, force: true });
         return SKIP;
       }
-      readersUp = true;   // stopped below even when the start fails half way
-      if (!readerCtl('start', process.env)) throw new Error('scripts/virtual-reader start failed');
+      // Stopped below, or by the exit handler when the run dies, even when the start fails half way.
+      readersUp = true;
+      process.on('exit', () => { if (readersUp) readerCtl('stop', readerEnv(workDir)); });
+      if (!readerCtl('start', readerEnv(workDir))) throw new Error('scripts/virtual-reader start failed');
     }
     browser = await startBrowser({ nodeModules: args.nodeModules, workDir, hosts, log });
     ok = args.suite === 'card' ? await cardSuite(browser, workDir) : await hostSuite(browser);
   } finally {
     if (browser) await browser.close();
-    if (readersUp) readerCtl('stop', process.env);
+    if (readersUp) {
+      readerCtl('stop', readerEnv(workDir));
+      readersUp = false;
+    }
   }
   if (ok && !args.keep) fs.rmSync(workDir, { recursive: true, force: true });
   return ok ? 0 : 1;
