@@ -69,12 +69,17 @@ async function hostSuite(browser) {
       const r = await browser.send(defaultHostName, { cmd: 'GET_INFO' });
       assert.deepEqual(r.ok ? r.value : r, { version: '2.0.2', binVersion: '2.0.14' });
     }],
+    ['GET_INFO with "debug" on still answers one clean frame (the diagnostics go to standard error)', async () => {
+      const r = await browser.send(defaultHostName, { cmd: 'GET_INFO', debug: 'true' });
+      assert.deepEqual(r.ok ? r.value : r, { version: '2.0.2', binVersion: '2.0.14' });
+    }],
     ['the host registered with --name answers under that name', async () => {
       const r = await browser.send(customName, { cmd: 'GET_INFO' });
       assert.deepEqual(r.ok ? r.value : r, { version: '2.0.2', binVersion: '2.0.14' });
     }],
     ['an unknown command answers its error object', async () => {
       const e = assertError(await browser.send(defaultHostName, { cmd: 'NO_SUCH_COMMAND' }), 99);
+      assert.equal(e.id, 99);
       assert.match(e.message, /Unknown command \[NO_SUCH_COMMAND\]/);
     }],
     ['a request with a backslash, quotes and a newline still gets an answer the browser accepts', async () => {
@@ -87,7 +92,7 @@ async function hostSuite(browser) {
     }],
     ['TIMEOUT with sleep 2 and timeout 1 answers error 14', async () => {
       const r = await browser.send(defaultHostName, { cmd: 'TIMEOUT', sleep: 2, timeout: 1 });
-      assertError(r, 14);
+      assert.match(assertError(r, 14).message, /^Timeout processing message/);
     }],
     ['TIMEOUT with sleep 1 and timeout 5 rests', async () => {
       const r = await browser.send(defaultHostName, { cmd: 'TIMEOUT', sleep: 1, timeout: 5 });
