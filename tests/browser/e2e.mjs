@@ -90,6 +90,16 @@ async function hostSuite(browser) {
       const e2 = assertError(await browser.send(defaultHostName, { cmd: 'BAD\\"NAME\n' }), 99);
       assert.match(e2.message, /Unknown command/);
     }],
+    ['a request of several pipe buffers is read whole', async () => {
+      const r = await browser.send(defaultHostName, { cmd: 'GET_INFO', padding: 'x'.repeat(300000) });
+      assert.deepEqual(r.ok ? r.value : r, { version: '2.0.2', binVersion: '2.0.14' });
+    }],
+    ['on a connectNative port the host answers once and exits though its input stays open', async () => {
+      // The browser keeps the host's input open on a port; one process still serves one request.
+      const r = await browser.connect(defaultHostName, [{ cmd: 'GET_INFO' }, { cmd: 'GET_INFO' }], 10000);
+      assert.deepEqual(r.got, [{ version: '2.0.2', binVersion: '2.0.14' }], JSON.stringify(r));
+      assert.equal(r.disconnect, 'Native host has exited.', JSON.stringify(r));
+    }],
     ['TIMEOUT with sleep 2 and timeout 1 answers error 14', async () => {
       const r = await browser.send(defaultHostName, { cmd: 'TIMEOUT', sleep: 2, timeout: 1 });
       assert.match(assertError(r, 14).message, /^Timeout processing message/);

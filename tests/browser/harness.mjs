@@ -204,7 +204,7 @@ export async function startBrowser({ nodeModules, workDir, hosts, log = () => {}
     const swUrl = `chrome-extension://${id}/sw.js`;
     session.worker = context.serviceWorkers().find((w) => w.url() === swUrl)
       ?? await context.waitForEvent('serviceworker', { predicate: (w) => w.url() === swUrl, timeout: 15000 });
-    for (let i = 0; !(await session.worker.evaluate(() => typeof globalThis.nmSend === 'function')); i++) {
+    for (let i = 0; !(await session.worker.evaluate(() => typeof globalThis.nmConnect === 'function')); i++) {
       if (i > 100) throw new Error('the extension\'s helpers never appeared');
       await sleep(50);
     }
@@ -224,6 +224,10 @@ export async function startBrowser({ nodeModules, workDir, hosts, log = () => {}
     },
     sendMany(host, message, count, timeoutMs = 15000) {
       return session.worker.evaluate(([h, m, c, t]) => globalThis.nmSendMany(h, m, c, t), [host, message, count, timeoutMs]);
+    },
+    // Messages on one connectNative port; see extension/sw.js.
+    connect(host, messages, timeoutMs = 15000) {
+      return session.worker.evaluate(([h, m, t]) => globalThis.nmConnect(h, m, t), [host, messages, timeoutMs]);
     },
     // Host processes the browser has running now.
     hostProcesses() {

@@ -26,3 +26,24 @@ globalThis.nmSendMany = async (host, message, count, timeoutMs = 15000) => {
   for (let i = 0; i < count; i++) results.push(await globalThis.nmSend(host, message, timeoutMs));
   return results;
 };
+
+// Messages on one chrome.runtime.connectNative port: {got: [answers], disconnect: error text or
+// null, timeout: bool}. Resolves when the port disconnects or after timeoutMs.
+globalThis.nmConnect = (host, messages, timeoutMs = 15000) => new Promise((resolve) => {
+  const got = [];
+  let port;
+  const timer = setTimeout(() => { try { port.disconnect(); } catch {} resolve({ got, disconnect: null, timeout: true }); }, timeoutMs);
+  try {
+    port = chrome.runtime.connectNative(host);
+  } catch (e) {
+    clearTimeout(timer);
+    resolve({ got, thrown: String(e && e.message || e) });
+    return;
+  }
+  port.onMessage.addListener((m) => got.push(m));
+  port.onDisconnect.addListener(() => {
+    clearTimeout(timer);
+    resolve({ got, disconnect: chrome.runtime.lastError ? chrome.runtime.lastError.message : '', timeout: false });
+  });
+  for (const m of messages) port.postMessage(m);
+});
