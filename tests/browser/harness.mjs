@@ -48,7 +48,7 @@ function loadPlaywright(nodeModules) {
   try {
     return require('playwright-core');
   } catch (e) {
-    throw new Error(`playwright-core is not installed in ${nodeModules} (tests/browser/npm-deps.sh installs it): ${e.message}`);
+    throw new Error(`playwright-core is not installed in ${nodeModules} (tests/browser/setup.sh installs it): ${e.message}`);
   }
 }
 

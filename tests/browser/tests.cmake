@@ -13,9 +13,9 @@ add_test(NAME browser.install_host
   COMMAND ${VELDRA_NODE} --test --test-reporter=spec ${_browser_tests}/install-host.test.mjs)
 set_tests_properties(browser.install_host PROPERTIES LABELS browser TIMEOUT 60)
 
-add_test(NAME browser.playwright
-  COMMAND ${_browser_tests}/npm-deps.sh ${VELDRA_BROWSER_NODE_MODULES})
-set_tests_properties(browser.playwright PROPERTIES LABELS browser TIMEOUT 300 FIXTURES_SETUP browser_node)
+add_test(NAME browser.setup
+  COMMAND ${_browser_tests}/setup.sh ${VELDRA_BROWSER_NODE_MODULES})
+set_tests_properties(browser.setup PROPERTIES LABELS browser TIMEOUT 300 FIXTURES_SETUP browser_node)
 
 # The end-to-end suites need the host program of this build.
 if(NOT TARGET veldra-native-host)
