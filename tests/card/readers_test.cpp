@@ -1,0 +1,116 @@
+// Listing readers, reading card files and the PIN-pad question through the real host and pcscd.
+#include <cctype>
+
+#include <openssl/x509.h>
+
+#include "card_test_support.h"
+
+using namespace cardtest;
+using nlohmann::json;
+
+namespace {
+
+class Readers : public CardTest {};
+
+json reader_entry(const json& list, const std::string& name) {
+    for (const auto& r : list)
+        if (r["name"] == name) return r;
+    return json();
+}
+
+}  // namespace
+
+TEST_F(Readers, GetReadersListsEveryReaderWithItsCardState) {
+    insert("plain");
+    insert("bypass", {"--generation", "1.8"});
+    const Answer a = request({{"cmd", "GET_READERS"}});
+    ASSERT_TRUE(a.json.contains("readerList")) << a.text;
+    const json& list = a.json["readerList"];
+    ASSERT_EQ(list.size(), 6u) << a.text;  // three readers, two slots each
+    for (size_t i = 0; i < list.size(); ++i) {
+        EXPECT_EQ(list[i]["index"], i);
+        EXPECT_EQ(list[i]["library"], "__zidazaru__");
+        EXPECT_TRUE(list[i].contains("cardPresent") && list[i].contains("cardType"));
+    }
+    // Member order as a browser sees it.
+    EXPECT_NE(a.text.find(R"({"index":)"), std::string::npos);
+    EXPECT_NE(a.text.find(R"("name":")" + PLAIN + R"(","atr":"3B9813400AA503010101AD13","cardPresent":true,"cardType":1})"),
+              std::string::npos)
+        << a.text;
+    // The 1.8 card is shown with the classic ATR (its first 12 bytes).
+    EXPECT_EQ(reader_entry(list, BYPASS)["atr"], "3B9813400AA503010101AD13") << a.text;
+    EXPECT_EQ(reader_entry(list, BYPASS)["cardType"], 1);
+    const json empty = reader_entry(list, ESCAPE);
+    EXPECT_EQ(empty["cardPresent"], false);
+    EXPECT_EQ(empty["cardType"], 0);
+    EXPECT_FALSE(empty.contains("atr"));
+    EXPECT_EQ(reader_entry(list, PLAIN_SECOND_SLOT)["cardPresent"], false);
+}
+
+TEST_F(Readers, ReadFileReturnsTheCardFilesComplete) {
+    insert("plain");
+    const Answer identity = request({{"cmd", "READ_FILE"}, {"reader", PLAIN}, {"fileId", IDENTITY_FILE}});
+    ASSERT_TRUE(identity.json.contains("data")) << identity.text;
+    const std::vector<uint8_t> data = from_hex(identity.json["data"]);
+    const std::string text(data.begin(), data.end());
+    EXPECT_NE(text.find("Tester"), std::string::npos);
+    EXPECT_EQ(data[0], 0x01);  // the identity file is a run of tag-length-value fields
+
+    for (const auto& [file, pem] : {std::pair{SIGNATURE_CERT, "signature"}, std::pair{AUTHENTICATION_CERT, "authentication"}}) {
+        // Lower-case file ids work as well.
+        std::string lower = file;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const Answer a = request({{"cmd", "READ_FILE"}, {"reader", PLAIN}, {"label", pem}, {"fileId", lower}});
+        ASSERT_TRUE(a.json.contains("data")) << a.text;
+        const std::vector<uint8_t> der = from_hex(a.json["data"]);
+        EXPECT_EQ(a.text, R"({"data":")" + to_hex(der) + R"("})");
+        EXPECT_GT(der.size(), 256u);  // more than one READ BINARY
+        EXPECT_EQ(der, card_certificate("plain", pem)) << pem;
+        const unsigned char* p = der.data();
+        X509* certificate = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+        EXPECT_NE(certificate, nullptr);
+        EXPECT_EQ(p, der.data() + der.size());
+        X509_free(certificate);
+    }
+}
+
+TEST_F(Readers, ReadFileFailures) {
+    insert("plain");
+    Answer a = request({{"cmd", "READ_FILE"}, {"reader", PLAIN}, {"fileId", "3F00DF0150FF"}});
+    EXPECT_EQ(a.text, error_answer(5, 5, "Error reading file (Comm 0x6a82) (0xa4080c)"));
+    a = request({{"cmd", "READ_FILE"}, {"reader", PLAIN}, {"fileId", std::string(66, 'A')}});
+    EXPECT_EQ(a.code(), 3);
+    EXPECT_EQ(a.message(), "Invalid file ID [" + std::string(66, 'A') + "]. Should be maximum 64 hex characters");
+    a = request({{"cmd", "READ_FILE"}, {"reader", "No Such Reader"}, {"fileId", IDENTITY_FILE}});
+    EXPECT_EQ(a.text, error_answer(0, 0, "Card reader [No Such Reader] not found"));
+    a = request({{"cmd", "READ_FILE"}, {"reader", ESCAPE}, {"fileId", IDENTITY_FILE}});
+    EXPECT_EQ(a.code(), 99) << a.text;
+    EXPECT_EQ(a.message(), "error calling SCardConnect (0x8010000c) (0x0)");
+    a = request({{"cmd", "READ_FILE"}, {"fileId", IDENTITY_FILE}});
+    EXPECT_EQ(a.code(), 99);
+    EXPECT_EQ(a.message(), "Message [{ cmd : READ_FILE , fileId : 3F00DF014031 }] misses a field named [reader]");
+}
+
+TEST_F(Readers, ACardPulledOutDuringAReadIsAnErrorAnswer) {
+    // The photo takes 12 READ BINARY commands; the card goes away during the sixth command.
+    for (const char* dropOn : {"2", "8"}) {
+        insert("plain", {"--drop-on", dropOn});
+        const Answer a = request({{"cmd", "READ_FILE"}, {"reader", PLAIN}, {"fileId", "3F00DF014035"}});
+        EXPECT_TRUE(a.error()) << a.text;
+        EXPECT_LT(a.run.elapsed.count(), 10000);
+        if (a.error()) {
+            const bool readError = a.code() == 5 && a.message().rfind("Error reading file (Comm ", 0) == 0;
+            const bool connectError = a.code() == 99;
+            EXPECT_TRUE(readError || connectError) << a.text;
+        }
+        remove("plain");
+    }
+}
+
+TEST_F(Readers, PinPadAvailableNeedsNoCard) {
+    EXPECT_EQ(request({{"cmd", "PIN_PAD_AVAILABLE"}, {"reader", PLAIN}}).text, R"({"available":false})");
+    EXPECT_EQ(request({{"cmd", "PIN_PAD_AVAILABLE"}, {"reader", ESCAPE}}).text, R"({"available":true})");
+    EXPECT_EQ(request({{"cmd", "PIN_PAD_AVAILABLE"}, {"reader", BYPASS}}).text, R"({"available":true})");
+    EXPECT_EQ(request({{"cmd", "PIN_PAD_AVAILABLE"}, {"reader", "x"}}).text,
+              error_answer(0, 0, "Card reader [x] not found"));
+}
