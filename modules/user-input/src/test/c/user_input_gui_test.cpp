@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <future>
@@ -129,9 +130,19 @@ private:
             return false;
         }
         pid_ = pid;
-        pollfd fd{ready[0], POLLIN, 0};
-        char buffer[16] = {};
-        const bool up = poll(&fd, 1, 10000) == 1 && read(ready[0], buffer, sizeof buffer - 1) > 0;
+        // Xvfb writes the number and the LF in two writes: read up to the LF, or the second write
+        // meets a closed pipe and SIGPIPE ends the server just after it announced itself.
+        std::string announced;
+        const auto until = steady_clock::now() + seconds(10);
+        while (announced.find('\n') == std::string::npos && steady_clock::now() < until) {
+            pollfd fd{ready[0], POLLIN, 0};
+            char buffer[16];
+            if (poll(&fd, 1, 100) != 1) continue;
+            const ssize_t n = read(ready[0], buffer, sizeof buffer);
+            if (n <= 0) break;
+            announced.append(buffer, n);
+        }
+        const bool up = announced.find('\n') != std::string::npos;
         close(ready[0]);
         if (!up) {  // display taken (it exits) or no answer in time
             stop();
@@ -158,7 +169,10 @@ protected:
         bin = pattern;
         fs::create_symlink(kGtkPinentry, bin + "/pinentry");
         server = new Xvfb;
-        if (server->start()) setenv("DISPLAY", server->display().c_str(), 1);
+        if (server->start()) {
+            setenv("DISPLAY", server->display().c_str(), 1);
+            std::fprintf(stderr, "Xvfb on %s\n", server->display().c_str());
+        }
         // The tools keep the system PATH; only the service looks for "pinentry" first in bin.
         const char* path = std::getenv("PATH");
         setenv("PATH", (bin + ":" + (path ? path : "/usr/bin:/bin")).c_str(), 1);
@@ -255,6 +269,21 @@ TEST_F(UserInputGui, InvalidUtf8TitleIsShownByteByByte) {
     run({"xdotool", "type", "--delay", "5", "42"});
     run({"xdotool", "key", "Return"});
     EXPECT_EQ(result(), "42");
+}
+
+TEST_F(UserInputGui, WithoutADisplayNothingIsShown) {
+    // pinentry-gtk-2 without a display falls back to curses, which has no terminal here.
+    const std::string display = std::getenv("DISPLAY");
+    unsetenv("DISPLAY");
+    testing::internal::CaptureStderr();
+    const auto start = steady_clock::now();
+    const std::string pin = input->ask(PromptTexts{"gui-none", kPrompt});
+    const std::string errors = testing::internal::GetCapturedStderr();
+    setenv("DISPLAY", display.c_str(), 1);
+    EXPECT_EQ(pin, "");
+    EXPECT_LT(duration<double>(steady_clock::now() - start).count(), 5.0);
+    EXPECT_NE(errors.find("runs as \"gtk2:curses\", which needs a terminal (no DISPLAY is set)"), std::string::npos)
+        << errors;
 }
 
 }  // namespace
