@@ -5,7 +5,8 @@ add_executable(card_host_test
   ${CMAKE_CURRENT_LIST_DIR}/card_test_support.cpp
   ${CMAKE_CURRENT_LIST_DIR}/readers_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/pin_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/signature_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/signature_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dialog_test.cpp)
 target_include_directories(card_host_test PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 target_compile_definitions(card_host_test PRIVATE VELDRA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 target_link_libraries(card_host_test PRIVATE veldra_host_test_support OpenSSL::Crypto GTest::gtest_main)
@@ -15,7 +16,7 @@ foreach(program IN ITEMS veldra-native-host veldra-virtual-card veldra-pcsc-wait
   endif()
 endforeach()
 
-foreach(group IN ITEMS Readers Pin Signature)
+foreach(group IN ITEMS Readers Pin Signature Dialog)
   add_test(NAME card_host.${group}
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/virtual-reader run --no-card --
             $<TARGET_FILE:card_host_test> --gtest_filter=${group}.*)

@@ -86,7 +86,9 @@ std::string read_field(const json_message* message, const char* name, const char
     if (missing) *missing = !found;
     if (found) return value.data;
     if (optional) return defaultValue;
-    throw CommandException(format_text("Message [%s] misses a field named [%s]", message->text, name), 99);
+    // The answer quotes the request with its PIN and token masked: answers end up in logs.
+    throw CommandException(
+        format_text("Message [%s] misses a field named [%s]", log_mask_secrets(message->text).c_str(), name), 99);
 }
 
 std::vector<uint8_t> read_hex_field(const std::string& text, int32_t errorCode, const char* displayName,

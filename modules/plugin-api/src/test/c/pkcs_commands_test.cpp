@@ -86,6 +86,8 @@ TEST(CardGroup, ReadFileReadsThePathAndConvertsFailures) {
               error_text(99, 99, "Message [{ cmd : READ_FILE , reader : R }] misses a field named [fileId]"));
     EXPECT_EQ(run(factory, R"({"cmd":"READ_FILE","fileId":"3F00"})", &c.ctx).text,
               error_text(99, 99, "Message [{ cmd : READ_FILE , fileId : 3F00 }] misses a field named [reader]"));
+    EXPECT_EQ(run(factory, R"({"cmd":"VERIFY_PIN","pin":"9876","pinToken":"secret"})", &c.ctx).text,
+              error_text(99, 99, "Message [{ cmd : VERIFY_PIN , pin : *** , pinToken : *** }] misses a field named [reader]"));
     EXPECT_EQ(run(factory, R"({"cmd":"READ_FILE","reader":"r","fileId":"3F00"})", &c.ctx).text,
               error_text(0, 0, "Card reader [r] not found"));
     card->onRead = [] { throw Utils::api_exception("error calling SCardTransmit", static_cast<int32_t>(0x80100016), 0); };

@@ -1,0 +1,192 @@
+// The PIN dialog through the real host: a plain reader and no "pin" member, so the host asks the
+// user with pinentry-gtk-2 on a private Xvfb; xdotool types as the user would.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <thread>
+
+#include "card_test_support.h"
+
+using namespace cardtest;
+using namespace std::chrono;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* GTK_PINENTRY = "/usr/bin/pinentry-gtk-2";
+const char* TITLE = "Veldra card test";
+
+// Runs a command line to its end; its standard output, and whether it exited with 0.
+bool shell(const std::string& command, std::string* out = nullptr) {
+    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    if (!pipe) return false;
+    char buffer[256];
+    size_t n;
+    std::string text;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+    if (out) *out = text;
+    return pclose(pipe) == 0;
+}
+
+// An X server on a display it picks itself (-displayfd), stopped by its PID; it dies with this
+// process if the process dies first.
+class Xvfb {
+public:
+    bool start() {
+        int ready[2];
+        if (pipe2(ready, O_CLOEXEC) != 0) return false;
+        const pid_t parent = getpid();
+        pid_ = fork();
+        if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (getppid() != parent) _exit(1);
+            dup2(ready[1], 3);
+            const int devnull = open("/dev/null", O_WRONLY);
+            dup2(devnull, STDOUT_FILENO);
+            dup2(devnull, STDERR_FILENO);
+            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-noreset", "-nolisten", "tcp", "-screen", "0", "1024x768x24",
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(ready[1]);
+        if (pid_ < 0) {
+            close(ready[0]);
+            return false;
+        }
+        // The number and the newline come in two writes: read up to the newline.
+        std::string announced;
+        const auto until = steady_clock::now() + seconds(10);
+        while (announced.find('\n') == std::string::npos && steady_clock::now() < until) {
+            pollfd fd{ready[0], POLLIN, 0};
+            char buffer[16];
+            if (poll(&fd, 1, 100) != 1) continue;
+            const ssize_t n = read(ready[0], buffer, sizeof buffer);
+            if (n <= 0) break;
+            announced.append(buffer, static_cast<size_t>(n));
+        }
+        close(ready[0]);
+        if (announced.find('\n') == std::string::npos) return false;
+        display_ = ":" + announced.substr(0, announced.find('\n'));
+        return true;
+    }
+    ~Xvfb() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    const std::string& display() const { return display_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+class Dialog : public CardTest {
+protected:
+    static void SetUpTestSuite() {
+        if (!shell("command -v Xvfb") || !shell("command -v xdotool") || access(GTK_PINENTRY, X_OK) != 0) return;
+        char pattern[] = "/tmp/card-dialog-XXXXXX";
+        if (!mkdtemp(pattern)) return;
+        bin = pattern;
+        fs::create_symlink(GTK_PINENTRY, bin + "/pinentry");
+        server = new Xvfb;
+        if (!server->start()) {
+            delete server;
+            server = nullptr;
+        }
+    }
+    static void TearDownTestSuite() {
+        delete server;
+        server = nullptr;
+        if (!bin.empty()) fs::remove_all(bin);
+        bin.clear();
+    }
+    void SetUp() override {
+        ASSERT_NE(server, nullptr) << "needs Xvfb, xdotool and pinentry-gtk2 (scripts/deps installs them)";
+        insert("plain");
+    }
+
+    // Sends request in the background with the dialog available.
+    std::future<Answer> start(const nlohmann::json& message) {
+        hosttest::HostOptions options;
+        options.env["DISPLAY"] = server->display();
+        const char* path = std::getenv("PATH");
+        options.env["PATH"] = bin + ":" + (path ? path : "/usr/bin:/bin");
+        options.limit = milliseconds(60000);
+        return std::async(std::launch::async, [this, message, options] { return request(message, options); });
+    }
+
+    std::string xdotool(const std::string& args) {
+        std::string out;
+        shell("DISPLAY=" + server->display() + " xdotool " + args, &out);
+        return out;
+    }
+
+    // Waits for the dialog, then types text and presses key.
+    bool answer_dialog(const std::string& text, const char* key = "Return") {
+        const auto until = steady_clock::now() + seconds(20);
+        std::string window;
+        while (window.empty() && steady_clock::now() < until) {
+            window = xdotool(std::string("search --onlyvisible --name '^") + TITLE + "$'");
+            if (window.empty()) std::this_thread::sleep_for(milliseconds(50));
+        }
+        if (window.empty()) return false;
+        if (!text.empty()) xdotool("type --delay 5 '" + text + "'");
+        xdotool(std::string("key ") + key);
+        return true;
+    }
+
+    static inline std::string bin;
+    static inline Xvfb* server = nullptr;
+};
+
+const nlohmann::json VERIFY = {{"cmd", "VERIFY_PIN"}, {"reader", PLAIN}, {"entry_title", TITLE}};
+
+}  // namespace
+
+TEST_F(Dialog, ThePinTypedInTheDialogIsVerifiedAndSealedInAToken) {
+    auto pending = start(VERIFY);
+    ASSERT_TRUE(answer_dialog(" 1234 "));  // blanks around the digits are trimmed
+    const Answer a = pending.get();
+    ASSERT_TRUE(a.json.contains("pinToken")) << a.text;
+    EXPECT_EQ(a.json["valid"], true);
+    EXPECT_EQ(a.run.err.find("1234"), std::string::npos) << "the PIN reached the log";
+
+    // The token spares the next request the dialog.
+    hosttest::HostOptions noDialog;
+    noDialog.env["PATH"] = "/nonexistent";
+    nlohmann::json next = VERIFY;
+    next["pinToken"] = a.json["pinToken"];
+    EXPECT_EQ(request(next, noDialog).json["valid"], true);
+}
+
+TEST_F(Dialog, ACancelledDialogAndAWrongPin) {
+    auto pending = start(VERIFY);
+    ASSERT_TRUE(answer_dialog("12", "Escape"));
+    EXPECT_EQ(pending.get().text, error_answer(9, 12, "Timeout entering PIN or cancelled by user."));
+
+    pending = start(VERIFY);
+    ASSERT_TRUE(answer_dialog("4321"));
+    EXPECT_EQ(pending.get().text, R"({"pinRemainingAttempts":2,"pinValid":false,"valid":false})");
+
+    pending = start(VERIFY);
+    ASSERT_TRUE(answer_dialog("12x4"));
+    EXPECT_EQ(pending.get().json["error"]["code"], 9);
+}
+
+TEST_F(Dialog, TheRequestsTimeLimitDoesNotRunWhileTheDialogIsOpen) {
+    auto pending = start(VERIFY);
+    std::this_thread::sleep_for(seconds(12));  // longer than the request's 10 seconds
+    ASSERT_TRUE(answer_dialog("1234"));
+    const Answer a = pending.get();
+    EXPECT_EQ(a.json["valid"], true) << a.text;
+}
