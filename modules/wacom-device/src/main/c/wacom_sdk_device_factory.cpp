@@ -1,5 +1,8 @@
 #include "wacom_sdk_device_factory.h"
 
+#include <cstdio>
+#include <string>
+
 #include "com.h"
 #include "loadable_module.h"
 #include "log.h"
@@ -7,18 +10,33 @@
 
 namespace BioSigningDevice {
 
+namespace {
+
+// The text of the exception being handled, for the log.
+std::string current_failure() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (const ComError& e) {
+        char text[32];
+        std::snprintf(text, sizeof text, "COM error 0x%08x", static_cast<unsigned>(e.Error()));
+        return text;
+    } catch (...) {
+        return "unknown exception";
+    }
+}
+
+}  // namespace
+
 WacomSDKDeviceFactory::WacomSDKDeviceFactory(WacomSDKDevice::SdkProvider sdk) : sdk_(std::move(sdk)) {}
 
 std::vector<PadDescription> WacomSDKDeviceFactory::Enumerate() {
     ComInit com;
     try {
         return {WacomSDKDevice("", sdk_).GetDescription()};
-    } catch (const std::exception& e) {
-        LOG_DEBUG("No pad: %s", e.what());
-    } catch (const ComError& e) {
-        LOG_DEBUG("No pad: COM error 0x%08x", static_cast<unsigned>(e.Error()));
     } catch (...) {
-        LOG_DEBUG("No pad: unknown exception");
+        LOG_DEBUG("No pad: %s", current_failure().c_str());
     }
     return {};
 }
@@ -29,7 +47,7 @@ std::shared_ptr<ISigningDevice> WacomSDKDeviceFactory::CreateDevice(const std::s
         auto device = std::make_shared<WacomSDKDevice>("", sdk_);
         if (device->GetDescription().name == name) return device;
     } catch (...) {
-        LOG_DEBUG("Pad [%s] could not be opened", name.c_str());
+        LOG_DEBUG("Pad [%s] could not be opened: %s", name.c_str(), current_failure().c_str());
     }
     return nullptr;
 }
