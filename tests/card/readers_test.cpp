@@ -74,6 +74,26 @@ TEST_F(Readers, ReadFileReturnsTheCardFilesComplete) {
     }
 }
 
+TEST_F(Readers, ReadFileReturnsTheOtherFilesToo) {
+    insert("plain");
+    for (const auto& [file, pem] : {std::pair{"3F00DF00503A", "intermediate"}, std::pair{"3F00DF00503B", "root"}}) {
+        const Answer a = request({{"cmd", "READ_FILE"}, {"reader", PLAIN}, {"fileId", file}});
+        EXPECT_EQ(from_hex(a.json.value("data", "")), card_certificate("plain", pem)) << file;
+    }
+    const Answer address = request({{"cmd", "READ_FILE"}, {"reader", PLAIN}, {"fileId", "3F00DF014033"}});
+    const std::vector<uint8_t> addressBytes = from_hex(address.json.value("data", ""));
+    EXPECT_EQ(addressBytes.size(), 117u);
+    EXPECT_NE(std::string(addressBytes.begin(), addressBytes.end()).find("Teststraat"), std::string::npos);
+    // The photo: 3064 bytes, twelve READ BINARY commands, the last one short.
+    const Answer photo = request({{"cmd", "READ_FILE"}, {"reader", PLAIN}, {"fileId", "3F00DF014035"}});
+    const std::vector<uint8_t> jpeg = from_hex(photo.json.value("data", ""));
+    ASSERT_EQ(jpeg.size(), 3064u) << photo.text.substr(0, 200);
+    EXPECT_EQ(jpeg[0], 0xFF);
+    EXPECT_EQ(jpeg[1], 0xD8);
+    EXPECT_EQ(jpeg[3062], 0xFF);
+    EXPECT_EQ(jpeg[3063], 0xD9);
+}
+
 TEST_F(Readers, ReadFileFailures) {
     insert("plain");
     Answer a = request({{"cmd", "READ_FILE"}, {"reader", PLAIN}, {"fileId", "3F00DF0150FF"}});

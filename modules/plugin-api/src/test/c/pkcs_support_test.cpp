@@ -163,11 +163,3 @@ TEST(PinListener, PausesTheLimitAndGivesTenSecondsAfterTheVerification) {
     quiet(true);
     quiet(false);
 }
-
-TEST(PinWipe, ClearsTheWholeBuffer) {
-    std::string pin = "123456789012";
-    const char* data = pin.data();
-    wipe(pin);
-    EXPECT_TRUE(pin.empty());
-    for (int i = 0; i < 12; ++i) EXPECT_EQ(data[i], 0) << i;
-}
