@@ -2,7 +2,7 @@
 add_library(veldra_plugin_ext STATIC
   src/main/c/plugin-api-ext.cpp
   src/main/c/plugin-api-system.cpp)
-target_link_libraries(veldra_plugin_ext PUBLIC veldra_plugin_core veldra_system_support)
+target_link_libraries(veldra_plugin_ext PUBLIC veldra_plugin_core veldra_system_support veldra_wacom_device)
 
 add_executable(plugin_api_system_test
   src/test/c/system_info_test.cpp

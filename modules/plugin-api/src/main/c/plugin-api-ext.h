@@ -1,9 +1,27 @@
 // The pad and system command group: GET_PADS, COMPUTE_SIGNATURE_IMAGE, GET_SYSTEM_INFO.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "api_ctx.h"
 #include "json.h"
+#include "signing_device.h"
 
 // True when cmd is one of the group's commands; the answer or its error is then in response.
 // False leaves response untouched.
 bool pad_command_group(api_ctx* ctx, json_message* message, const char* cmd, json_response* response);
+
+// The pad commands against the pads of a given factory (the group uses every built-in pad family).
+using PadFactoryMaker = std::function<std::shared_ptr<BioSigningDevice::ISigningDeviceFactory>()>;
+void get_pads(api_ctx* ctx, json_response* response, const PadFactoryMaker& makeFactory);
+void compute_signature_image(api_ctx* ctx, json_message* message, json_response* response,
+                             const PadFactoryMaker& makeFactory);
+
+// Base64 through OpenSSL's Base64 filter without line breaks. Decoding fails unless every character
+// decodes and the byte count matches the text's length and padding.
+bool base64_bio_decode(const std::string& text, std::vector<uint8_t>* bytes);
+std::string base64_bio_encode(const std::vector<uint8_t>& bytes);
