@@ -88,6 +88,20 @@ TEST_F(Presence, CardPulledOutMidReadEndsInAnError) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
 }
 
+TEST_F(Presence, CardPulledOutMidSignatureEndsInAnError) {
+    // Probe 2 commands, then MSE SET, VERIFY, and the PSO gets no answer.
+    Insert("plain", "--drop-on 5");
+    auto reader = OpenReader(kPlain);
+    try {
+        reader->Sign("1234", "__signature__", Bytes(51, 0x30));
+        ADD_FAILURE() << "signed on a pulled card";
+    } catch (const CommBase::CommException& e) {
+        EXPECT_EQ(e.code(), 1);
+        EXPECT_EQ(e.message(), "Error computing digital signature; error SW");
+    }
+    EXPECT_THROW(reader->Sign("1234", "__signature__", Bytes(51, 0x30)), Utils::api_exception);
+}
+
 TEST_F(Presence, Generation18CardAndOtherCard) {
     Insert("plain", "--generation 1.8");
     auto reader = OpenReader(kPlain);
