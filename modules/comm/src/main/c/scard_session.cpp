@@ -18,6 +18,18 @@ constexpr uint32_t kSuccess = 0x9000;
 // more steps than a 32 KB file read in 256-byte chunks.
 constexpr int kMaxExchangeSteps = 160;
 constexpr uint32_t kMaxReadOffset = 0x7FFF;  // P1 bit 8 of READ BINARY selects a short file id
+
+// The received bytes, the last two split off as the status word when there are two.
+ApduResponse Split(uint32_t command, Bytes received, bool statusExpected) {
+    ApduResponse response;
+    response.command = command;
+    if (statusExpected && received.size() >= 2) {
+        response.status = static_cast<uint32_t>(received[received.size() - 2]) << 8 | received.back();
+        received.resize(received.size() - 2);
+    }
+    response.data = std::move(received);
+    return response;
+}
 }  // namespace
 
 SCardReader::SCardReader(std::shared_ptr<CommBase::ICommLibrary> library, std::string name, SCARDCONTEXT context)
@@ -94,13 +106,7 @@ ApduResponse SCardReader::Transmit(uint32_t command, const Bytes& data, unsigned
     Cleanse(encoded);  // it may have carried a PIN block
     if (rv != SCARD_S_SUCCESS) operations_.ThrowSystemCall("SCardTransmit", rv);
     received.resize(std::min<size_t>(receivedLength, received.size()));
-    ApduResponse response;
-    response.command = command;
-    if (received.size() >= 2) {
-        response.status = static_cast<uint32_t>(received[received.size() - 2]) << 8 | received.back();
-        received.resize(received.size() - 2);
-    }
-    response.data = std::move(received);
+    ApduResponse response = Split(command, std::move(received), true);
     LOG_DEBUG("APDU %08x: status %04x, %zu bytes", command, response.status, response.data.size());
     return response;
 }
@@ -113,14 +119,7 @@ ApduResponse SCardReader::Control(DWORD controlCode, const Bytes& data, bool sta
                                  static_cast<DWORD>(received.size()), &returned);
     if (rv != SCARD_S_SUCCESS) operations_.ThrowSystemCall("SCardControl", rv);
     received.resize(std::min<size_t>(returned, received.size()));
-    ApduResponse response;
-    response.command = static_cast<uint32_t>(controlCode);
-    if (statusExpected && received.size() >= 2) {
-        response.status = static_cast<uint32_t>(received[received.size() - 2]) << 8 | received.back();
-        received.resize(received.size() - 2);
-    }
-    response.data = std::move(received);
-    return response;
+    return Split(static_cast<uint32_t>(controlCode), std::move(received), statusExpected);
 }
 
 Bytes SCardReader::Exchange(uint32_t command, Bytes data, unsigned le, bool readToEnd) {

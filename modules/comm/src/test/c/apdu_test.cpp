@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "apdu.h"
+#include "operation_context.h"
 #include "pcsc_mock.h"
 #include "scard_comm.h"
 
@@ -69,4 +70,26 @@ TEST(ReaderClassification, UpperCasedNameAgainstPatternsInOrder) {
     EXPECT_EQ(ClassifyReader("APG8201 BOSA BEIDX"), ReaderClass::CcidPinPad);
     EXPECT_EQ(ClassifyReader("VASCO DIGIPASS 860"), ReaderClass::Plain);
     EXPECT_EQ(ClassifyReader("Generic Reader 00 00"), ReaderClass::Plain);
+}
+
+TEST(ErrorComposition, PrefixedByTheOperationInProgress) {
+    using SZidaZaru::detail::OperationContext;
+    using SZidaZaru::detail::OperationScope;
+    OperationContext context;
+    EXPECT_EQ(context.Compose("card blocked"), "card blocked");
+    {
+        OperationScope outer(context, "computing digital signature");
+        OperationScope inner(context, "verifying PIN");
+        EXPECT_EQ(context.Compose("card blocked"), "Error verifying PIN; card blocked");
+        EXPECT_EQ(context.Compose(""), "Error verifying PIN");
+        EXPECT_EQ(context.Compose(std::string(3000, 'x')).size(), 2047u);
+        try {
+            context.ThrowSystemCall("SCardTransmit", 0x80100069L);
+        } catch (const Utils::api_exception& e) {
+            EXPECT_STREQ(e.what(), "Error verifying PIN; error calling SCardTransmit (0x80100069) (0x0)");
+        }
+    }
+    EXPECT_EQ(context.Top(), "");
+    context.Pop();  // the bottom entry stays
+    EXPECT_EQ(context.Compose("x"), "x");
 }

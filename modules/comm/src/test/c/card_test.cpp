@@ -234,28 +234,24 @@ TEST_F(Card, SignSetsTheEnvironmentVerifiesThenSigns) {
     EXPECT_EQ(log.calls, (std::vector<bool>{true, false, true, false}));
 }
 
+// A command header followed by Lc and data.
+PcscMock::Bytes WithData(const std::string& header, const PcscMock::Bytes& data) {
+    PcscMock::Bytes command = Hex(header);
+    command.push_back(static_cast<uint8_t>(data.size()));
+    command.insert(command.end(), data.begin(), data.end());
+    return command;
+}
+
 TEST_F(Card, Beid18ChoosesTheAlgorithmFromTheDataLength) {
     const PcscMock::Bytes data48(48, 0x11), data20(20, 0x22);
     Script s;
     ConnectBelpic(OpenWith(s, kBypass), kBypass)
         .Transmit("00 22 41 B6 05 04 80 02 84 83", "90 00")
-        .TransmitBytes([&] {
-            auto c = Hex("00 2A 9E 9A 30");
-            c.insert(c.end(), data48.begin(), data48.end());
-            return c;
-        }(), Hex("01 90 00"))
+        .TransmitBytes(WithData("00 2A 9E 9A", data48), Hex("01 90 00"))
         .Transmit("00 22 41 B6 05 04 80 40 84 82", "90 00")
-        .TransmitBytes([&] {
-            auto c = Hex("00 2A 9E 9A 14");
-            c.insert(c.end(), data20.begin(), data20.end());
-            return c;
-        }(), Hex("02 90 00"))
+        .TransmitBytes(WithData("00 2A 9E 9A", data20), Hex("02 90 00"))
         .Transmit("00 22 41 B6 05 04 80 01 84 82", "90 00")
-        .TransmitBytes([&] {
-            auto c = Hex("00 2A 9E 9A 14");
-            c.insert(c.end(), data20.begin(), data20.end());
-            return c;
-        }(), Hex("03 90 00"))
+        .TransmitBytes(WithData("00 2A 9E 9A", data20), Hex("03 90 00"))
         .Disconnect()
         .Release();
     PcscMock::Install(s);
