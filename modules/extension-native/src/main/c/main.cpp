@@ -1,7 +1,5 @@
 // The whole life of one host process: one framed request in, one framed answer out, exit code 0.
-#include <signal.h>
-#include <unistd.h>
-
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -24,7 +22,7 @@ constexpr int64_t PIN_DIALOG_TIMEOUT_SECONDS = 61;
 [[noreturn]] void finish() {
     std::fflush(stdout);
     std::fflush(stderr);
-    _exit(0);
+    std::_Exit(0);
 }
 
 std::string run_request(const std::string& request) {
@@ -51,7 +49,9 @@ std::string run_request(const std::string& request) {
 }  // namespace
 
 int main(int, char**) {
-    signal(SIGPIPE, SIG_IGN);  // a browser that went away must not change the exit code
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, SIG_IGN);  // a browser that went away must not change the exit code
+#endif
     LOG_DEBUG("Native host started");
     char* request = extension_read_request();
     if (!request) {

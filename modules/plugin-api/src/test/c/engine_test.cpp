@@ -8,6 +8,7 @@
 #include <string>
 
 #include "plugin-api-oop.h"
+#include "state_home.h"
 #include "user_input.h"
 #include "utils.h"
 
@@ -25,16 +26,7 @@ public:
 
 class Engine : public testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/veldra-engine-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        setenv("XDG_DATA_HOME", root_.c_str(), 1);
-    }
-    void TearDown() override {
-        unsetenv("XDG_DATA_HOME");
-        std::filesystem::remove_all(root_);
-    }
+    void SetUp() override { root_ = home_.root(); }
 
     // Submits request and runs the loop until the answer arrives; returns it and the time taken.
     std::pair<std::string, milliseconds> run(const std::string& request, std::shared_ptr<user_input> input = nullptr) {
@@ -49,6 +41,7 @@ protected:
         return {handler->response(), took};
     }
 
+    StateHome home_;
     std::string root_;
 };
 
@@ -78,7 +71,7 @@ TEST_F(Engine, RaisedLimitLetsTheCommandAnswer) {
 
 TEST_F(Engine, MasterKeyFailureAnswersAtOnceWithItsText) {
     std::ofstream(root_ + "/blocker") << "x";
-    setenv("XDG_DATA_HOME", (root_ + "/blocker").c_str(), 1);
+    home_.point_at(root_ + "/blocker");
     auto [text, took] = run(R"({"cmd":"GET_INFO"})");
     EXPECT_EQ(text.rfind("{\"error\": { \"code\":99,\"id\":99,\"message\":\"failed to create directory ", 0), 0u)
         << text;

@@ -1,0 +1,89 @@
+// Frame byte channels on Windows: both streams in binary mode (no CR/LF translation, no Ctrl-Z as
+// end of file); a pipe is peeked before it is read, so that the read window bounds every wait.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "extension_io.h"
+#include "extension_io_platform.h"
+#include "veldra_assert.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Pause between reads at end of input, so that a closed stream does not spin a core.
+constexpr auto END_OF_INPUT_PAUSE = std::chrono::milliseconds(50);
+// Pause while an open pipe has nothing to read yet.
+constexpr auto EMPTY_PIPE_PAUSE = std::chrono::milliseconds(2);
+
+HANDLE stream_handle(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
+
+void pause_until(Clock::duration pause, Clock::time_point deadline) {
+    const auto left = deadline - Clock::now();
+    if (left > Clock::duration::zero()) std::this_thread::sleep_for(std::min(pause, left));
+}
+
+// Bytes that can be read from the pipe without blocking; -1 once the writer has closed it.
+long pipe_available(HANDLE pipe) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) return -1;
+    return static_cast<long>(std::min<DWORD>(available, 0x7FFFFFFF));
+}
+
+}  // namespace
+
+void extension_set_binary_mode(int fd) { _setmode(fd, _O_BINARY); }
+
+size_t extension_read_bytes(uint8_t* buffer, size_t count) {
+    VELDRA_ASSERT(buffer);
+    extension_set_binary_mode(EXTENSION_STDIN);
+    const HANDLE input = stream_handle(EXTENSION_STDIN);
+    const bool pipe = input != INVALID_HANDLE_VALUE && GetFileType(input) == FILE_TYPE_PIPE;
+    const auto deadline = Clock::now() + std::chrono::seconds(EXTENSION_READ_WINDOW_SECONDS);
+    size_t stored = 0;
+    while (stored < count && Clock::now() < deadline) {
+        if (input == INVALID_HANDLE_VALUE || input == nullptr) {
+            pause_until(END_OF_INPUT_PAUSE, deadline);
+            continue;
+        }
+        // Reads only what the frame still needs: bytes after it stay unread.
+        DWORD wanted = static_cast<DWORD>(std::min<size_t>(count - stored, 0x10000));
+        if (pipe) {
+            const long available = pipe_available(input);
+            if (available < 0) {
+                pause_until(END_OF_INPUT_PAUSE, deadline);
+                continue;
+            }
+            if (available == 0) {
+                pause_until(EMPTY_PIPE_PAUSE, deadline);
+                continue;
+            }
+            wanted = std::min<DWORD>(wanted, static_cast<DWORD>(available));
+        }
+        DWORD got = 0;
+        if (ReadFile(input, buffer + stored, wanted, &got, nullptr) && got > 0) {
+            stored += got;
+        } else {
+            pause_until(END_OF_INPUT_PAUSE, deadline);
+        }
+    }
+    return stored;
+}
+
+void extension_write_bytes(const void* data, size_t length) {
+    const HANDLE output = stream_handle(EXTENSION_STDOUT);
+    if (output == INVALID_HANDLE_VALUE || output == nullptr) return;
+    const auto* p = static_cast<const uint8_t*>(data);
+    while (length > 0) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(length, 0x10000));
+        if (!WriteFile(output, p, chunk, &written, nullptr) || written == 0) return;
+        p += written;
+        length -= written;
+    }
+}

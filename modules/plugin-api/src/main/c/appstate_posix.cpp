@@ -1,0 +1,151 @@
+// The state store on POSIX: $XDG_DATA_HOME/Veldra (default ~/.local/share), folder 0700, file 0600,
+// owned by the user, never through a symlink.
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <stdexcept>
+
+#include <openssl/crypto.h>
+
+#include "appstate.h"
+#include "appstate_platform.h"
+
+namespace {
+
+constexpr mode_t FOLDER_MODE = 0700;
+constexpr mode_t FILE_MODE = 0600;
+
+[[noreturn]] void fail(const std::string& text) { throw std::runtime_error(text); }
+
+// Closes a descriptor on every path.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+std::string file_path(const std::string& folder) { return folder + "/appstate"; }
+
+void make_directory_chain(const std::string& folder) {
+    struct stat info {};
+    if (lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return;
+    std::string prefix;
+    for (size_t i = 0; i < folder.size(); ++i) {
+        prefix += folder[i];
+        const bool boundary = folder[i] == '/' || i + 1 == folder.size();
+        if (!boundary || prefix == "/") continue;
+        if (mkdir(prefix.c_str(), FOLDER_MODE) != 0 && errno != EEXIST) fail("failed to create directory " + prefix);
+    }
+}
+
+// The folder must be a real directory of ours, closed to everybody else.
+void secure_folder(const std::string& folder) {
+    struct stat info {};
+    if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        fail("failed to create directory " + folder);
+    if (info.st_uid != geteuid()) fail("appstate folder is not owned by the current user");
+    if ((info.st_mode & 07777) != FOLDER_MODE && chmod(folder.c_str(), FOLDER_MODE) != 0)
+        fail("failed to apply restricted access to appstate folder");
+}
+
+// Opens the file without following a symlink; -1 with errno ENOENT when it does not exist.
+int open_state_file(const std::string& path, int flags) {
+    const int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, FILE_MODE);
+    if (fd < 0 && errno == ELOOP) fail("appstate file is a symbolic link");
+    return fd;
+}
+
+void secure_file(int fd) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) fail("appstate file is not a regular file");
+    if (info.st_uid != geteuid()) fail("appstate file is not owned by the current user");
+    if ((info.st_mode & 07777) != FILE_MODE && fchmod(fd, FILE_MODE) != 0)
+        fail("failed to apply restricted ACL to appstate file");
+}
+
+std::string read_all(int fd) {
+    std::string text;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+    OPENSSL_cleanse(buffer, sizeof buffer);
+    return text;
+}
+
+}  // namespace
+
+std::string appstate_directory() {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    if (data && data[0] == '/') return std::string(data) + "/Veldra";
+    const char* home = std::getenv("HOME");
+    if (!home || home[0] != '/') {
+        const passwd* entry = getpwuid(geteuid());
+        home = entry ? entry->pw_dir : nullptr;
+    }
+    if (!home || home[0] != '/') fail("Failed to get LocalAppData");
+    return std::string(home) + "/.local/share/Veldra";
+}
+
+void ensure_appstate_file(const std::string& folder) {
+    make_directory_chain(folder);
+    secure_folder(folder);
+    const int raw = open_state_file(file_path(folder), O_RDONLY);
+    if (raw < 0) {
+        if (errno == ENOENT) return;  // written with its key by load_master_key
+        fail("failed to create appstate file");
+    }
+    FileDescriptor fd(raw);
+    secure_file(fd.get());
+}
+
+std::string appstate_read_text(const std::string& folder) {
+    ensure_appstate_file(folder);
+    const int raw = open_state_file(file_path(folder), O_RDONLY);
+    if (raw < 0) return {};
+    FileDescriptor fd(raw);
+    secure_file(fd.get());
+    return read_all(fd.get());
+}
+
+// Written atomically: a private temporary file renamed over the state file.
+void appstate_store_text(const std::string& folder, const std::string& text) {
+    std::string temporary = folder + "/.appstate.XXXXXX";
+    const int raw = mkstemp(temporary.data());
+    if (raw < 0) fail("failed to create appstate file");
+    FileDescriptor fd(raw);
+    bool ok = fchmod(fd.get(), FILE_MODE) == 0;
+    for (size_t done = 0; ok && done < text.size();) {
+        const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
+        ok = n > 0;
+        if (ok) done += static_cast<size_t>(n);
+    }
+    ok = ok && fsync(fd.get()) == 0 && rename(temporary.c_str(), file_path(folder).c_str()) == 0;
+    if (!ok) {
+        unlink(temporary.c_str());
+        fail("failed to create appstate file");
+    }
+}
+
+AppStateLock::AppStateLock(const std::string& folder)
+    : handle_(::open((folder + "/.appstate.lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, FILE_MODE)) {
+    if (handle_ < 0) fail("failed to lock appstate file");
+    if (flock(static_cast<int>(handle_), LOCK_EX) != 0) {
+        ::close(static_cast<int>(handle_));
+        fail("failed to lock appstate file");
+    }
+}
+
+AppStateLock::~AppStateLock() { ::close(static_cast<int>(handle_)); }
