@@ -106,6 +106,13 @@ TEST_F(Pin, BypassReaderSendsNothing) {
 TEST_F(Pin, NoCardIsTheNotConnectedError) {
     auto reader = OpenReader(kPlain);
     EXPECT_THROW(reader->VerifyPin("1234"), std::logic_error);
+    // Signing on an empty reader fails at its first command.
+    try {
+        reader->Sign("1234", "__signature__", Bytes(51, 0x30));
+        ADD_FAILURE() << "signed without a card";
+    } catch (const Utils::api_exception& e) {
+        EXPECT_EQ(e.message(), "Error setting security environment; error calling SCardTransmit");
+    }
 }
 
 }  // namespace
