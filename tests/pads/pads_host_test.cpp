@@ -1,0 +1,157 @@
+// The pad commands through the built host, as a browser runs it, with the on-screen pad on a private
+// Xvfb and a user played by xdotool.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <future>
+
+#include "base64.h"
+#include "host_process.h"
+#include "image_decoder.h"
+#include "pad_gui.h"
+#include "signature_data.h"
+#include "test_images.h"
+
+using nlohmann::json;
+
+namespace {
+
+const char* const NO_SIGNATURE =
+    R"({"error": { "code":23,"id":23,"message":"No signature data, signing timed out or cancelled by user"}})"
+    "\n";
+
+class PadsHostTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(xvfb.ok()) << "no Xvfb could start on displays 95 to 98"; }
+    hosttest::HostOptions with_display() {
+        hosttest::HostOptions options;
+        options.env["DISPLAY"] = xvfb.display();
+        options.env["HOME"] = home.path();
+        options.env["XDG_DATA_HOME"] = home.path();
+        options.env["NO_AT_BRIDGE"] = "1";
+        options.unset_env = {"WAYLAND_DISPLAY"};
+        options.limit = std::chrono::milliseconds(40000);
+        return options;
+    }
+    // Sends the request; while the host waits for the user, user() acts on the pad window.
+    template <typename User>
+    std::string sign(const json& request, User user) {
+        auto host = std::async(std::launch::async, [&] { return hosttest::request(request.dump(), with_display()); });
+        const std::string window = padgui::find_pad_window(xvfb.display());
+        EXPECT_FALSE(window.empty()) << "the signing screen did not appear";
+        if (!window.empty()) user(window);
+        const hosttest::HostRun run = host.get();
+        EXPECT_EQ(run.exit_code, 0);
+        return run.answer().value_or("");
+    }
+    padgui::Xvfb xvfb;
+    hosttest::TempDir home;
+};
+
+json signing_request() {
+    return {{"cmd", "COMPUTE_SIGNATURE_IMAGE"}, {"pad", "Wacom"}, {"hash", "0aFF"},
+            {"signer", "Alice \"Al\" Example"}, {"reason", "Approval of contract 7"}};
+}
+
+}  // namespace
+
+TEST_F(PadsHostTest, GetPadsListsTheOnScreenPad) {
+    const auto run = hosttest::request(R"({"cmd":"GET_PADS"})", with_display());
+    EXPECT_EQ(run.answer().value_or(""),
+              R"({"padList": [{"index":0,"type":"WACOM","name":"Wacom","width":800,"height":480}]})");
+}
+
+TEST_F(PadsHostTest, AStrokeAndOkAnswerThePictureAndTheData) {
+    const std::string answer = sign(signing_request(), [&](const std::string& window) {
+        EXPECT_TRUE(padgui::draw(xvfb.display(), window, {{200, 150}, {300, 190}, {400, 230}}));
+        EXPECT_TRUE(padgui::click(xvfb.display(), window, padgui::OK_800));
+    });
+    ASSERT_EQ(answer.rfind(R"({"metadata":{"1.2.528.56.1004.1.1":"STU-520 or STU-530","1.2.528.56.1004.1.2":"",)"
+                           R"("1.2.528.56.1004.1.3":")", 0), 0u) << answer.substr(0, 300);
+    const json parsed = json::parse(answer);
+    const auto png = base64_decode(parsed["image"].get<std::string>());
+    const auto pixels = BioSigningDevice::decode_image(png);
+    const int width = 800 * 2 + 8;
+    ASSERT_EQ(pixels.size(), static_cast<size_t>(width) * (480 * 2 + 8) * 3);
+    auto dark_near = [&](int sx, int sy) {
+        for (int dy = -3; dy <= 3; ++dy)
+            for (int dx = -3; dx <= 3; ++dx)
+                if (pixels[(static_cast<size_t>(4 + sy * 2 + dy) * width + 4 + sx * 2 + dx) * 3] < 128) return true;
+        return false;
+    };
+    EXPECT_TRUE(dark_near(200, 150));
+    EXPECT_TRUE(dark_near(300, 190));
+    EXPECT_FALSE(dark_near(600, 100));
+
+    const auto record =
+        OnScreenPad::DecodeSignatureData(base64_decode(parsed["metadata"]["1.2.528.56.1004.1.3"].get<std::string>()));
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->hash, (std::vector<uint8_t>{0x0A, 0xFF}));
+    EXPECT_EQ(record->signer, "Alice \\\"Al\\\" Example");  // member values travel as their raw JSON text
+    EXPECT_EQ(record->reason, "Approval of contract 7");
+    EXPECT_GE(record->samples.size(), 3u);
+}
+
+TEST_F(PadsHostTest, CancelAndClearThenOkAnswerNoSignature) {
+    EXPECT_EQ(sign(signing_request(), [&](const std::string& window) {
+        padgui::draw(xvfb.display(), window, {{200, 150}, {400, 230}});
+        padgui::click(xvfb.display(), window, padgui::CANCEL_800);
+    }), NO_SIGNATURE);
+    EXPECT_EQ(sign(signing_request(), [&](const std::string& window) {
+        padgui::draw(xvfb.display(), window, {{200, 150}, {400, 230}});
+        padgui::click(xvfb.display(), window, padgui::CLEAR_800);
+        padgui::click(xvfb.display(), window, padgui::OK_800);
+    }), NO_SIGNATURE);
+}
+
+TEST_F(PadsHostTest, RequestErrorsWithAPadAttached) {
+    auto answer = [&](json request) { return hosttest::request(request.dump(), with_display()).answer().value_or(""); };
+    json request = signing_request();
+    request["pad"] = "wacom";
+    EXPECT_EQ(answer(request), R"({"error": { "code":21,"id":21,"message":"Signature pad [wacom] not found"}})" "\n");
+    request = signing_request();
+    request["image"] = "%%%%";
+    EXPECT_EQ(answer(request), R"({"error": { "code":99,"id":99,"message":"Invalid image encoding"}})" "\n");
+    request["image"] = base64_encode(testimages::solid_png(799, 480));
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(answer(request), R"({"error": { "code":22,"id":22,"message":"Signing failed )"
+                               R"x((BioSigningDevice::DeviceBase::SetImage: invalid image dimensions)"}})x" "\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));  // not the time limit
+    request = signing_request();
+    request["hash"] = std::string(102, 'a');
+    EXPECT_EQ(answer(request).rfind(R"({"error": { "code":7,"id":7,"message":"Invalid hash [)", 0), 0u);
+}
+
+TEST_F(PadsHostTest, AScreenSizedBackgroundIsAcceptedAndTheCaptureRuns) {
+    json request = signing_request();
+    request["image"] = base64_encode(testimages::solid_png(800, 480));
+    request["rectX"] = "900";
+    EXPECT_EQ(sign(request, [&](const std::string& window) {
+        padgui::click(xvfb.display(), window, padgui::CANCEL_800);
+    }), NO_SIGNATURE);
+}
+
+// Only a pad command pays for the toolkit: the dynamic linker's own account of what it loads.
+TEST_F(PadsHostTest, OnlyPadCommandsLoadGtk) {
+    auto options = with_display();
+    options.env["LD_DEBUG"] = "files";
+    const auto info = hosttest::request(R"({"cmd":"GET_INFO"})", options);
+    EXPECT_EQ(info.err.find("libgtk-3"), std::string::npos);
+    EXPECT_EQ(info.err.find("libgdk_pixbuf"), std::string::npos);
+    const auto pads = hosttest::request(R"({"cmd":"GET_PADS"})", options);
+    EXPECT_NE(pads.err.find("libgtk-3"), std::string::npos);
+}
+
+TEST(PadsHostWithoutDisplay, NoPadIsListedOrFound) {
+    hosttest::TempDir home;
+    hosttest::HostOptions options;
+    options.env["HOME"] = home.path();
+    options.env["XDG_DATA_HOME"] = home.path();
+    options.unset_env = {"DISPLAY", "WAYLAND_DISPLAY"};
+    const auto pads = hosttest::request(R"({"cmd":"GET_PADS","debug":"true"})", options);
+    EXPECT_EQ(pads.answer().value_or(""), R"({"padList": []})");
+    EXPECT_NE(pads.err.find("Found 0 pad(s)"), std::string::npos);
+    const auto run = hosttest::request(R"({"cmd":"COMPUTE_SIGNATURE_IMAGE","pad":"Wacom","hash":""})", options);
+    EXPECT_EQ(run.answer().value_or(""),
+              R"({"error": { "code":21,"id":21,"message":"Signature pad [Wacom] not found"}})" "\n");
+}
