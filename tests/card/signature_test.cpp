@@ -138,3 +138,18 @@ TEST_F(Signature, APinPadReaderSignsWithoutAToken) {
     const Answer refused = request({{"cmd", "COMPUTE_SIGNATURE"}, {"reader", BYPASS}, {"hash", to_hex(hash)}}, noDialog);
     EXPECT_EQ(refused.text, error_answer(8, 8, "Error computing digital signature (Comm 0x1) (0x6982)"));
 }
+
+TEST_F(Signature, ACardPulledOutDuringTheSignatureIsAnErrorAnswer) {
+    const std::string hash = to_hex(digest("SHA256", DOCUMENT));
+    // Somewhere between the security environment and the signature's GET RESPONSE.
+    for (const char* dropOn : {"9", "10", "11", "12"}) {
+        insert("plain", {"--drop-on", dropOn});
+        const Answer a = request({{"cmd", "COMPUTE_SIGNATURE"}, {"reader", PLAIN}, {"hash", hash}, {"pin", "1234"}});
+        EXPECT_TRUE(a.error()) << dropOn << ": " << a.text;
+        EXPECT_LT(a.run.elapsed.count(), 10000);
+        if (a.error()) {
+            EXPECT_TRUE(a.code() == 8 || a.code() == 99) << a.text;
+        }
+        remove("plain");
+    }
+}
