@@ -134,3 +134,31 @@ TEST_F(Readers, PinPadAvailableNeedsNoCard) {
     EXPECT_EQ(request({{"cmd", "PIN_PAD_AVAILABLE"}, {"reader", "x"}}).text,
               error_answer(0, 0, "Card reader [x] not found"));
 }
+
+// Run without the virtual readers: the PC/SC client is pointed at a socket where no pcscd listens.
+TEST(NoService, EveryCardCommandAnswersAndTheExitCodeStaysZero) {
+    hosttest::TempDir home;
+    hosttest::HostOptions options;
+    options.env["PCSCLITE_CSOCK_NAME"] = home.path() + "/no-pcscd.comm";
+    options.env["XDG_DATA_HOME"] = home.path();
+    const auto ask = [&](const json& message) {
+        const hosttest::HostRun run = hosttest::request(message.dump(), options);
+        EXPECT_EQ(run.exit_code, 0);
+        return run.answer().value_or("");
+    };
+    EXPECT_EQ(ask({{"cmd", "GET_READERS"}}), error_answer(2, 2, "Error getting readers (Comm 0x8010001d) (0)"));
+    EXPECT_EQ(ask({{"cmd", "READ_FILE"}, {"reader", PLAIN}, {"fileId", IDENTITY_FILE}}),
+              error_answer(99, 99, "error calling SCardEstablishContext (0x8010001d) (0x0)"));
+    EXPECT_EQ(ask({{"cmd", "COMPUTE_SIGNATURE"}, {"reader", PLAIN}, {"hash", std::string(64, 'A')}, {"pin", "1234"}}),
+              error_answer(99, 99, "error calling SCardEstablishContext (0x8010001d) (0x0)"));
+}
+
+// Run under "scripts/virtual-reader run --empty": pcscd without any reader.
+TEST(NoReaders, AnEmptyListAndNoReaderFound) {
+    hosttest::TempDir home;
+    hosttest::HostOptions options;
+    options.env["XDG_DATA_HOME"] = home.path();
+    EXPECT_EQ(hosttest::request(R"({"cmd":"GET_READERS"})", options).answer(), R"({"readerList": []})");
+    EXPECT_EQ(hosttest::request(json({{"cmd", "VERIFY_PIN"}, {"reader", PLAIN}, {"pin", "1234"}}).dump(), options).answer(),
+              error_answer(0, 0, "Card reader [" + PLAIN + "] not found"));
+}

@@ -26,3 +26,16 @@ foreach(group IN ITEMS Readers Pin Signature Dialog)
     TIMEOUT 240
     ENVIRONMENT "VELDRA_VR_DIR=${CMAKE_BINARY_DIR}/virtual-reader-card-tests;VELDRA_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
 endforeach()
+
+# pcscd without readers.
+add_test(NAME card_host.NoReaders
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/virtual-reader run --empty -- $<TARGET_FILE:card_host_test> --gtest_filter=NoReaders.*)
+set_tests_properties(card_host.NoReaders PROPERTIES
+  RESOURCE_LOCK pcscd
+  LABELS pcsc
+  TIMEOUT 120
+  ENVIRONMENT "VELDRA_VR_DIR=${CMAKE_BINARY_DIR}/virtual-reader-card-tests;VELDRA_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+
+# No smart-card service at all: needs no pcscd, so it runs beside everything else.
+add_test(NAME card_host.NoService COMMAND card_host_test --gtest_filter=NoService.*)
+set_tests_properties(card_host.NoService PROPERTIES LABELS host TIMEOUT 120)
