@@ -1,6 +1,5 @@
 #include "plugin-api-pkcs-handlers.h"
 
-#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
@@ -8,6 +7,7 @@
 
 #include "log.h"
 #include "plugin-api-pkcs-pin.h"
+#include "plugin-api-pkcs-sign.h"
 #include "plugin-api-pkcs-support.h"
 #include "scard_comm.h"
 #include "util.h"
@@ -32,10 +32,8 @@ std::map<std::string, Handler> command_table() {
 
 // The ATR as GET_READERS shows it: a 1.8 card as the classic ATR, the final byte left out.
 std::string atr_text(const std::vector<uint8_t>& atr) {
-    std::vector<uint8_t> shown = atr;
-    if (atr.size() >= sizeof BEID18_ATR_PREFIX && std::equal(std::begin(BEID18_ATR_PREFIX), std::end(BEID18_ATR_PREFIX), atr.begin()))
-        shown.assign(std::begin(BEID_CLASSIC_ATR), std::end(BEID_CLASSIC_ATR));
-    std::string text = hex_upper(shown);
+    std::string text = is_beid18_atr(atr) ? hex_upper({std::begin(BEID_CLASSIC_ATR), std::end(BEID_CLASSIC_ATR)})
+                                          : hex_upper(atr);
     if (text.size() >= 4) text.resize(text.size() - 2);
     return text;
 }
