@@ -1,10 +1,11 @@
 // A scripted pinentry for the unit tests: speaks enough Assuan on stdin/stdout for one dialog.
 // FAKE_MODE   ok | split | chatty | inquire | empty | cancel | timeout | hang | stubborn | die |
-//             nogreet | greet-and-exit | slow        (default ok)
+//             nogreet | greet-and-exit | deaf | slow        (default ok)
 // FAKE_PIN    the PIN that GETPIN answers, sent percent-escaped
 // FAKE_FLAVOR the answer to GETINFO flavor (default gtk2)
 // FAKE_LOG    a file that gets "pid N", every command line as received, and "exit N"
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -100,6 +101,7 @@ int main() {
     const std::string mode = env("FAKE_MODE", "ok");
     note("pid " + std::to_string(getpid()));
     if (mode == "nogreet") hang();
+    if (mode == "deaf") shutdown(STDIN_FILENO, SHUT_RD);  // every write of the client now fails (EPIPE)
     say("OK Pleased to meet you");
     if (mode == "greet-and-exit") {
         note("exit 0");
