@@ -18,11 +18,11 @@ add_executable(pkcs_test
   src/test/c/pkcs_commands_test.cpp
   src/test/c/pkcs_signature_test.cpp)
 target_link_libraries(pkcs_test PRIVATE veldra_plugin_pkcs GTest::gtest_main)
-gtest_discover_tests(pkcs_test)
+gtest_discover_tests(pkcs_test TEST_PREFIX "pkcs.")
 
 # The card commands over the real comm layer and the scripted PC/SC stand-in (CCID PIN pad).
 if(TARGET veldra_pcsc_mock)
   add_executable(pkcs_pcsc_test src/test/c/pkcs_pcsc_test.cpp)
   target_link_libraries(pkcs_pcsc_test PRIVATE veldra_plugin_pkcs_core veldra_pcsc_mock GTest::gtest_main)
-  gtest_discover_tests(pkcs_pcsc_test)
+  gtest_discover_tests(pkcs_pcsc_test TEST_PREFIX "pkcs.")
 endif()
