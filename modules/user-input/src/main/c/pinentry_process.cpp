@@ -4,7 +4,8 @@
 #include <openssl/crypto.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <linux/close_range.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,16 +30,37 @@ int poll_timeout_ms(Deadline deadline) {
     return static_cast<int>(std::min<long long>(left.count(), INT_MAX));
 }
 
-struct SpawnSetup {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    bool actionsReady = false;
-    bool attributesReady = false;
-    ~SpawnSetup() {
-        if (actionsReady) posix_spawn_file_actions_destroy(&actions);
-        if (attributesReady) posix_spawnattr_destroy(&attributes);
+// In the child between fork and exec: only async-signal-safe calls. Reports a failure's errno on
+// the report pipe and exits.
+[[noreturn]] void exec_child(const char* program, char* const argv[], int channel, int report, pid_t parent) {
+    // The dialog must not outlive the thread that waits for it: if this process ends (the browser
+    // kills it, or it exits right after a cancel), pinentry gets SIGTERM, as for a cancel.
+    int error = 0;
+    if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) error = ESRCH;
+    sigset_t none;
+    sigemptyset(&none);
+    // Signals as a fresh program expects them, whatever this process blocks or ignores.
+    for (int signal : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGCHLD, SIGALRM}) ::signal(signal, SIG_DFL);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    // Our end of the pair as standard input and output, /dev/null as standard error (the toolkit's
+    // chatter is not our log's format), none of our other descriptors.
+    if (!error && (dup2(channel, STDIN_FILENO) < 0 || dup2(channel, STDOUT_FILENO) < 0)) error = errno;
+    const int devnull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (!error && (devnull < 0 || dup2(devnull, STDERR_FILENO) < 0)) error = errno;
+    if (!error) {
+        // Everything above standard error closes at the exec, the report pipe included: up to then it
+        // stays open to tell the parent of a failure.
+        if (close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+            for (int fd = STDERR_FILENO + 1; fd < 65536; ++fd) {
+                if (fd != report) close(fd);
+            }
+        }
+        execve(program, argv, environ);
+        error = errno;
     }
-};
+    [[maybe_unused]] const ssize_t written = write(report, &error, sizeof error);
+    _exit(127);
+}
 
 }  // namespace
 
@@ -52,37 +74,38 @@ bool PinentryProcess::start(const std::string& program, std::string& error) {
         error = std::string("socketpair: ") + std::strerror(errno);
         return false;
     }
-    SpawnSetup setup;
-    // The child gets the pair's other end as standard input and output, /dev/null as standard error
-    // (its toolkit chatter is not our log's format), and none of our other descriptors.
-    int rc = posix_spawn_file_actions_init(&setup.actions);
-    setup.actionsReady = rc == 0;
-    if (rc == 0) rc = posix_spawn_file_actions_adddup2(&setup.actions, pair[1], STDIN_FILENO);
-    if (rc == 0) rc = posix_spawn_file_actions_adddup2(&setup.actions, pair[1], STDOUT_FILENO);
-    if (rc == 0) rc = posix_spawn_file_actions_addopen(&setup.actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    if (rc == 0) rc = posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
-    // Signals as a fresh program expects them, whatever this process blocks or ignores.
-    if (rc == 0) rc = posix_spawnattr_init(&setup.attributes);
-    setup.attributesReady = setup.actionsReady && rc == 0;
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    for (int signal : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGCHLD, SIGALRM}) sigaddset(&defaults, signal);
-    if (rc == 0) rc = posix_spawnattr_setsigmask(&setup.attributes, &none);
-    if (rc == 0) rc = posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
-    if (rc == 0) rc = posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    if (rc == 0) {
-        char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-        pid_t child = -1;
-        rc = posix_spawn(&child, program.c_str(), &setup.actions, &setup.attributes, argv, environ);
-        if (rc == 0) pid_ = child;
-    }
-    close(pair[1]);
-    if (rc != 0) {
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        error = std::string("pipe: ") + std::strerror(errno);
         close(pair[0]);
-        error = program + ": " + std::strerror(rc);
+        close(pair[1]);
         return false;
     }
+    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    const pid_t parent = getpid();
+    const pid_t child = fork();
+    if (child == 0) exec_child(program.c_str(), argv, pair[1], report[1], parent);
+    const int forkError = errno;
+    close(pair[1]);
+    close(report[1]);
+    int childError = 0;
+    if (child > 0) {
+        ssize_t n;
+        while ((n = read(report[0], &childError, sizeof childError)) < 0 && errno == EINTR) {
+        }
+        if (n != static_cast<ssize_t>(sizeof childError)) childError = 0;  // end of file: the exec succeeded
+    }
+    close(report[0]);
+    if (child < 0 || childError != 0) {
+        if (child > 0) {
+            while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+        close(pair[0]);
+        error = program + ": " + std::strerror(child < 0 ? forkError : childError);
+        return false;
+    }
+    pid_ = child;
     socket_ = pair[0];
     fcntl(socket_, F_SETFL, fcntl(socket_, F_GETFL) | O_NONBLOCK);
     return true;

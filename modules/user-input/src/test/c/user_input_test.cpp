@@ -196,6 +196,40 @@ TEST_F(UserInputFake, CancelKillsAPinentryThatIgnoresSigterm) {
     expect_all_reaped();
 }
 
+// A dead process or a zombie: no dialog left on the screen.
+bool ended(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return true;
+    const std::size_t close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
+}
+
+TEST_F(UserInputFake, ThePinentryDoesNotOutliveTheHost) {
+    // The browser kills the host (its page went away) while the dialog is open.
+    setenv("FAKE_MODE", "hang", 1);
+    const pid_t host = fork();
+    ASSERT_GE(host, 0);
+    if (host == 0) {
+        auto service = create_user_input();
+        service->set_timeout(0);
+        service->ask(PromptTexts{kTitle, kPrompt});
+        _exit(0);
+    }
+    const auto until = steady_clock::now() + seconds(10);
+    while (fakes().empty() || !received("GETPIN")) {
+        ASSERT_LT(steady_clock::now(), until) << "the dialog did not start";
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    const pid_t dialog = fakes().front();
+    kill(host, SIGKILL);
+    waitpid(host, nullptr, 0);
+    const auto killed = steady_clock::now();
+    while (!ended(dialog) && steady_clock::now() - killed < seconds(5)) std::this_thread::sleep_for(milliseconds(10));
+    EXPECT_TRUE(ended(dialog)) << "pinentry " << dialog << " outlived its host";
+    if (!ended(dialog)) kill(dialog, SIGKILL);
+}
+
 TEST_F(UserInputFake, DestructionCancelsLikeCancel) {
     auto other = create_user_input();
     ASSERT_TRUE(other);
