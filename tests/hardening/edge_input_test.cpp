@@ -1,0 +1,159 @@
+// Requests at the edges of what the host reads, through the built host: the token bound, deep
+// nesting, member buffers, the frame bound, invalid UTF-8 and NUL bytes. Each is answered with
+// one frame of valid JSON (valid UTF-8 included) and exit code 0.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "host_process.h"
+
+using hosttest::HostOptions;
+using hosttest::HostRun;
+using hosttest::TempDir;
+
+namespace {
+
+const std::string INFO = R"({"version":"2.0.2","binVersion":"2.0.14"})";
+
+std::string length_prefix(uint32_t n) {
+    return std::string{static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16),
+                       static_cast<char>(n >> 24)};
+}
+
+class EdgeInput : public testing::Test {
+protected:
+    HostOptions options() const {
+        HostOptions o;
+        o.env["HOME"] = home_.path();
+        o.unset_env = {"XDG_DATA_HOME", "DISPLAY", "WAYLAND_DISPLAY"};
+        return o;
+    }
+    // The answer to stdin as given; it must be one frame of valid JSON, exit code 0.
+    nlohmann::json answer_to(const std::string& input, std::string* text = nullptr) {
+        const HostRun run = hosttest::run_host(input, options());
+        EXPECT_EQ(run.exit_code, 0);
+        EXPECT_FALSE(run.timed_out);
+        const auto answer = run.answer();
+        EXPECT_TRUE(answer.has_value()) << "not one frame: " << run.out.size() << " bytes";
+        if (text) *text = answer.value_or("");
+        try {
+            return nlohmann::json::parse(answer.value_or(""));  // throws on invalid UTF-8 as well
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << e.what() << "\nanswer: " << answer.value_or("");
+            return nullptr;
+        }
+    }
+    nlohmann::json answer(const std::string& json, std::string* text = nullptr) {
+        return answer_to(hosttest::frame(json), text);
+    }
+    static std::string message(const nlohmann::json& j) {
+        return j.contains("error") ? j["error"]["message"].get<std::string>() : std::string();
+    }
+    TempDir home_;
+};
+
+// {"cmd":"GET_INFO","a":[0,0,...]}: object, two keys, two values, the array and its elements.
+std::string request_with_tokens(int tokens) {
+    std::string text = R"({"cmd":"GET_INFO","a":[)";
+    for (int i = 0; i < tokens - 5; ++i) text += i ? ",0" : "0";
+    return text + "]}";
+}
+
+}  // namespace
+
+TEST_F(EdgeInput, TokenBoundIs250) {
+    EXPECT_EQ(answer(request_with_tokens(250)), nlohmann::json::parse(INFO));
+    const auto refused = answer(request_with_tokens(251));
+    EXPECT_EQ(refused["error"]["code"], 99);
+    EXPECT_EQ(message(refused).rfind("Invalid JSON message [", 0), 0u) << message(refused);
+}
+
+TEST_F(EdgeInput, DeepNesting) {
+    // Nesting within the token bound is no different from any other structure.
+    std::string nested = R"({"cmd":"GET_INFO","a":)" + std::string(240, '[') + std::string(240, ']') + "}";
+    EXPECT_EQ(answer(nested), nlohmann::json::parse(INFO));
+    // A million open brackets, closed or not: refused as invalid JSON, promptly, one valid answer.
+    for (const std::string& deep : {std::string(1000000, '['), std::string(500000, '[') + std::string(500000, ']'),
+                                    std::string(300000, '{') + R"("cmd":"GET_INFO")"}) {
+        std::string text;
+        const auto refused = answer(deep, &text);
+        EXPECT_EQ(refused["error"]["code"], 99);
+        EXPECT_EQ(message(refused).rfind("Invalid JSON message [[", 0) == 0 ||
+                      message(refused).rfind("Invalid JSON message [{", 0) == 0,
+                  true);
+        EXPECT_LT(text.size(), 4096u);  // the quoted request is cut, not copied whole
+    }
+}
+
+TEST_F(EdgeInput, CommandNameBuffer) {
+    const std::string name98(98, 'C');
+    EXPECT_EQ(message(answer(R"({"cmd":")" + name98 + R"("})")),
+              "Error handling JSON message [{ cmd : " + name98 + " }]. Unknown command [" + name98 + "]");
+    // One more character is cut: the name read holds 98.
+    const std::string name99 = name98 + "X";
+    EXPECT_EQ(message(answer(R"({"cmd":")" + name99 + R"("})")),
+              "Error handling JSON message [{ cmd : " + name99 + " }]. Unknown command [" + name98 + "]");
+    // A known command cut out of a longer name is not that command.
+    EXPECT_EQ(answer(R"({"cmd":"GET_INFOX"})")["error"]["code"], 99);
+    // A long name is quoted twice; the message is cut to the error scratch of 1998 characters.
+    EXPECT_LE(message(answer(R"({"cmd":")" + std::string(4096, 'G') + R"("})")).size(), 1998u);
+}
+
+TEST_F(EdgeInput, FrameBound) {
+    // The largest frame, of invalid JSON: the answer quotes the start of it and stays valid.
+    std::string big(4194302, 'x');
+    big[0] = '{';
+    const auto largest = answer(big);
+    EXPECT_EQ(largest["error"]["code"], 99);
+    // One byte more is refused from the prefix alone.
+    std::string text;
+    const auto refused = answer_to(length_prefix(4194303) + big + "x", &text);
+    EXPECT_EQ(text, "{\"error\": { \"code\":99,\"id\":99,\"message\":\"No request received after 10 seconds\"}}\n");
+}
+
+TEST_F(EdgeInput, InvalidUtf8IsAnsweredAsValidJson) {
+    const std::string bad[] = {
+        "\xff\xfe",          // never valid
+        "\xc0\xaf",          // overlong "/"
+        "\xed\xa0\x80",      // an encoded surrogate
+        "\xf4\x90\x80\x80",  // beyond U+10FFFF
+        "\xe2\x82",          // cut short
+        "\x80",              // a lone continuation byte
+    };
+    for (const std::string& bytes : bad) {
+        // In a string (the tokenizer takes any byte there) and echoed in the answer.
+        const auto inString = answer(R"({"cmd":")" + bytes + R"(","x":")" + bytes + R"("})");
+        EXPECT_EQ(inString["error"]["code"], 99);
+        EXPECT_NE(message(inString).find("Unknown command ["), std::string::npos);
+        // Outside a string it is no JSON at all.
+        EXPECT_EQ(answer("{\"cmd\":" + bytes + "}")["error"]["code"], 99);
+        // At the very end of the text.
+        EXPECT_EQ(answer(R"({"cmd":"GET_INFO"})" + bytes)["error"]["code"], 99);
+    }
+    // Valid multi-byte text comes back as it was sent.
+    const std::string name = "GET_\xc3\xa9\xe2\x82\xac\xf0\x9f\x94\x91";
+    EXPECT_NE(message(answer(R"({"cmd":")" + name + R"("})")).find("Unknown command [" + name + "]"),
+              std::string::npos);
+}
+
+TEST_F(EdgeInput, NulBytesEndTheText) {
+    using namespace std::string_literals;
+    // Everything after a NUL is not part of the request.
+    EXPECT_EQ(answer("{\"cmd\":\"GET_INFO\"}\0garbage"s), nlohmann::json::parse(INFO));
+    EXPECT_EQ(message(answer("{\"cmd\":\"GET_\0INFO\"}"s)), "Invalid JSON message [{ cmd : GET_]");
+    EXPECT_EQ(message(answer("\0{\"cmd\":\"GET_INFO\"}"s)), "Invalid JSON message []");
+    // Escaped NULs and control characters stay text and are answered escaped.
+    const auto escaped = answer(R"({"cmd":"A\u0000B"})");
+    EXPECT_EQ(message(escaped), R"(Error handling JSON message [{ cmd : A\u0000B }]. Unknown command [A\u0000B])");
+    const auto raw = answer("{\"cmd\":\"A\x01\x1f\tB\"}");
+    EXPECT_EQ(message(raw), "Error handling JSON message [{ cmd : A\x01\x1f\tB }]. Unknown command [A\x01\x1f\tB]");
+}
+
+TEST_F(EdgeInput, TimeoutMembersOutOfRange) {
+    // No sleep, and limits that overflow a 32-bit count of seconds or are negative: one answer each.
+    for (const char* limit : {"99999999999999999999", "-1", "-99999999999", "2147483648", "0x10", "1e9"}) {
+        const auto a = answer(std::string(R"({"cmd":"TIMEOUT","sleep":"-5","timeout":")") + limit + "\"}");
+        EXPECT_TRUE(a == nlohmann::json::parse(R"({"rested":true})") || a["error"]["code"] == 14) << limit << a;
+    }
+}

@@ -1,0 +1,36 @@
+# Hardening: requests at the edges of what the host reads, no PIN in the log, faults of the PC/SC
+# stack end to end. scripts/hardening-test also runs the other tests under the sanitizers.
+
+# Edge inputs through the built host; no reader needed.
+add_executable(hardening_test ${CMAKE_CURRENT_LIST_DIR}/edge_input_test.cpp)
+target_link_libraries(hardening_test PRIVATE veldra_host_test_support GTest::gtest_main)
+add_dependencies(hardening_test veldra-native-host)
+gtest_discover_tests(hardening_test PROPERTIES LABELS host)
+
+# The test programs of the sanitizer builds (scripts/hardening-test builds these targets only).
+# ASan+UBSan: the unit and process-level tests, all but those labelled gui and browser.
+set(VELDRA_HARDENING_ASAN_TARGETS
+  utils_test user_input_test fake_pinentry comm_test system_support_test veldra_fake_sysfs
+  signing_device_test wacom_device_test pad_commands_test plugin_api_test pkcs_test pkcs_pcsc_test
+  plugin_api_system_test host_process_test system_host_test card_host_test virtual_readers_test
+  hardening_test hardening_pcsc_test veldra-native-host veldra-virtual-card veldra-pcsc-wait
+  veldra_image_decoder)
+# TSan: the dispatch loop, the engine and its watchdog, the PIN dialog.
+set(VELDRA_HARDENING_TSAN_TARGETS utils_test plugin_api_test user_input_test fake_pinentry)
+set_property(GLOBAL PROPERTY VELDRA_HARDENING_ASAN_TARGETS ${VELDRA_HARDENING_ASAN_TARGETS})
+set_property(GLOBAL PROPERTY VELDRA_HARDENING_TSAN_TARGETS ${VELDRA_HARDENING_TSAN_TARGETS})
+add_custom_target(hardening_asan_targets)
+add_custom_target(hardening_tsan_targets)
+# Run once every directory is read, when every target that exists is known.
+function(veldra_hardening_dependencies)
+  foreach(group asan tsan)
+    string(TOUPPER ${group} upper)
+    get_property(targets GLOBAL PROPERTY VELDRA_HARDENING_${upper}_TARGETS)
+    foreach(target IN LISTS targets)
+      if(TARGET ${target})
+        add_dependencies(hardening_${group}_targets ${target})
+      endif()
+    endforeach()
+  endforeach()
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL veldra_hardening_dependencies)
