@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,8 +32,18 @@ public:
 
 private:
     void start(int number) {
+        // Our own claim on the number: the server does not refuse a display that another server is
+        // still starting on. The lock goes with this process, however it ends.
+        const std::string lockPath = "/tmp/veldra-pad-display-" + std::to_string(number) + ".lock";
+        lock_ = open(lockPath.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0666);
+        if (lock_ < 0) return;
+        if (flock(lock_, LOCK_EX | LOCK_NB) != 0) {
+            close(lock_);
+            lock_ = -1;
+            return;
+        }
         int ready[2];
-        if (pipe(ready) != 0) return;
+        if (pipe(ready) != 0) return stop();
         const std::string name = ":" + std::to_string(number);
         const std::string fd = std::to_string(ready[1]);
         std::vector<std::string> args = {"Xvfb", name, "-displayfd", fd, "-noreset", "-nolisten", "tcp",
@@ -55,14 +66,21 @@ private:
         close(ready[1]);
         if (pid_ < 0) {
             close(ready[0]);
-            return;
+            return stop();
         }
-        // Xvfb writes the display number once it accepts clients; an exit (display in use) closes the pipe.
-        pollfd p{ready[0], POLLIN, 0};
-        char buffer[16] = {};
-        const bool answered = poll(&p, 1, 10000) == 1 && read(ready[0], buffer, sizeof buffer - 1) > 0;
+        // Xvfb writes the display number and then a newline once it takes clients; an exit closes the
+        // pipe. Read the whole line: the server stops when the pipe closes before its newline is written.
+        std::string announcement;
+        bool answered = false;
+        while (!answered) {
+            pollfd p{ready[0], POLLIN, 0};
+            char c = 0;
+            if (poll(&p, 1, 10000) != 1 || read(ready[0], &c, 1) != 1) break;
+            if (c == '\n') answered = !announcement.empty();
+            else announcement += c;
+        }
         close(ready[0]);
-        // The number comes a moment before the server takes clients: wait until one gets through.
+        // Make sure a client gets through before the tests use it.
         for (int attempt = 0; answered && attempt < 100; ++attempt) {
             if (std::system(("DISPLAY=" + name + " xdpyinfo >/dev/null 2>&1").c_str()) == 0) {
                 display_ = name;
@@ -73,14 +91,18 @@ private:
         stop();
     }
     void stop() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            int status = 0;
+            waitpid(pid_, &status, 0);
+            pid_ = -1;
+        }
+        if (lock_ >= 0) close(lock_);
+        lock_ = -1;
     }
 
     pid_t pid_ = -1;
+    int lock_ = -1;
     std::string display_;
 };
 
