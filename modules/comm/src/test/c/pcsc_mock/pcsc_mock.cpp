@@ -321,7 +321,7 @@ LONG SCardGetStatusChange(SCARDCONTEXT context, DWORD timeout, SCARD_READERSTATE
     states[0].dwEventState = step->number;
     // A reader may report more than fits the cache; the structure holds MAX_ATR_SIZE bytes.
     const size_t n = std::min(step->answer.size(), sizeof states[0].rgbAtr);
-    std::memcpy(states[0].rgbAtr, step->answer.data(), n);
+    if (n > 0) std::memcpy(states[0].rgbAtr, step->answer.data(), n);
     states[0].cbAtr = static_cast<DWORD>(n);
     return SCARD_S_SUCCESS;
 }
@@ -342,7 +342,7 @@ LONG SCardTransmit(SCARDHANDLE card, const SCARD_IO_REQUEST* sendPci, LPCBYTE se
         *receiveLength = static_cast<DWORD>(step->answer.size());
         return SCARD_E_INSUFFICIENT_BUFFER;
     }
-    std::memcpy(receive, step->answer.data(), step->answer.size());
+    if (!step->answer.empty()) std::memcpy(receive, step->answer.data(), step->answer.size());
     *receiveLength = static_cast<DWORD>(step->answer.size());
     return SCARD_S_SUCCESS;
 }
@@ -359,7 +359,7 @@ LONG SCardControl(SCARDHANDLE card, DWORD code, LPCVOID input, DWORD inputLength
     *returned = 0;
     if (step->result != SCARD_S_SUCCESS) return step->result;
     if (outputLength < step->answer.size()) return SCARD_E_INSUFFICIENT_BUFFER;
-    std::memcpy(output, step->answer.data(), step->answer.size());
+    if (!step->answer.empty()) std::memcpy(output, step->answer.data(), step->answer.size());
     *returned = static_cast<DWORD>(step->answer.size());
     return SCARD_S_SUCCESS;
 }

@@ -1,0 +1,19 @@
+// The reader control codes of the PC/SC part 10 interface that the Windows SDK does not define
+// (pcsc-lite ships them in its reader.h): the feature list request and the feature tags used here.
+#pragma once
+
+#include <windows.h>
+#include <winsmcrd.h>
+
+#ifndef CM_IOCTL_GET_FEATURE_REQUEST
+#define CM_IOCTL_GET_FEATURE_REQUEST SCARD_CTL_CODE(3400)
+#endif
+#ifndef FEATURE_VERIFY_PIN_DIRECT
+#define FEATURE_VERIFY_PIN_START 0x01
+#define FEATURE_VERIFY_PIN_FINISH 0x02
+#define FEATURE_MODIFY_PIN_START 0x03
+#define FEATURE_MODIFY_PIN_FINISH 0x04
+#define FEATURE_GET_KEY_PRESSED 0x05
+#define FEATURE_VERIFY_PIN_DIRECT 0x06
+#define FEATURE_MODIFY_PIN_DIRECT 0x07
+#endif
