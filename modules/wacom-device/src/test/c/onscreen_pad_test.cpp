@@ -118,6 +118,18 @@ TEST_F(OnScreenPadTest, TheStoppingFlagClosesTheScreenQuickly) {
     EXPECT_NE(padgui::run(xvfb.display(), "xdotool search --onlyvisible --name '^Signature pad$'"), 0);
 }
 
+TEST(OnScreenPadSmallDisplay, TheLargestPadScreenThatFitsIsChosen) {
+    padgui::Xvfb xvfb("700x500x24");
+    ASSERT_TRUE(xvfb.ok());
+    setenv("DISPLAY", xvfb.display().c_str(), 1);
+    WacomSDKDeviceFactory factory(&PlatformPadSdk);
+    const auto pads = factory.Enumerate();
+    ASSERT_EQ(pads.size(), 1u);
+    EXPECT_EQ(pads[0].model, "STU-500");
+    EXPECT_EQ(pads[0].width, 640);
+    EXPECT_EQ(pads[0].height, 480);
+}
+
 TEST(OnScreenPadWithoutDisplay, ListsNothing) {
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");

@@ -20,7 +20,8 @@ namespace padgui {
 
 class Xvfb {
 public:
-    Xvfb() {
+    // screen: the server's screen as Xvfb takes it, "WIDTHxHEIGHTxDEPTH".
+    explicit Xvfb(std::string screen = "1024x768x24") : screen_(std::move(screen)) {
         for (int number = 95; number <= 98 && display_.empty(); ++number) start(number);
     }
     ~Xvfb() { stop(); }
@@ -47,7 +48,7 @@ private:
         const std::string name = ":" + std::to_string(number);
         const std::string fd = std::to_string(ready[1]);
         std::vector<std::string> args = {"Xvfb", name, "-displayfd", fd, "-noreset", "-nolisten", "tcp",
-                                         "-screen", "0", "1024x768x24"};
+                                         "-screen", "0", screen_};
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -101,6 +102,7 @@ private:
         lock_ = -1;
     }
 
+    std::string screen_;
     pid_t pid_ = -1;
     int lock_ = -1;
     std::string display_;
