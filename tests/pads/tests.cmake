@@ -10,7 +10,8 @@ target_link_libraries(pad_commands_test PRIVATE veldra_plugin_ext GTest::gtest_m
 gtest_discover_tests(pad_commands_test)
 
 pkg_check_modules(VELDRA_PADS_TEST_PIXBUF IMPORTED_TARGET gdk-pixbuf-2.0)
-if(TARGET veldra_onscreen_pad AND TARGET veldra-native-host AND VELDRA_PADS_TEST_PIXBUF_FOUND)
+if(TARGET veldra_onscreen_pad AND TARGET veldra_onscreen_render AND TARGET veldra-native-host
+   AND VELDRA_PADS_TEST_PIXBUF_FOUND)
   add_executable(pads_host_test ${_pads}/pads_host_test.cpp)
   target_include_directories(pads_host_test PRIVATE ${_pad_test_support})
   target_link_libraries(pads_host_test PRIVATE veldra_host_test_support GTest::gtest_main veldra_signing_device veldra_onscreen_render
