@@ -13,7 +13,7 @@ set(VELDRA_HARDENING_ASAN_TARGETS
   utils_test user_input_test fake_pinentry comm_test system_support_test veldra_fake_sysfs
   signing_device_test wacom_device_test pad_commands_test plugin_api_test pkcs_test pkcs_pcsc_test
   plugin_api_system_test host_process_test system_host_test card_host_test virtual_readers_test
-  hardening_test hardening_pcsc_test veldra-native-host veldra-virtual-card veldra-pcsc-wait
+  hardening_test hardening_pcsc_test pcsc_hold veldra-native-host veldra-virtual-card veldra-pcsc-wait
   veldra_image_decoder)
 # TSan: the dispatch loop, the engine and its watchdog, the PIN dialog.
 set(VELDRA_HARDENING_TSAN_TARGETS utils_test plugin_api_test user_input_test fake_pinentry)
@@ -47,3 +47,34 @@ function(veldra_hardening_dependencies)
   endforeach()
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL veldra_hardening_dependencies)
+
+# Against pcscd with the virtual readers: PC/SC faults, no PIN in the log, the PIN and file id
+# members at their bounds. Each group runs under scripts/virtual-reader run, which stops pcscd
+# and the cards however the test ends.
+pkg_check_modules(VELDRA_HARDENING_PCSC REQUIRED IMPORTED_TARGET libpcsclite)
+add_executable(pcsc_hold ${CMAKE_CURRENT_LIST_DIR}/pcsc_hold.cpp)
+target_link_libraries(pcsc_hold PRIVATE PkgConfig::VELDRA_HARDENING_PCSC)
+add_executable(hardening_pcsc_test
+  ${CMAKE_CURRENT_LIST_DIR}/hardening_pcsc.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/pcsc_fault_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/pcsc_pin_test.cpp)
+target_include_directories(hardening_pcsc_test PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+target_compile_definitions(hardening_pcsc_test PRIVATE
+  VELDRA_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+  FAKE_PINENTRY_DIR="${CMAKE_BINARY_DIR}/modules/user-input/fake-bin")
+target_link_libraries(hardening_pcsc_test PRIVATE veldra_host_test_support GTest::gtest_main)
+foreach(program IN ITEMS veldra-native-host veldra-virtual-card veldra-pcsc-wait pcsc_hold fake_pinentry)
+  if(TARGET ${program})
+    add_dependencies(hardening_pcsc_test ${program})
+  endif()
+endforeach()
+foreach(group IN ITEMS PcscTest PinPaths)
+  add_test(NAME hardening_pcsc.${group}
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/virtual-reader run --no-card --
+            $<TARGET_FILE:hardening_pcsc_test> --gtest_filter=${group}.*)
+  set_tests_properties(hardening_pcsc.${group} PROPERTIES
+    RESOURCE_LOCK pcscd
+    LABELS pcsc
+    TIMEOUT 300
+    ENVIRONMENT "VELDRA_VR_DIR=${CMAKE_BINARY_DIR}/virtual-reader-hardening;VELDRA_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+endforeach()
