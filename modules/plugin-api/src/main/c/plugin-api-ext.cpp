@@ -3,6 +3,7 @@
 #include <openssl/bio.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
