@@ -20,19 +20,12 @@ std::string length_prefix(uint32_t n) {
                        static_cast<char>(n >> 24)};
 }
 
-class Framing : public testing::Test {
+class Framing : public hosttest::PrivateHomeTest {
 protected:
-    HostOptions options() const {
-        HostOptions o;
-        o.env["HOME"] = home_.path();
-        o.unset_env = {"XDG_DATA_HOME"};
-        return o;
-    }
     void expect_no_request(const hosttest::HostRun& run) {
         EXPECT_EQ(run.exit_code, 0);
         EXPECT_EQ(run.out, hosttest::frame(NO_REQUEST));
     }
-    TempDir home_;
 };
 
 // A JSON request of exactly n bytes.

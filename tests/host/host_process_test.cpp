@@ -23,21 +23,14 @@ namespace {
 const std::string INFO = R"({"version":"2.0.2","binVersion":"2.0.14"})";
 
 // Every run gets a home of its own, so the machine's user is never touched.
-class Host : public testing::Test {
+class Host : public hosttest::PrivateHomeTest {
 protected:
-    HostOptions options() const {
-        HostOptions o;
-        o.env["HOME"] = home_.path();
-        o.unset_env = {"XDG_DATA_HOME"};
-        return o;
-    }
     std::string state_file() const { return home_.path() + "/.local/share/Veldra/appstate"; }
     static mode_t mode_of(const std::string& path) {
         struct stat info {};
         stat(path.c_str(), &info);
         return info.st_mode & 07777;
     }
-    TempDir home_;
 };
 
 }  // namespace

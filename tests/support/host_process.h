@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 namespace hosttest {
 
 // The host binary of this build (build/bin/veldra-native-host).
@@ -57,6 +59,18 @@ public:
 
 private:
     std::string path_;
+};
+
+// A test whose host runs get a home folder of their own, so the machine's user is never touched.
+class PrivateHomeTest : public testing::Test {
+protected:
+    HostOptions options() const {
+        HostOptions o;
+        o.env["HOME"] = home_.path();
+        o.unset_env = {"XDG_DATA_HOME"};
+        return o;
+    }
+    TempDir home_;
 };
 
 }  // namespace hosttest

@@ -36,16 +36,7 @@ std::set<std::string> usb_hid_vidpids(const std::string& sysfs) {
     return vidpids;
 }
 
-class SystemHost : public testing::Test {
-protected:
-    HostOptions options() const {
-        HostOptions o;
-        o.env["HOME"] = home_.path();
-        o.unset_env = {"XDG_DATA_HOME"};
-        return o;
-    }
-    TempDir home_;
-};
+class SystemHost : public hosttest::PrivateHomeTest {};
 
 }  // namespace
 
