@@ -45,6 +45,12 @@ if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
 endif()
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
 
-# Header-only libraries of the build machine copied for this target (jsmn) live beside libcrypto.
-set(CMAKE_C_FLAGS_INIT "-isystem ${VELDRA_WINDOWS_DEPS}/include")
-set(CMAKE_CXX_FLAGS_INIT "-isystem ${VELDRA_WINDOWS_DEPS}/include")
+# Header-only libraries of the build machine copied for this target (jsmn, nlohmann's JSON) live
+# beside libcrypto. The C99 printf family (%zu, %lld) instead of the old msvcrt one; mingw's GCC
+# still checks format(printf) attributes against msvcrt's dialect, so format checking is left to
+# the Linux build.
+# The POSIX calls of the platform-neutral tests (setenv, mkdtemp) come from a compatibility header.
+set(_veldra_flags "-isystem ${VELDRA_WINDOWS_DEPS}/include -D__USE_MINGW_ANSI_STDIO=1 -Wno-format")
+string(APPEND _veldra_flags " -include ${CMAKE_CURRENT_LIST_DIR}/windows-compat/veldra_posix_compat.h")
+set(CMAKE_C_FLAGS_INIT "${_veldra_flags}")
+set(CMAKE_CXX_FLAGS_INIT "${_veldra_flags}")

@@ -1,12 +1,18 @@
 // Frame byte channels on Windows: both streams in binary mode (no CR/LF translation, no Ctrl-Z as
-// end of file); a pipe is peeked before it is read, so that the read window bounds every wait.
+// end of file). The read window bounds every wait: a pipe is peeked before it is read; where it
+// cannot be peeked (Wine's pipes), the blocking read runs on a helper thread that is waited for
+// until the window closes, and abandoned with its own buffer when it does.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "extension_io.h"
 #include "extension_io_platform.h"
@@ -35,6 +41,34 @@ long pipe_available(HANDLE pipe) {
     return static_cast<long>(std::min<DWORD>(available, 0x7FFFFFFF));
 }
 
+// One blocking read of a helper thread; shared with it, so that an abandoned read stays harmless.
+struct BlockingRead {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    bool ok = false;
+    std::vector<uint8_t> data;
+};
+
+// Reads up to wanted bytes before deadline: the bytes got (none at end of input or on failure);
+// timedOut says that the window closed first.
+std::vector<uint8_t> read_until(HANDLE input, DWORD wanted, Clock::time_point deadline, bool& timedOut) {
+    auto read = std::make_shared<BlockingRead>();
+    read->data.resize(wanted);
+    std::thread([read, input, wanted] {
+        DWORD got = 0;
+        const bool ok = ReadFile(input, read->data.data(), wanted, &got, nullptr);
+        std::lock_guard<std::mutex> lock(read->mutex);
+        read->data.resize(ok ? got : 0);
+        read->ok = ok;
+        read->done = true;
+        read->finished.notify_all();
+    }).detach();
+    std::unique_lock<std::mutex> lock(read->mutex);
+    timedOut = !read->finished.wait_until(lock, deadline, [&] { return read->done; });
+    return timedOut ? std::vector<uint8_t>() : read->data;
+}
+
 }  // namespace
 
 void extension_set_binary_mode(int fd) { _setmode(fd, _O_BINARY); }
@@ -44,6 +78,7 @@ size_t extension_read_bytes(uint8_t* buffer, size_t count) {
     extension_set_binary_mode(EXTENSION_STDIN);
     const HANDLE input = stream_handle(EXTENSION_STDIN);
     const bool pipe = input != INVALID_HANDLE_VALUE && GetFileType(input) == FILE_TYPE_PIPE;
+    bool peekable = true;
     const auto deadline = Clock::now() + std::chrono::seconds(EXTENSION_READ_WINDOW_SECONDS);
     size_t stored = 0;
     while (stored < count && Clock::now() < deadline) {
@@ -53,8 +88,12 @@ size_t extension_read_bytes(uint8_t* buffer, size_t count) {
         }
         // Reads only what the frame still needs: bytes after it stay unread.
         DWORD wanted = static_cast<DWORD>(std::min<size_t>(count - stored, 0x10000));
-        if (pipe) {
+        if (pipe && peekable) {
             const long available = pipe_available(input);
+            if (available < 0 && GetLastError() != ERROR_BROKEN_PIPE) {
+                peekable = false;
+                continue;
+            }
             if (available < 0) {
                 pause_until(END_OF_INPUT_PAUSE, deadline);
                 continue;
@@ -64,6 +103,15 @@ size_t extension_read_bytes(uint8_t* buffer, size_t count) {
                 continue;
             }
             wanted = std::min<DWORD>(wanted, static_cast<DWORD>(available));
+        }
+        if (pipe && !peekable) {
+            bool timedOut = false;
+            const std::vector<uint8_t> got = read_until(input, wanted, deadline, timedOut);
+            if (timedOut) break;
+            std::copy(got.begin(), got.end(), buffer + stored);
+            stored += got.size();
+            if (got.empty()) pause_until(END_OF_INPUT_PAUSE, deadline);
+            continue;
         }
         DWORD got = 0;
         if (ReadFile(input, buffer + stored, wanted, &got, nullptr) && got > 0) {

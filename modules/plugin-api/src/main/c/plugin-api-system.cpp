@@ -11,6 +11,9 @@
 #include <typeinfo>
 
 #include "log.h"
+#ifdef _WIN32
+#include "plugin-api-system-registry.h"
+#endif
 
 namespace {
 
@@ -101,7 +104,11 @@ RegistryChecker::RegistryChecker(std::string displayName, std::string statusPath
 
 std::string RegistryChecker::version() const {
     const std::string wanted = ascii_lower(displayName_);
+#ifdef _WIN32
+    for (const InstalledProgram& program : installed_programs_from_registry())
+#else
     for (const InstalledProgram& program : installed_programs(statusPath_))
+#endif
         if (ascii_lower(program.name).find(wanted) != std::string::npos) return program.version;
     return {};
 }

@@ -1,4 +1,4 @@
-// Points the state store at a private folder for one test: on POSIX through XDG_DATA_HOME, on
+// Points the state store at a private folder (a UTF-8 path) for one test: on POSIX through XDG_DATA_HOME, on
 // Windows by redirecting the user's FOLDERID_LocalAppData (put back when the object goes).
 #pragma once
 

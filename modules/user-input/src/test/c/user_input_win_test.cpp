@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <future>
 #include <string>
@@ -43,16 +44,22 @@ BOOL CALLBACK match_window(HWND window, LPARAM parameter) {
 HWND find_dialog(const std::string& title) {
     Search search{user_input_widen(title)};
     const auto until = steady_clock::now() + seconds(20);
-    while (steady_clock::now() < until) {
-        HDESK desktop = OpenDesktopW(SECURE_DESKTOP_NAME, 0, FALSE, DESKTOP_READOBJECTS | DESKTOP_ENUMERATE);
-        if (desktop) {
-            EnumDesktopWindows(desktop, match_window, reinterpret_cast<LPARAM>(&search));
-            CloseDesktop(desktop);
+    // Windows are looked for from a thread of their desktop: a thread with no windows of its own
+    // can join it.
+    std::thread([&] {
+        while (steady_clock::now() < until && !search.found) {
+            HDESK desktop = OpenDesktopW(SECURE_DESKTOP_NAME, 0, FALSE, GENERIC_ALL);
+            if (desktop) {
+                SetThreadDesktop(desktop);
+                EnumWindows(match_window, reinterpret_cast<LPARAM>(&search));
+                if (!search.found) EnumDesktopWindows(desktop, match_window, reinterpret_cast<LPARAM>(&search));
+                CloseDesktop(desktop);
+            }
+            if (!search.found) std::this_thread::sleep_for(milliseconds(50));
         }
-        if (search.found && IsWindowVisible(search.found)) return search.found;
-        std::this_thread::sleep_for(milliseconds(50));
-    }
-    return nullptr;
+    }).join();
+    if (!search.found) fprintf(stderr, "no window titled %ls\n", search.title.c_str());
+    return search.found;
 }
 
 struct Asked {

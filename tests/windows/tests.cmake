@@ -1,0 +1,6 @@
+# The Windows host (build-windows/bin/veldra-native-host.exe) driven through Wine from this build,
+# its answers compared byte for byte with this build's host. Built here, run by scripts/windows-test
+# (which makes the Windows build and its Wine prefix first); not a ctest test of this build.
+add_executable(windows_host_test ${CMAKE_CURRENT_LIST_DIR}/host_through_wine_test.cpp)
+target_link_libraries(windows_host_test PRIVATE veldra_host_test_support GTest::gtest_main)
+add_dependencies(windows_host_test veldra-native-host)
