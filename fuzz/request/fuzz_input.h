@@ -10,6 +10,8 @@
 //   byte 1  the PC/SC call that fails, counted from 1 (0: none)
 //   byte 2  bits 0-3: what that failure is; bits 4-7: a free value some failures use
 //   byte 3  bits 0-2: what the PIN dialog answers; bits 3-4: PIN tries the card has left
+//           bit 5: the clock stands before the eIDAS 2.0 rule's start (else after it)
+//           bit 6: the card's signature certificate was issued in 2015
 //
 // A missing header byte counts as 0.
 #pragma once
@@ -28,6 +30,7 @@ struct Input {
     bool rawFrame = false;
     bool forceEidasFail = false;
     bool skipEidas = false;
+    bool beforeEidasRule = false;
     FuzzPcsc::Setup pcsc;
     Dialog dialog = Dialog::Pin;
     std::string body;
@@ -50,6 +53,8 @@ inline Input Parse(const uint8_t* data, size_t size) {
     in.dialog = static_cast<Dialog>(h[3] & 0x07);
     static const int tries[] = {3, 1, 2, 0};
     in.pcsc.tries = tries[(h[3] >> 3) & 0x03];
+    in.beforeEidasRule = h[3] & 0x20;
+    in.pcsc.oldCertificate = h[3] & 0x40;
     if (size > 4) in.body.assign(reinterpret_cast<const char*>(data) + 4, size - 4);
     return in;
 }

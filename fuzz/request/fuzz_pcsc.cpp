@@ -53,7 +53,7 @@ const LONG kResults[] = {SCARD_E_NO_SERVICE,     SCARD_W_REMOVED_CARD,   SCARD_E
                          SCARD_E_READER_UNAVAILABLE};
 
 struct Keys {
-    VirtualCard::CardKeys classic, v18;
+    VirtualCard::CardKeys classic, classic2015, v18;
 };
 
 struct Connection {
@@ -155,6 +155,7 @@ void Init() {
     std::lock_guard<std::mutex> lock(s.mutex);
     if (s.keys) return;
     s.keys = std::make_unique<Keys>(Keys{VirtualCard::MakeCardKeys(VirtualCard::Generation::Classic, ""),
+                                         VirtualCard::MakeCardKeys(VirtualCard::Generation::Classic, "20150301000000Z"),
                                          VirtualCard::MakeCardKeys(VirtualCard::Generation::V18, "")});
 }
 
@@ -171,7 +172,8 @@ void Begin(const Setup& setup) {
                             : setup.pinPad == PinPad::Timeout ? VirtualCard::PinPadOutcome::Timeout
                                                               : VirtualCard::PinPadOutcome::Typed;
     if (setup.pinPad == PinPad::Wrong) options.pinPadPin = "000000";
-    s.card = std::make_unique<VirtualCard::BelpicCard>(options, Share(setup.v18 ? s.keys->v18 : s.keys->classic));
+    const VirtualCard::CardKeys& keys = setup.v18 ? s.keys->v18 : setup.oldCertificate ? s.keys->classic2015 : s.keys->classic;
+    s.card = std::make_unique<VirtualCard::BelpicCard>(options, Share(keys));
     s.calls = 0;
     s.contexts.clear();
     s.connections.clear();

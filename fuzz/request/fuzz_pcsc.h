@@ -19,6 +19,7 @@ struct Setup {
     bool noReaders = false;    // SCardListReaders answers "no readers"
     bool cardPresent = true;
     bool v18 = false;          // the ECDSA card generation (else RSA)
+    bool oldCertificate = false;  // the RSA card's signature certificate dates from 2015
     int tries = 3;             // PIN tries the card starts with
     PinPad pinPad = PinPad::Typed;
     unsigned faultAt = 0;      // the number of the PC/SC call that fails (1 the first; 0 none)

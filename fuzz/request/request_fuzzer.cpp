@@ -29,9 +29,12 @@
 
 namespace {
 
-// 2026-01-01 00:00:00 UTC: tokens in the seed corpus were sealed for this moment.
-constexpr int64_t kFixedCalendarMs = 1767225600000;
-int64_t fixed_calendar() { return kFixedCalendarMs; }
+// The calendar stands still: at 2026-06-01 00:00:00 UTC, after the eIDAS 2.0 rule's start (the
+// tokens of the seed corpus were sealed for this moment), or at 2026-01-01, before it.
+constexpr int64_t kAfterRuleMs = 1780272000000;
+constexpr int64_t kBeforeRuleMs = 1767225600000;
+int64_t calendarNow = kAfterRuleMs;
+int64_t fixed_calendar() { return calendarNow; }
 
 // The master key the fuzzer's state store would hold; the seed tokens are sealed under it.
 const uint8_t kMasterKey[32] = {0x76, 0x65, 0x6c, 0x64, 0x72, 0x61, 0x2d, 0x66, 0x75, 0x7a, 0x7a,
@@ -141,6 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const FuzzInput::Input in = FuzzInput::Parse(data, size);
     FuzzIo::SetInput(in.rawFrame ? in.body : frame(in.body));
     FuzzPcsc::Begin(in.pcsc);
+    calendarNow = in.beforeEidasRule ? kBeforeRuleMs : kAfterRuleMs;
     if (in.forceEidasFail) setenv("VELDRA_FORCE_EIDAS2_FAIL", "1", 1); else unsetenv("VELDRA_FORCE_EIDAS2_FAIL");
     if (in.skipEidas) setenv("VELDRA_SKIP_EIDAS2", "1", 1); else unsetenv("VELDRA_SKIP_EIDAS2");
 

@@ -14,7 +14,7 @@ namespace {
 const uint8_t kMasterKey[32] = {0x76, 0x65, 0x6c, 0x64, 0x72, 0x61, 0x2d, 0x66, 0x75, 0x7a, 0x7a,
                                 0x2d, 0x6d, 0x61, 0x73, 0x74, 0x65, 0x72, 0x2d, 0x6b, 0x65, 0x79,
                                 0x2d, 0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38};
-constexpr int64_t kFixedCalendarMs = 1767225600000;
+constexpr int64_t kFixedCalendarMs = 1780272000000;  // the fuzzer's clock
 const char* kPlain = "Veldra Fuzz Reader 00 00";
 const char* kEscape = "VASCO DIGIPASS 870 01 00";
 const char* kCcid = "APG8201 02 00";
@@ -84,6 +84,9 @@ int main(int argc, char** argv) {
         {"compute_signature_dialog", header(0, 0, 0, 2), sign("COMPUTE_SIGNATURE", kPlain, R"(,"debug":"true")")},
         {"compute_signature_pad", h, sign("COMPUTE_SIGNATURE", kCcid, "")},
         {"compute_signature_eidas_fail", header(0x40), sign("COMPUTE_SIGNATURE", kPlain, R"(,"pin":"591847")")},
+        {"compute_signature_before_rule", header(0, 0, 0, 0x20), sign("COMPUTE_SIGNATURE", kPlain, R"(,"pin":"591847")")},
+        {"compute_signature_2015_certificate", header(0, 0, 0, 0x40),
+         sign("COMPUTE_SIGNATURE", kPlain, R"(,"pin":"591847")")},
         {"compute_signature_no_service", header(0, 9, 0x00), sign("COMPUTE_SIGNATURE", kPlain, R"(,"pin":"591847")")},
         {"compute_authentication", h,
          sign("COMPUTE_AUTHENTICATION", kPlain, R"(,"key":"__authentication__","pin":"591847")")},
