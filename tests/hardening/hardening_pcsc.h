@@ -27,6 +27,13 @@ std::string vr_dir();
 // The folder of the built programs.
 std::string bin_dir();
 
+// The DER certificate the virtual card in reader ("plain", ...) wrote as NAME.pem; empty if none.
+std::vector<uint8_t> certificate_of(const std::string& reader, const std::string& name);
+std::vector<uint8_t> from_hex(const std::string& hex);
+// Whether signature is the certificate key's RSA PKCS #1 v1.5 signature of the SHA-256 hash.
+bool verifies_sha256(const std::vector<uint8_t>& certificateDer, const std::vector<uint8_t>& hash,
+                     const std::vector<uint8_t>& signature);
+
 struct HostAnswer {
     hosttest::HostRun run;
     std::string text;

@@ -156,13 +156,39 @@ TEST_F(PcscTest, TenHostsAtOnceOnOneCard) {
     for (int i = 0; i < 10; ++i) {
         const std::string json =
             i % 2 ? R"({"cmd":"READ_FILE","reader":")" + PLAIN + R"(","fileId":"3F00DF005039"})"
-                  : R"({"cmd":"COMPUTE_SIGNATURE","reader":")" + PLAIN + R"(","pin":")" + CARD_PIN +
-                        R"(","hash":")" + SIGN_HASH + R"("})";
+                  : R"({"cmd":"VERIFY_PIN","reader":")" + PLAIN + R"(","pin":")" + CARD_PIN + R"("})";
         runs.push_back(std::async(std::launch::async, [this, json] { return ask(json); }));
     }
     for (auto& run : runs) {
         const auto a = run.get();
         EXPECT_FALSE(a.error()) << a.text;
-        EXPECT_TRUE(a.json.contains("data") || a.json.contains("signature")) << a.text;
+        EXPECT_TRUE(a.json.contains("data") || a.json.value("pinValid", false)) << a.text;
+    }
+}
+
+// Signatures and authentications side by side on one card: each succeeds, with the key that was
+// asked for. The card's signature sequence (MSE SET, VERIFY, PSO) holds one PC/SC transaction;
+// without it another host's MSE SET in between made the card sign with the other key.
+TEST_F(PcscTest, ConcurrentSignaturesNeverSignWithTheOtherKey) {
+    insert("plain", {"--pin", CARD_PIN});
+    const auto signatureCert = certificate_of("plain", "signature");
+    const auto authenticationCert = certificate_of("plain", "authentication");
+    ASSERT_FALSE(signatureCert.empty());
+    ASSERT_FALSE(authenticationCert.empty());
+    std::vector<std::future<HostAnswer>> runs;
+    for (int i = 0; i < 10; ++i) {
+        const std::string cmd = i % 2 ? "COMPUTE_AUTHENTICATION" : "COMPUTE_SIGNATURE";
+        const std::string json = R"({"cmd":")" + cmd + R"(","reader":")" + PLAIN + R"(","pin":")" + CARD_PIN +
+                                 R"(","hash":")" + SIGN_HASH + R"("})";
+        runs.push_back(std::async(std::launch::async, [this, json] { return ask(json); }));
+    }
+    for (int i = 0; i < 10; ++i) {
+        const auto a = runs[i].get();
+        ASSERT_FALSE(a.error()) << i << ": " << a.text;
+        const auto signature = from_hex(a.json["signature"].get<std::string>());
+        const auto& asked = i % 2 ? authenticationCert : signatureCert;
+        const auto& other = i % 2 ? signatureCert : authenticationCert;
+        EXPECT_TRUE(verifies_sha256(asked, from_hex(SIGN_HASH), signature)) << i << ": " << a.text;
+        EXPECT_FALSE(verifies_sha256(other, from_hex(SIGN_HASH), signature)) << i << ": signed with the other key";
     }
 }

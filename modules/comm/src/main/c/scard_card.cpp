@@ -149,6 +149,11 @@ Bytes SCardReader::SignWith(const char* description, const std::string& keyId, c
                             const Bytes& data, uint8_t algorithm) {
     GetCardType();
     OperationScope scope(operations_, description);
+    // One transaction from the environment to the signature: another process's MSE SET in
+    // between would make the card sign with the key it chose. (Unconnected, there is no card to
+    // hold; the first command fails as it always has.)
+    std::optional<TransactionGuard> transaction;
+    if (connected_) transaction.emplace(card_.get(), operations_);
     {
         OperationScope mse(operations_, "setting security environment");
         const uint8_t key = keyId == kSignatureKey ? kSignatureKeyRef : kAuthenticationKeyRef;

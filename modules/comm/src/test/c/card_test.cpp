@@ -217,14 +217,18 @@ TEST_F(Card, BypassSendsNothingButStillCallsTheListener) {
 TEST_F(Card, SignSetsTheEnvironmentVerifiesThenSigns) {
     Script s;
     ConnectBelpic(OpenWith(s, kPlain), kPlain)
+        .Begin()
         .Transmit("00 22 41 B6 05 04 80 01 84 82", "90 00")
         .Transmit(kVerify1234, "90 00")
         .Transmit("00 2A 9E 9A 03 AA BB CC", "61 04")
         .Transmit("00 C0 00 00 04", "01 02 03 04 90 00")
+        .End()
+        .Begin()
         .Transmit("00 22 41 B6 05 04 80 01 84 83", "90 00")
         .Transmit(kVerify1234, "90 00")
         .Transmit("00 2A 9E 9A 01 AA", "61 00")
         .Transmit("00 C0 00 00 00", "05 90 00")
+        .End()
         .Disconnect()
         .Release();
     PcscMock::Install(s);
@@ -248,12 +252,18 @@ TEST_F(Card, Beid18ChoosesTheAlgorithmFromTheDataLength) {
     const PcscMock::Bytes data48(48, 0x11), data20(20, 0x22);
     Script s;
     ConnectBelpic(OpenWith(s, kBypass), kBypass)
+        .Begin()
         .Transmit("00 22 41 B6 05 04 80 02 84 83", "90 00")
         .TransmitBytes(WithData("00 2A 9E 9A", data48), Hex("01 90 00"))
+        .End()
+        .Begin()
         .Transmit("00 22 41 B6 05 04 80 40 84 82", "90 00")
         .TransmitBytes(WithData("00 2A 9E 9A", data20), Hex("02 90 00"))
+        .End()
+        .Begin()
         .Transmit("00 22 41 B6 05 04 80 01 84 82", "90 00")
         .TransmitBytes(WithData("00 2A 9E 9A", data20), Hex("03 90 00"))
+        .End()
         .Disconnect()
         .Release();
     PcscMock::Install(s);
@@ -266,15 +276,23 @@ TEST_F(Card, Beid18ChoosesTheAlgorithmFromTheDataLength) {
 TEST_F(Card, SignFailuresKeepTheirKind) {
     Script s;
     ConnectBelpic(OpenWith(s, kPlain), kPlain)
+        .Begin()
         .Transmit("00 22 41 B6 05 04 80 01 84 83", "6A 88")
+        .End()
+        .Begin()
         .Transmit("00 22 41 B6 05 04 80 01 84 83", "90 00")
         .Transmit(kVerify1234, "63 C1")
+        .End()
+        .Begin()
         .Transmit("00 22 41 B6 05 04 80 01 84 83", "90 00")
         .Transmit(kVerify1234, "90 00")
         .Transmit("00 2A 9E 9A 01 AA", "69 82")
+        .End()
+        .Begin()
         .Transmit("00 22 41 B6 05 04 80 01 84 83", "90 00")
         .Transmit(kVerify1234, "90 00")
         .Transmit("00 2A 9E 9A 01 AA", "", SCARD_W_REMOVED_CARD)
+        .End()
         .Disconnect()
         .Release();
     PcscMock::Install(s);

@@ -128,10 +128,12 @@ TEST_F(CcidPinPad, SigningOnTheReaderSendsTheDigestInfo) {
     std::string pso = "00 2A 9E 9A 33 30 31 30 0D 06 09 60 86 48 01 65 03 04 02 01 05 00 04 20";
     for (int i = 0; i < 32; ++i) pso += " CC";
     connected(script).Status(CCID, SCARD_STATE_PRESENT | SCARD_STATE_CHANGED, CLASSIC_ATR);
-    probe(script).Transmit("00 22 41 B6 05 04 80 01 84 82", "90 00");
+    // The environment, the PIN on the reader and the signature in one transaction.
+    probe(script).Begin().Transmit("00 22 41 B6 05 04 80 01 84 82", "90 00");
     pinPadVerify(script, "90 00")
         .Transmit(pso, "61 04")
         .Transmit("00 C0 00 00 04", "0A 0B 0C 0D 90 00")
+        .End()
         .Disconnect()
         .Release();
     EXPECT_EQ(run(R"({"cmd":"COMPUTE_AUTHENTICATION","reader":")" + CCID + R"(","hash":")" + hash + "\"}"),
@@ -143,11 +145,12 @@ TEST_F(CcidPinPad, ACardThatRefusesToSignAfterThePin) {
     connected(script);
     probe(script);  // the eIDAS 2.0 rule asks for the card type (before its start date: no certificate)
     script.Status(CCID, SCARD_STATE_PRESENT | SCARD_STATE_CHANGED, CLASSIC_ATR)
+        .Begin()
         .Transmit("00 22 41 B6 05 04 80 01 84 83", "90 00");
     pinPadVerify(script, "90 00");
     std::string pso = "00 2A 9E 9A 23 30 21 30 09 06 05 2B 0E 03 02 1A 05 00 04 14";
     for (int i = 0; i < 20; ++i) pso += " 11";
-    script.Transmit(pso, "69 82").Disconnect().Release();
+    script.Transmit(pso, "69 82").End().Disconnect().Release();
     EXPECT_EQ(run(R"({"cmd":"COMPUTE_SIGNATURE","reader":")" + CCID + R"(","hash":")" + std::string(40, '1') + "\"}"),
               error_text(8, 8, "Error computing digital signature (Comm 0x1) (0x6982)"));
 }
