@@ -58,7 +58,7 @@ struct Keys {
 
 struct Connection {
     size_t reader;
-    bool transaction = false;
+    int transactions = 0;  // pcsc-lite counts nested transactions on one handle
 };
 
 struct State {
@@ -189,7 +189,7 @@ std::string OpenHandles() {
     if (!s.contexts.empty()) open += std::to_string(s.contexts.size()) + " context(s) ";
     if (!s.connections.empty()) open += std::to_string(s.connections.size()) + " card connection(s) ";
     for (const auto& [handle, connection] : s.connections)
-        if (connection.transaction) open += "a transaction on " + std::string(kReaders[connection.reader]) + " ";
+        if (connection.transactions) open += "a transaction on " + std::string(kReaders[connection.reader]) + " ";
     return open;
 }
 
@@ -293,7 +293,7 @@ LONG SCardBeginTransaction(SCARDHANDLE card) {
     auto it = s.connections.find(card);
     if (it == s.connections.end()) return SCARD_E_INVALID_HANDLE;
     if (!CardThere(s)) return SCARD_W_REMOVED_CARD;
-    it->second.transaction = true;  // pcsc-lite counts nested transactions as one
+    ++it->second.transactions;
     return SCARD_S_SUCCESS;
 }
 
@@ -303,8 +303,8 @@ LONG SCardEndTransaction(SCARDHANDLE card, DWORD) {
     const auto kind = Fault(s);
     auto it = s.connections.find(card);
     if (it == s.connections.end()) return SCARD_E_INVALID_HANDLE;
-    if (!it->second.transaction) return SCARD_E_NOT_TRANSACTED;
-    it->second.transaction = false;
+    if (it->second.transactions == 0) return SCARD_E_NOT_TRANSACTED;
+    --it->second.transactions;
     return kind ? ResultOf(*kind) : SCARD_S_SUCCESS;
 }
 
