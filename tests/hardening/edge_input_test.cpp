@@ -3,6 +3,10 @@
 // one frame of valid JSON (valid UTF-8 included) and exit code 0.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -156,4 +160,26 @@ TEST_F(EdgeInput, TimeoutMembersOutOfRange) {
         const auto a = answer(std::string(R"({"cmd":"TIMEOUT","sleep":"-5","timeout":")") + limit + "\"}");
         EXPECT_TRUE(a == nlohmann::json::parse(R"({"rested":true})") || a["error"]["code"] == 14) << limit << a;
     }
+}
+
+// The state file and its folder are the owner's alone, whatever the umask and however the folder
+// was left by someone else.
+TEST_F(EdgeInput, StateFolderStaysPrivate) {
+    const std::string folder = home_.path() + "/.local/share/Veldra";
+    auto mode_of = [](const std::string& path) {
+        struct stat info {};
+        return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0u;
+    };
+    const mode_t saved = umask(0);
+    EXPECT_EQ(answer(R"({"cmd":"GET_INFO"})"), nlohmann::json::parse(INFO));
+    EXPECT_EQ(mode_of(folder), 0700u);
+    EXPECT_EQ(mode_of(folder + "/appstate"), 0600u);
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        EXPECT_EQ(mode_of(entry.path()) & 077, 0u) << entry.path();
+    chmod(folder.c_str(), 0777);
+    chmod((folder + "/appstate").c_str(), 0644);
+    EXPECT_EQ(answer(R"({"cmd":"GET_INFO"})"), nlohmann::json::parse(INFO));
+    umask(saved);
+    EXPECT_EQ(mode_of(folder), 0700u);
+    EXPECT_EQ(mode_of(folder + "/appstate"), 0600u);
 }
