@@ -1,6 +1,7 @@
 // The identity card operations: recognition, PIN verification in each reader class, signatures
 // and the reader's challenge command, byte for byte.
 #include <reader.h>
+#include <cstdio>
 
 #include "comm_test_support.h"
 
@@ -196,8 +197,11 @@ TEST_F(Card, CcidControlFailureIsASystemCallFailure) {
         .Release();
     PcscMock::Install(s);
     auto reader = OpenReader(kCcid);
-    EXPECT_STREQ(Raised([&] { reader->VerifyPin(""); }).what(),
-                 "Error verifying PIN; error calling SCardControl (0x8010001f) (0x0)");
+    // The code of "feature not supported" is the platform's (0x8010001F in pcsc-lite, 0x80100022 in winscard).
+    char expected[96];
+    std::snprintf(expected, sizeof expected, "Error verifying PIN; error calling SCardControl (0x%08lx) (0x0)",
+                  static_cast<unsigned long>(SCARD_E_UNSUPPORTED_FEATURE));
+    EXPECT_STREQ(Raised([&] { reader->VerifyPin(""); }).what(), expected);
 }
 
 TEST_F(Card, BypassSendsNothingButStillCallsTheListener) {

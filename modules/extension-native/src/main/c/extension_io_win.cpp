@@ -27,7 +27,13 @@ constexpr auto END_OF_INPUT_PAUSE = std::chrono::milliseconds(50);
 // Pause while an open pipe has nothing to read yet.
 constexpr auto EMPTY_PIPE_PAUSE = std::chrono::milliseconds(2);
 
-HANDLE stream_handle(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
+// The process's standard handle itself (the C runtime's descriptor table is not needed to read or
+// write raw bytes).
+HANDLE stream_handle(int fd) {
+    HANDLE handle = GetStdHandle(fd == EXTENSION_STDIN ? STD_INPUT_HANDLE : STD_OUTPUT_HANDLE);
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    return handle;
+}
 
 void pause_until(Clock::duration pause, Clock::time_point deadline) {
     const auto left = deadline - Clock::now();
@@ -88,23 +94,23 @@ size_t extension_read_bytes(uint8_t* buffer, size_t count) {
         }
         // Reads only what the frame still needs: bytes after it stay unread.
         DWORD wanted = static_cast<DWORD>(std::min<size_t>(count - stored, 0x10000));
+        bool blocking = pipe && !peekable;
         if (pipe && peekable) {
             const long available = pipe_available(input);
-            if (available < 0 && GetLastError() != ERROR_BROKEN_PIPE) {
-                peekable = false;
-                continue;
-            }
-            if (available < 0) {
-                pause_until(END_OF_INPUT_PAUSE, deadline);
-                continue;
-            }
             if (available == 0) {
                 pause_until(EMPTY_PIPE_PAUSE, deadline);
                 continue;
             }
-            wanted = std::min<DWORD>(wanted, static_cast<DWORD>(available));
+            if (available > 0) {
+                wanted = std::min<DWORD>(wanted, static_cast<DWORD>(available));
+            } else {
+                // A closed pipe may still hold bytes, which a read returns; a pipe that cannot be
+                // peeked at all is read blocking from now on.
+                if (GetLastError() != ERROR_BROKEN_PIPE) peekable = false;
+                blocking = true;
+            }
         }
-        if (pipe && !peekable) {
+        if (blocking) {
             bool timedOut = false;
             const std::vector<uint8_t> got = read_until(input, wanted, deadline, timedOut);
             if (timedOut) break;

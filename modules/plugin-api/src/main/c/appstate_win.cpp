@@ -19,6 +19,9 @@
 
 namespace {
 
+constexpr int ACL_ATTEMPTS = 5;
+constexpr DWORD ACL_RETRY_PAUSE_MS = 20;
+
 [[noreturn]] void fail(const std::string& text) { throw std::runtime_error(text); }
 
 class Handle {
@@ -214,7 +217,17 @@ void ensure_appstate_file(const std::string& folder) {
         auto sid = appstate_current_user_sid();
         if (is_protected && appstate_owner_only_acl_accepted(dacl, sid.data())) return;
     }
-    apply_owner_only_acl(path);
+    // Another process may be moving a new file into place at this moment: try again briefly
+    // before the failure counts.
+    for (int attempt = 1;; ++attempt) {
+        try {
+            apply_owner_only_acl(path);
+            return;
+        } catch (const std::runtime_error&) {
+            if (attempt == ACL_ATTEMPTS) throw;
+            Sleep(ACL_RETRY_PAUSE_MS);
+        }
+    }
 }
 
 std::string appstate_read_text(const std::string& folder) {
