@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <future>
 #include <string>
 #include <utility>
@@ -22,6 +24,9 @@ std::string windows_host() {
     const char* path = std::getenv("VELDRA_WINDOWS_HOST");
     return path ? path : "";
 }
+
+const std::string NO_REQUEST =
+    "{\"error\": { \"code\":99,\"id\":99,\"message\":\"No request received after 10 seconds\"}}\n";
 
 std::string length_prefix(uint32_t n) {
     return std::string{static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16),
@@ -47,10 +52,27 @@ protected:
         o.limit = std::chrono::milliseconds(60000);
         return o;
     }
+    // The Windows host's run. Now and then (about one run in a hundred, never reproduced alone)
+    // Wine hands the program no byte of a complete frame on its standard input, and the host answers
+    // "No request received" after the read window; such a run is repeated once, and said so.
+    HostRun run_windows(const std::string& input, const HostOptions& options) {
+        HostRun run = run_host(input, options);
+        const bool completeFrame =
+            input.size() >= 4 && static_cast<uint8_t>(input[0]) + (static_cast<uint8_t>(input[1]) << 8) +
+                                         (static_cast<uint8_t>(input[2]) << 16) + 4u ==
+                                     input.size() && input[3] == 0;
+        if (completeFrame && run.out == hosttest::frame(NO_REQUEST)) {
+            std::fprintf(stderr, "note: Wine delivered no standard input to the host; the run is repeated once\n");
+            RecordProperty("wine_stdin_repeat", 1);
+            run = run_host(input, options);
+        }
+        return run;
+    }
+    HostRun run_windows(const std::string& input) { return run_windows(input, windows_options()); }
     // The same input to both hosts at once; their runs, Linux first.
     std::pair<HostRun, HostRun> both(const std::string& input) {
         auto onLinux = std::async(std::launch::async, [&] { return run_host(input, linux_options()); });
-        HostRun onWindows = run_host(input, windows_options());
+        HostRun onWindows = run_windows(input);
         return {onLinux.get(), std::move(onWindows)};
     }
     void expect_same(const std::string& input, const char* what) {
@@ -95,11 +117,11 @@ TEST_F(HostThroughWine, ShortInputsWaitTheReadWindowThenAnswerAsOnLinux) {
 }
 
 TEST_F(HostThroughWine, PadAndSystemCommandsAnswerWithoutAPadSdk) {
-    HostRun pads = run_host(hosttest::frame(R"({"cmd":"GET_PADS"})"), windows_options());
+    HostRun pads = run_windows(hosttest::frame(R"({"cmd":"GET_PADS"})"));
     EXPECT_EQ(pads.exit_code, 0);
     EXPECT_EQ(pads.answer(), R"({"padList": []})") << pads.err;
 
-    HostRun system = run_host(hosttest::frame(R"({"cmd":"GET_SYSTEM_INFO"})"), windows_options());
+    HostRun system = run_windows(hosttest::frame(R"({"cmd":"GET_SYSTEM_INFO"})"));
     EXPECT_EQ(system.exit_code, 0);
     ASSERT_TRUE(system.answer().has_value()) << system.err;
     const auto answer = nlohmann::json::parse(*system.answer());
@@ -119,7 +141,7 @@ TEST_F(HostThroughWine, StateFileIsCreatedUnderLocalAppDataAndKeptBetweenRequest
     const std::string user = std::getenv("USER") ? std::getenv("USER") : "root";
     const std::string file = prefix + "/drive_c/users/" + user + "/AppData/Local/Veldra/appstate";
     std::remove(file.c_str());
-    ASSERT_TRUE(run_host(hosttest::frame(R"({"cmd":"GET_INFO"})"), windows_options()).answer().has_value());
+    ASSERT_TRUE(run_windows(hosttest::frame(R"({"cmd":"GET_INFO"})")).answer().has_value());
     std::string first;
     {
         FILE* in = std::fopen(file.c_str(), "rb");
@@ -131,11 +153,54 @@ TEST_F(HostThroughWine, StateFileIsCreatedUnderLocalAppDataAndKeptBetweenRequest
     EXPECT_EQ(first.size(), 48u);
     EXPECT_EQ(first.rfind("key=", 0), 0u);
     EXPECT_EQ(first.back(), '=');
-    ASSERT_TRUE(run_host(hosttest::frame(R"({"cmd":"GET_INFO"})"), windows_options()).answer().has_value());
+    ASSERT_TRUE(run_windows(hosttest::frame(R"({"cmd":"GET_INFO"})")).answer().has_value());
     FILE* in = std::fopen(file.c_str(), "rb");
     ASSERT_NE(in, nullptr);
     char buffer[128] = {};
     const std::string second(buffer, std::fread(buffer, 1, sizeof buffer, in));
     std::fclose(in);
     EXPECT_EQ(second, first);
+}
+
+TEST_F(HostThroughWine, InstallHostRegistersTheManifestsAndRemovesThem) {
+    const std::string host = windows_host();
+    const std::string folder = host.substr(0, host.rfind('/') + 1);
+    const std::string name = "org.veldra.wine_test";
+    HostOptions install = windows_options();
+    install.args = {folder + "veldra-install-host.exe", "--name", name, "abcdefghijklmnopabcdefghijklmnop",
+                    "signer@example.org"};
+    const HostRun installed = run_host("", install);
+    ASSERT_EQ(installed.exit_code, 0) << installed.err;
+
+    std::ifstream chrome(folder + name + ".chrome.json"), firefox(folder + name + ".firefox.json");
+    ASSERT_TRUE(chrome && firefox);
+    const auto chromeManifest = nlohmann::json::parse(chrome);
+    const auto firefoxManifest = nlohmann::json::parse(firefox);
+    EXPECT_EQ(chromeManifest["name"], name);
+    EXPECT_EQ(chromeManifest["type"], "stdio");
+    EXPECT_EQ(chromeManifest["allowed_origins"],
+              nlohmann::json::array({"chrome-extension://abcdefghijklmnopabcdefghijklmnop/"}));
+    EXPECT_EQ(firefoxManifest["allowed_extensions"], nlohmann::json::array({"signer@example.org"}));
+    const std::string windowsPath = chromeManifest["path"];
+    EXPECT_EQ(windowsPath.substr(windowsPath.size() - 23), "\\veldra-native-host.exe") << windowsPath;
+    EXPECT_EQ(windowsPath.rfind("Z:\\", 0), 0u) << windowsPath;
+
+    auto query = [&](const std::string& key) {
+        HostOptions reg = windows_options();
+        reg.args = {"reg", "query", key, "/ve"};
+        return run_host("", reg);
+    };
+    const HostRun chromeKey = query("HKCU\\Software\\Google\\Chrome\\NativeMessagingHosts\\" + name);
+    EXPECT_EQ(chromeKey.exit_code, 0);
+    EXPECT_NE(chromeKey.out.find(name + ".chrome.json"), std::string::npos) << chromeKey.out;
+    EXPECT_NE(query("HKCU\\Software\\Mozilla\\NativeMessagingHosts\\" + name).out.find(name + ".firefox.json"),
+              std::string::npos);
+
+    // A bad id changes nothing; --uninstall removes the keys and the manifests.
+    install.args = {folder + "veldra-install-host.exe", "--name", name, "not-an-id"};
+    EXPECT_EQ(run_host("", install).exit_code, 2);
+    install.args = {folder + "veldra-install-host.exe", "--name", name, "--uninstall"};
+    EXPECT_EQ(run_host("", install).exit_code, 0);
+    EXPECT_FALSE(std::ifstream(folder + name + ".chrome.json"));
+    EXPECT_NE(query("HKCU\\Software\\Google\\Chrome\\NativeMessagingHosts\\" + name).exit_code, 0);
 }
