@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "extension_io_platform.h"
+#include <openssl/crypto.h>
+
 #include "log.h"
 #include "veldra_assert.h"
 
@@ -29,6 +31,7 @@ char* extension_read_request() {
     if (got < length) {
         LOG_DEBUG("Error reading request data. Received %d byte(s), expected %d", static_cast<int>(got),
                   static_cast<int>(length));
+        OPENSSL_cleanse(text, got);  // part of a request may be a PIN
         std::free(text);
         return nullptr;
     }

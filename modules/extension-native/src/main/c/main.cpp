@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include <openssl/crypto.h>
+
 #include "extension_io.h"
 #include "json.h"
 #include "log.h"
@@ -62,9 +64,13 @@ int main(int, char**) {
         json_response_free(&builder);
         finish();
     }
-    const std::string response = run_request(request);
-    extension_write_response(response.c_str());
+    // The request may carry a PIN: no copy of it outlives its use.
+    std::string text(request);
+    OPENSSL_cleanse(request, text.size());
     std::free(request);
+    const std::string response = run_request(text);
+    OPENSSL_cleanse(text.data(), text.size());
+    extension_write_response(response.c_str());
     LOG_DEBUG("Native host stopped");
     finish();
 }

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <openssl/crypto.h>
+
 #include "log.h"
 #include "veldra_assert.h"
 
@@ -60,6 +62,7 @@ bool json_get_value(const json_message* message, const char* key, char* value, s
 
 void json_free(json_message* message) {
     if (!message) return;
+    if (message->text) OPENSSL_cleanse(message->text, std::strlen(message->text));  // it may hold a PIN
     std::free(message->text);
     std::free(message);
 }

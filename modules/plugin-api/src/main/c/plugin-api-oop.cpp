@@ -170,6 +170,7 @@ void PluginApiImpl::handle_request(std::shared_ptr<SharedState> state, std::shar
         text = error_text(99, "%s", "unknown exception");
     }
     OPENSSL_cleanse(key, sizeof key);
+    if (!request.empty()) OPENSSL_cleanse(request.data(), request.size());  // it may hold a PIN
     dispatch_response(state, response, text, 1);
     LOG_API("thread %d done", response->id);
 }
