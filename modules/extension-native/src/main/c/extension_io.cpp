@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "extension_io_platform.h"
 #include <openssl/crypto.h>
 
+#include "extension_io_platform.h"
 #include "log.h"
 #include "veldra_assert.h"
 
