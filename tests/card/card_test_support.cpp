@@ -15,26 +15,6 @@ namespace cardtest {
 
 namespace {
 
-std::string quoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) {
-        if (c == '\'') out += "'\\''";
-        else out += c;
-    }
-    return out + "'";
-}
-
-int virtual_reader(const std::vector<std::string>& args) {
-    std::string command = quoted(std::string(VELDRA_SOURCE_DIR) + "/scripts/virtual-reader");
-    for (const auto& a : args) command += " " + quoted(a);
-    return std::system((command + " >&2").c_str());
-}
-
-std::string vr_dir() {
-    const char* dir = std::getenv("VELDRA_VR_DIR");
-    return dir ? dir : std::string(VELDRA_SOURCE_DIR) + "/build/virtual-reader";
-}
-
 using X509Ptr = std::unique_ptr<X509, decltype(&X509_free)>;
 
 X509Ptr parse_certificate(const std::vector<uint8_t>& der) {
@@ -101,35 +81,7 @@ bool verifies(const std::vector<uint8_t>& certificateDer, const std::vector<uint
     return EVP_PKEY_verify(ctx.get(), sig.data(), sig.size(), hash.data(), hash.size()) == 1;
 }
 
-std::vector<uint8_t> card_certificate(const std::string& reader, const std::string& name) {
-    const std::string path = vr_dir() + "/pem-" + reader + "/" + name + ".pem";
-    std::unique_ptr<FILE, decltype(&std::fclose)> file(std::fopen(path.c_str(), "r"), std::fclose);
-    if (!file) return {};
-    X509Ptr certificate(PEM_read_X509(file.get(), nullptr, nullptr, nullptr), X509_free);
-    if (!certificate) return {};
-    unsigned char* der = nullptr;
-    const int length = i2d_X509(certificate.get(), &der);
-    std::vector<uint8_t> out(der, der + (length > 0 ? length : 0));
-    OPENSSL_free(der);
-    return out;
-}
-
-void CardTest::TearDown() {
-    for (const auto& reader : inserted_) virtual_reader({"remove", reader});
-    inserted_.clear();
-}
-
-void CardTest::insert(const std::string& reader, const std::vector<std::string>& options) {
-    std::vector<std::string> args{"insert", reader};
-    args.insert(args.end(), options.begin(), options.end());
-    ASSERT_EQ(virtual_reader(args), 0) << "inserting a card in the " << reader << " reader";
-    inserted_.push_back(reader);
-}
-
-void CardTest::remove(const std::string& reader) {
-    ASSERT_EQ(virtual_reader({"remove", reader}), 0);
-    std::erase(inserted_, reader);
-}
+void CardTest::TearDown() { cards_.remove_all(); }
 
 Answer CardTest::request(const nlohmann::json& message, const hosttest::HostOptions& extra) {
     hosttest::HostOptions options = extra;

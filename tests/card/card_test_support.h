@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host_process.h"
+#include "virtual_cards.h"
 
 namespace cardtest {
 
@@ -33,8 +34,7 @@ std::vector<uint8_t> digest(const char* algorithm, const std::string& data);
 // DigestInfo of hashAlgorithm, or ECDSA (the card's fixed-width r || s) over the bare hash.
 bool verifies(const std::vector<uint8_t>& certificateDer, const std::vector<uint8_t>& hash, const char* hashAlgorithm,
               const std::vector<uint8_t>& signature);
-// The DER of the PEM certificate file the virtual card wrote for reader ("plain", "escape", "bypass").
-std::vector<uint8_t> card_certificate(const std::string& reader, const std::string& name);
+using hosttest::card_certificate;
 
 // The error answer, byte for byte.
 inline std::string error_answer(int code, int id, const std::string& message) {
@@ -58,8 +58,10 @@ protected:
     void TearDown() override;
 
     // scripts/virtual-reader insert reader options... ("plain", "escape" or "bypass").
-    void insert(const std::string& reader, const std::vector<std::string>& options = {});
-    void remove(const std::string& reader);
+    void insert(const std::string& reader, const std::vector<std::string>& options = {}) {
+        cards_.insert(reader, options);
+    }
+    void remove(const std::string& reader) { cards_.remove(reader); }
 
     // One request through the host; the answer must be one frame of valid JSON, exit code 0.
     Answer request(const nlohmann::json& message, const hosttest::HostOptions& extra = {});
@@ -67,7 +69,7 @@ protected:
     hosttest::TempDir home;
 
 private:
-    std::vector<std::string> inserted_;
+    hosttest::InsertedCards cards_;
 };
 
 }  // namespace cardtest

@@ -22,11 +22,7 @@
 namespace hardening {
 namespace {
 
-std::string quoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
+using hosttest::shell_quoted;
 
 // The test process adopts the orphans of the processes it starts (a pinentry whose host has
 // exited, say), so that one still running is found among its own children.
@@ -65,32 +61,7 @@ std::vector<std::string> leftover_processes() {
 
 }  // namespace
 
-int virtual_reader(const std::vector<std::string>& args) {
-    std::string command = quoted(std::string(VELDRA_SOURCE_DIR) + "/scripts/virtual-reader");
-    for (const auto& a : args) command += " " + quoted(a);
-    return std::system((command + " >&2").c_str());
-}
-
-std::string vr_dir() {
-    const char* dir = std::getenv("VELDRA_VR_DIR");
-    return dir ? dir : std::string(VELDRA_SOURCE_DIR) + "/build/virtual-reader";
-}
-
 std::string bin_dir() { return hosttest::bin_dir(); }
-
-std::vector<uint8_t> certificate_of(const std::string& reader, const std::string& name) {
-    const std::string path = vr_dir() + "/pem-" + reader + "/" + name + ".pem";
-    std::unique_ptr<FILE, decltype(&std::fclose)> file(std::fopen(path.c_str(), "r"), std::fclose);
-    if (!file) return {};
-    std::unique_ptr<X509, decltype(&X509_free)> certificate(PEM_read_X509(file.get(), nullptr, nullptr, nullptr),
-                                                            X509_free);
-    if (!certificate) return {};
-    unsigned char* der = nullptr;
-    const int length = i2d_X509(certificate.get(), &der);
-    std::vector<uint8_t> out(der, der + (length > 0 ? length : 0));
-    OPENSSL_free(der);
-    return out;
-}
 
 std::vector<uint8_t> from_hex(const std::string& hex) {
     std::vector<uint8_t> out;
@@ -125,8 +96,8 @@ PinentryGate::PinentryGate(const std::string& folder, const std::string& pin) : 
            "echo 'OK Pleased to meet you'\n"
            "while IFS= read -r line; do\n"
            "  case \"$line\" in\n"
-           "  GETPIN*) : > " << quoted(dir_ + "/asked") << "\n"
-           "    for _ in $(seq 200); do [ -e " << quoted(dir_ + "/go") << " ] && break; sleep 0.1; done\n"
+           "  GETPIN*) : > " << shell_quoted(dir_ + "/asked") << "\n"
+           "    for _ in $(seq 200); do [ -e " << shell_quoted(dir_ + "/go") << " ] && break; sleep 0.1; done\n"
            "    echo 'D " << pin << "'; echo OK ;;\n"
            "  'GETINFO flavor'*) echo 'D gtk2'; echo OK ;;\n"
            "  'GETINFO pid'*) echo \"D $$\"; echo OK ;;\n"
@@ -157,24 +128,11 @@ bool PinentryGate::wait_asked(std::chrono::milliseconds limit) const {
 void PinentryGate::open() const { std::ofstream(dir_ + "/go").put('\n'); }
 
 void PcscTest::TearDown() {
-    for (const auto& reader : inserted_) virtual_reader({"remove", reader});
-    inserted_.clear();
+    cards_.remove_all();
     EXPECT_TRUE(adoptsOrphans);
     EXPECT_EQ(leftover_processes(), std::vector<std::string>{});
     while (waitpid(-1, nullptr, WNOHANG) > 0) {  // adopted processes that have ended
     }
-}
-
-void PcscTest::insert(const std::string& reader, const std::vector<std::string>& options) {
-    std::vector<std::string> args{"insert", reader};
-    args.insert(args.end(), options.begin(), options.end());
-    ASSERT_EQ(virtual_reader(args), 0) << "inserting a card in the " << reader << " reader";
-    inserted_.push_back(reader);
-}
-
-void PcscTest::remove(const std::string& reader) {
-    ASSERT_EQ(virtual_reader({"remove", reader}), 0);
-    std::erase(inserted_, reader);
 }
 
 HostAnswer PcscTest::ask(const std::string& json, const hosttest::HostOptions& extra) {

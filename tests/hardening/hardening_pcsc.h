@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host_process.h"
+#include "virtual_cards.h"
 
 namespace hardening {
 
@@ -20,15 +21,14 @@ inline const std::string BYPASS = "BOSA BEIDX 00 00";
 // The cards' PIN in these tests; no log line may ever show it.
 inline const std::string CARD_PIN = "739146";
 
-// scripts/virtual-reader with args; its exit code.
-int virtual_reader(const std::vector<std::string>& args);
-// The folder of the readers' state, logs and certificates.
-std::string vr_dir();
+using hosttest::virtual_reader;
+inline std::string vr_dir() { return hosttest::virtual_reader_dir(); }
 // The folder of the built programs.
 std::string bin_dir();
 
-// The DER certificate the virtual card in reader ("plain", ...) wrote as NAME.pem; empty if none.
-std::vector<uint8_t> certificate_of(const std::string& reader, const std::string& name);
+inline std::vector<uint8_t> certificate_of(const std::string& reader, const std::string& name) {
+    return hosttest::card_certificate(reader, name);
+}
 std::vector<uint8_t> from_hex(const std::string& hex);
 // Whether signature is the certificate key's RSA PKCS #1 v1.5 signature of the SHA-256 hash.
 bool verifies_sha256(const std::vector<uint8_t>& certificateDer, const std::vector<uint8_t>& hash,
@@ -61,15 +61,17 @@ private:
 class PcscTest : public testing::Test {
 protected:
     void TearDown() override;
-    void insert(const std::string& reader, const std::vector<std::string>& options = {});
-    void remove(const std::string& reader);
+    void insert(const std::string& reader, const std::vector<std::string>& options = {}) {
+        cards_.insert(reader, options);
+    }
+    void remove(const std::string& reader) { cards_.remove(reader); }
     // One request text through the host: one frame of valid JSON and exit code 0, or the test fails.
     HostAnswer ask(const std::string& json, const hosttest::HostOptions& extra = {});
 
     hosttest::TempDir home;
 
 private:
-    std::vector<std::string> inserted_;
+    hosttest::InsertedCards cards_;
 };
 
 }  // namespace hardening
