@@ -1,19 +1,16 @@
 // The PIN dialog through the real host: a plain reader and no "pin" member, so the host asks the
 // user with pinentry-gtk-2 on a private Xvfb; xdotool types as the user would.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <thread>
 
 #include "card_test_support.h"
+#include "xvfb.h"
 
 using namespace cardtest;
 using namespace std::chrono;
@@ -36,60 +33,6 @@ bool shell(const std::string& command, std::string* out = nullptr) {
     return pclose(pipe) == 0;
 }
 
-// An X server on a display it picks itself (-displayfd), stopped by its PID; it dies with this
-// process if the process dies first.
-class Xvfb {
-public:
-    bool start() {
-        int ready[2];
-        if (pipe2(ready, O_CLOEXEC) != 0) return false;
-        const pid_t parent = getpid();
-        pid_ = fork();
-        if (pid_ == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            if (getppid() != parent) _exit(1);
-            dup2(ready[1], 3);
-            const int devnull = open("/dev/null", O_WRONLY);
-            dup2(devnull, STDOUT_FILENO);
-            dup2(devnull, STDERR_FILENO);
-            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-noreset", "-nolisten", "tcp", "-screen", "0", "1024x768x24",
-                   static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(ready[1]);
-        if (pid_ < 0) {
-            close(ready[0]);
-            return false;
-        }
-        // The number and the newline come in two writes: read up to the newline.
-        std::string announced;
-        const auto until = steady_clock::now() + seconds(10);
-        while (announced.find('\n') == std::string::npos && steady_clock::now() < until) {
-            pollfd fd{ready[0], POLLIN, 0};
-            char buffer[16];
-            if (poll(&fd, 1, 100) != 1) continue;
-            const ssize_t n = read(ready[0], buffer, sizeof buffer);
-            if (n <= 0) break;
-            announced.append(buffer, static_cast<size_t>(n));
-        }
-        close(ready[0]);
-        if (announced.find('\n') == std::string::npos) return false;
-        display_ = ":" + announced.substr(0, announced.find('\n'));
-        return true;
-    }
-    ~Xvfb() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    const std::string& display() const { return display_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string display_;
-};
-
 class Dialog : public CardTest {
 protected:
     static void SetUpTestSuite() {
@@ -98,8 +41,9 @@ protected:
         if (!mkdtemp(pattern)) return;
         bin = pattern;
         fs::create_symlink(GTK_PINENTRY, bin + "/pinentry");
-        server = new Xvfb;
-        if (!server->start()) {
+        server = new guitest::Xvfb;
+        if (!server->ok()) {
+            std::fprintf(stderr, "%s\n", server->error().c_str());
             delete server;
             server = nullptr;
         }
@@ -146,7 +90,7 @@ protected:
     }
 
     static inline std::string bin;
-    static inline Xvfb* server = nullptr;
+    static inline guitest::Xvfb* server = nullptr;
 };
 
 const nlohmann::json VERIFY = {{"cmd", "VERIFY_PIN"}, {"reader", PLAIN}, {"entry_title", TITLE}};

@@ -22,7 +22,7 @@ const char* const NO_SIGNATURE =
 
 class PadsHostTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(xvfb.ok()) << "no Xvfb could start on displays 95 to 98"; }
+    void SetUp() override { ASSERT_TRUE(xvfb.ok()) << xvfb.error(); }
     hosttest::HostOptions with_display() {
         hosttest::HostOptions options;
         options.env["DISPLAY"] = xvfb.display();

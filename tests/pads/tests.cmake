@@ -1,5 +1,5 @@
 # The pad commands: against a scripted pad SDK, and through the built host with the on-screen pad on
-# a private Xvfb (displays 95 to 98) driven by xdotool.
+# a private Xvfb (tests/support/xvfb.h) driven by xdotool.
 set(_pads ${CMAKE_CURRENT_LIST_DIR})
 set(_pad_test_support ${CMAKE_SOURCE_DIR}/modules/wacom-device/src/test/c
                       ${CMAKE_SOURCE_DIR}/modules/signing-device/src/test/c)

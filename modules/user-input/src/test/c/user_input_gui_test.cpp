@@ -1,10 +1,7 @@
 // UserInputImpl with the real pinentry-gtk-2 on a private Xvfb, driven by xdotool.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
 #include <spawn.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +15,7 @@
 #include <vector>
 
 #include "user_input_impl.h"
+#include "xvfb.h"
 
 extern char** environ;
 
@@ -87,75 +85,6 @@ bool wait_until_gone(const std::string& pattern) {
     return false;
 }
 
-// A private X server on one of the displays :91 to :94, stopped by its PID; it also dies with
-// this process if the process dies first.
-class Xvfb {
-public:
-    bool start() {
-        for (int display = 91; display <= 94; ++display) {
-            if (start_on(display)) return true;
-        }
-        return false;
-    }
-    void stop() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-    ~Xvfb() { stop(); }
-    const std::string& display() const { return display_; }
-
-private:
-    bool start_on(int display) {
-        int ready[2];
-        if (pipe2(ready, O_CLOEXEC) != 0) return false;
-        const std::string name = ":" + std::to_string(display);
-        const pid_t parent = getpid();
-        const pid_t pid = fork();
-        if (pid == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            if (getppid() != parent) _exit(1);
-            dup2(ready[1], 3);  // -displayfd: Xvfb writes the display number here once it accepts clients
-            const int devnull = open("/dev/null", O_WRONLY);
-            dup2(devnull, STDERR_FILENO);
-            dup2(devnull, STDOUT_FILENO);
-            execlp("Xvfb", "Xvfb", name.c_str(), "-displayfd", "3", "-noreset", "-nolisten", "tcp", "-screen", "0",
-                   "1024x768x24", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(ready[1]);
-        if (pid < 0) {
-            close(ready[0]);
-            return false;
-        }
-        pid_ = pid;
-        // Xvfb writes the number and the LF in two writes: read up to the LF, or the second write
-        // meets a closed pipe and SIGPIPE ends the server just after it announced itself.
-        std::string announced;
-        const auto until = steady_clock::now() + seconds(10);
-        while (announced.find('\n') == std::string::npos && steady_clock::now() < until) {
-            pollfd fd{ready[0], POLLIN, 0};
-            char buffer[16];
-            if (poll(&fd, 1, 100) != 1) continue;
-            const ssize_t n = read(ready[0], buffer, sizeof buffer);
-            if (n <= 0) break;
-            announced.append(buffer, n);
-        }
-        const bool up = announced.find('\n') != std::string::npos;
-        close(ready[0]);
-        if (!up) {  // display taken (it exits) or no answer in time
-            stop();
-            return false;
-        }
-        display_ = name;
-        return true;
-    }
-
-    pid_t pid_ = -1;
-    std::string display_;
-};
-
 class UserInputGui : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -168,8 +97,8 @@ protected:
         if (!mkdtemp(pattern)) return;
         bin = pattern;
         fs::create_symlink(kGtkPinentry, bin + "/pinentry");
-        server = new Xvfb;
-        if (server->start()) {
+        server = new guitest::Xvfb;
+        if (server->ok()) {
             setenv("DISPLAY", server->display().c_str(), 1);
             std::fprintf(stderr, "Xvfb on %s\n", server->display().c_str());
         }
@@ -184,7 +113,7 @@ protected:
     }
     void SetUp() override {
         ASSERT_TRUE(missing.empty()) << "missing: " << missing << " (scripts/deps installs them)";
-        ASSERT_TRUE(server && !server->display().empty()) << "no Xvfb on :91 to :94";
+        ASSERT_TRUE(server && server->ok()) << (server ? server->error() : "");
         input = create_user_input();
         ASSERT_TRUE(input);
         input->set_timeout(61);
@@ -208,7 +137,7 @@ protected:
 
     static inline std::string missing;
     static inline std::string bin;
-    static inline Xvfb* server = nullptr;
+    static inline guitest::Xvfb* server = nullptr;
     std::shared_ptr<user_input> input;
     std::string title_;
     std::future<std::string> pending;

@@ -30,7 +30,7 @@ class OnScreenPadTest : public ::testing::Test {
 protected:
     void SetUp() override {
         REQUIRE_OWN_PROCESS();
-        ASSERT_TRUE(xvfb.ok()) << "no Xvfb could start on displays 95 to 98";
+        ASSERT_TRUE(xvfb.ok()) << xvfb.error();
         setenv("DISPLAY", xvfb.display().c_str(), 1);
         unsetenv("WAYLAND_DISPLAY");
         debug_enabled = true;
@@ -133,7 +133,7 @@ TEST_F(OnScreenPadTest, TheStoppingFlagClosesTheScreenQuickly) {
 TEST(OnScreenPadSmallDisplay, TheLargestPadScreenThatFitsIsChosen) {
     REQUIRE_OWN_PROCESS();
     padgui::Xvfb xvfb("700x500x24");
-    ASSERT_TRUE(xvfb.ok());
+    ASSERT_TRUE(xvfb.ok()) << xvfb.error();
     setenv("DISPLAY", xvfb.display().c_str(), 1);
     WacomSDKDeviceFactory factory(&PlatformPadSdk);
     const auto pads = factory.Enumerate();
