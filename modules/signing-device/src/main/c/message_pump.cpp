@@ -1,8 +1,5 @@
 #include "message_pump.h"
 
-#include <chrono>
-#include <thread>
-
 namespace BioSigningDevice {
 namespace {
 
@@ -21,8 +18,7 @@ MessageSourceScope::~MessageSourceScope() { threadSource = previous_; }
 
 bool PumpMessages() {
     if (threadSource) return threadSource->Pump(PUMP_SLICE_MS);
-    std::this_thread::sleep_for(std::chrono::milliseconds(PUMP_SLICE_MS));
-    return false;
+    return PumpThreadQueue(PUMP_SLICE_MS);
 }
 
 }  // namespace BioSigningDevice

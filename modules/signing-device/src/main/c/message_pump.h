@@ -24,8 +24,13 @@ private:
     IMessageSource* previous_;
 };
 
-// Dispatches the thread's messages for at most 100 ms; true if at least one was dispatched.
-// A thread without a source has no messages: the call waits the 100 ms and answers false.
+// Dispatches the thread's messages for at most 100 ms; true if at least one was dispatched. Without
+// a source installed, the thread's own queue is pumped (PumpThreadQueue).
 bool PumpMessages();
+
+// The thread's own message queue for at most timeoutMs. On Windows: the thread's window messages,
+// waited for with MsgWaitForMultipleObjects and dispatched until a quit message; true if any was
+// dispatched. Elsewhere a thread has no queue: the call waits and answers false.
+bool PumpThreadQueue(int timeoutMs);
 
 }  // namespace BioSigningDevice

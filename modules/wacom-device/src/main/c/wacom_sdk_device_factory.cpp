@@ -4,7 +4,6 @@
 #include <string>
 
 #include "com.h"
-#include "loadable_module.h"
 #include "log.h"
 #include "signing_device_factory.h"
 
@@ -50,12 +49,6 @@ std::shared_ptr<ISigningDevice> WacomSDKDeviceFactory::CreateDevice(const std::s
         LOG_DEBUG("Pad [%s] could not be opened: %s", name.c_str(), current_failure().c_str());
     }
     return nullptr;
-}
-
-std::shared_ptr<PadSdk::ISdk> PlatformPadSdk() {
-    static LoadableModule module(PadSdk::ONSCREEN_PAD_MODULE);
-    const auto create = reinterpret_cast<PadSdk::CreateSdkFunction>(module.Symbol(PadSdk::ONSCREEN_PAD_SYMBOL));
-    return create ? std::shared_ptr<PadSdk::ISdk>(create()) : nullptr;
 }
 
 std::shared_ptr<SigningDeviceFactory> CreateSigningDeviceFactory() {

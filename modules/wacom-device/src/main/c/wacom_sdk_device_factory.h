@@ -22,8 +22,9 @@ private:
     WacomSDKDevice::SdkProvider sdk_;
 };
 
-// The SDK of this platform: on Linux the on-screen pad, loaded on first use; null when it cannot be
-// loaded (no GTK on the machine).
+// The SDK of this platform: on Linux the on-screen pad, loaded on first use, null when it cannot be
+// loaded (no GTK on the machine); on Windows the SDK's COM objects, whose absence shows when they
+// are created.
 std::shared_ptr<PadSdk::ISdk> PlatformPadSdk();
 
 // The factory the commands use, with every device family of this build.
