@@ -9,7 +9,9 @@
 #include <fstream>
 #include <future>
 #include <string>
+#include <iterator>
 #include <utility>
+#include <vector>
 
 #include "host_process.h"
 
@@ -133,6 +135,96 @@ TEST_F(HostThroughWine, PadAndSystemCommandsAnswerWithoutAPadSdk) {
     ASSERT_EQ(answer["packageList"].size(), 2u);
     EXPECT_EQ(answer["packageList"][0]["component"], "stepover");
     EXPECT_EQ(answer["packageList"][1]["component"], "vasco");
+}
+
+namespace {
+
+// The fake pad SDK beside the host (veldra-fake-pad-sdk.dll) registered as the SDK's three classes
+// for the scope's lifetime, in the 32-bit view of the machine's classes (where Wine's COM looks).
+class FakePadRegistration {
+public:
+    FakePadRegistration(const std::string& host, HostOptions options) : options_(std::move(options)) {
+        const std::string dll = "Z:" + host.substr(0, host.rfind('/') + 1) + "veldra-fake-pad-sdk.dll";
+        std::string windowsDll = dll;
+        for (char& c : windowsDll)
+            if (c == '/') c = '\\';
+        for (const char* clsid : CLASSES) {
+            const std::string key = std::string("HKLM\\Software\\Classes\\CLSID\\") + clsid + "\\InprocServer32";
+            ok_ = ok_ && reg({"add", key, "/ve", "/d", windowsDll, "/f", "/reg:32"}) &&
+                  reg({"add", key, "/v", "ThreadingModel", "/d", "Apartment", "/f", "/reg:32"});
+        }
+    }
+    ~FakePadRegistration() {
+        for (const char* clsid : CLASSES)
+            reg({"delete", std::string("HKLM\\Software\\Classes\\CLSID\\") + clsid, "/f", "/reg:32"});
+    }
+    bool ok() const { return ok_; }
+
+private:
+    static constexpr const char* CLASSES[] = {"{963B1D81-38B8-492E-ACBE-74801D009E9E}",
+                                              "{7AA34BD8-C52E-4F8B-A890-B478A209071E}",
+                                              "{CD3F0EA4-1CE9-4935-A4F8-71D85DEA2566}"};
+    bool reg(std::vector<std::string> args) const {
+        HostOptions o = options_;
+        o.args = {"reg"};
+        o.args.insert(o.args.end(), args.begin(), args.end());
+        return run_host("", o).exit_code == 0;
+    }
+    HostOptions options_;
+    bool ok_ = true;
+};
+
+const char* const NO_SIGNATURE =
+    R"({"error": { "code":23,"id":23,"message":"No signature data, signing timed out or cancelled by user"}})"
+    "\n";
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+// The host on its worker thread with the SDK's COM objects (a fake laid out as the SDK's), the button
+// presses arriving through that thread's message queue.
+TEST_F(HostThroughWine, PadCommandsDriveTheSdkObjectsThroughCom) {
+    FakePadRegistration registration(windows_host(), windows_options());
+    ASSERT_TRUE(registration.ok());
+    TempDir scratch;
+    auto with_pad = [&](const std::string& script) {
+        HostOptions o = windows_options();
+        o.env["VELDRA_FAKE_PAD"] = script + ";log=Z:" + scratch.path() + "/calls.log";
+        return o;
+    };
+
+    HostRun pads = run_windows(hosttest::frame(R"({"cmd":"GET_PADS"})"), with_pad("width=640;height=480"));
+    EXPECT_EQ(pads.answer(), R"({"padList": [{"index":0,"type":"WACOM","name":"Wacom","width":640,"height":480}]})")
+        << pads.err;
+
+    const std::string sign = hosttest::frame(
+        R"({"cmd":"COMPUTE_SIGNATURE_IMAGE","pad":"Wacom","hash":"0aFF","signer":"Zo\u00eb","reason":"Contract 7"})");
+    std::remove((scratch.path() + "/calls.log").c_str());
+    HostRun signed_ = run_windows(sign, with_pad("presses=,Clear,,Ok"));
+    EXPECT_EQ(signed_.exit_code, 0);
+    EXPECT_EQ(signed_.answer(), R"({"metadata":{"1.2.528.56.1004.1.1":"STU-520 or STU-530","1.2.528.56.1004.1.2":"",)"
+                                R"("1.2.528.56.1004.1.3":"AQID"},"image":"iVBORw=="})")
+        << signed_.err;
+    const std::string calls = read_file(scratch.path() + "/calls.log");
+    EXPECT_NE(calls.find("wiz.AddObject 0 who 'right' 360 'Zo\\u00eb' missing\n"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("hash.SetType 4\nhash.SetHash bytes2\n"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("wiz.SetEventHandler sink\nwiz.Display\nevent Clear\nevent Ok\nwiz.SetEventHandler null\n"),
+              std::string::npos)
+        << calls;
+    const std::string cleanUp = "wiz.SetEventHandler null\nwiz.Reset\nwiz.Display\nwiz.Disconnect\n";
+    ASSERT_GE(calls.size(), cleanUp.size());
+    EXPECT_EQ(calls.substr(calls.size() - cleanUp.size()), cleanUp) << calls;
+
+    EXPECT_EQ(run_windows(sign, with_pad("presses=Cancel")).answer(), NO_SIGNATURE);
+    // No pad on the line: the pad is not found; the SDK's controls missing: no pad is listed.
+    EXPECT_EQ(run_windows(sign, with_pad("connected=0")).answer(),
+              R"({"error": { "code":21,"id":21,"message":"Signature pad [Wacom] not found"}})" "\n");
+    EXPECT_EQ(run_windows(hosttest::frame(R"({"cmd":"GET_PADS"})"), with_pad("sigctl=0")).answer(),
+              R"({"padList": []})");
 }
 
 TEST_F(HostThroughWine, StateFileIsCreatedUnderLocalAppDataAndKeptBetweenRequests) {
