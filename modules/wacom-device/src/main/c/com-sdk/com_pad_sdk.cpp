@@ -81,7 +81,7 @@ public:
         signature->reset();
         if (!dispatch) return hr;
         ComRef<IUnknown> object;
-        if (SUCCEEDED(dispatch.query(GuidFromText(IID_SIGOBJ), &object)) && object)
+        if (SUCCEEDED(dispatch.query(GuidFromText(PadSdk::IID_SIGOBJ), &object)) && object)
             *signature = std::make_shared<SigObj>(std::move(dispatch), std::move(object));
         else
             *signature = std::make_shared<DispatchObject>(std::move(dispatch));
@@ -185,7 +185,7 @@ class Sdk final : public PadSdk::ISdk {
 public:
     PadSdk::HRESULT CreateSigCtl(std::shared_ptr<PadSdk::ISigCtl>* control) override {
         ComRef<IUnknown> object;
-        const ::HRESULT hr = create(CLSID_SIGCTL, IID_SIGCTL, &object);
+        const ::HRESULT hr = create(CLSID_SIGCTL, PadSdk::IID_SIGCTL, &object);
         if (SUCCEEDED(hr)) *control = std::make_shared<SigCtl>(std::move(object));
         return hr;
     }
@@ -197,7 +197,7 @@ public:
     }
     PadSdk::HRESULT CreateHash(std::shared_ptr<PadSdk::IHash>* hash) override {
         ComRef<IUnknown> object;
-        const ::HRESULT hr = create(CLSID_HASH, IID_HASH, &object);
+        const ::HRESULT hr = create(CLSID_HASH, PadSdk::IID_HASH, &object);
         if (SUCCEEDED(hr)) *hash = std::make_shared<Hash>(std::move(object));
         return hr;
     }

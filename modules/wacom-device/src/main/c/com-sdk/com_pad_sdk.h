@@ -9,14 +9,13 @@
 
 namespace ComPadSdk {
 
-// Class identifiers, and the interfaces asked of each object.
+// Class identifiers. The interfaces asked of the signature control, the hash object and the
+// signature object are those their failures are reported under (PadSdk::IID_SIGCTL, IID_HASH,
+// IID_SIGOBJ); the wizard's is not.
 constexpr const char* CLSID_SIGCTL = "{963B1D81-38B8-492E-ACBE-74801D009E9E}";
-constexpr const char* IID_SIGCTL = "{BA4D0AD3-2A59-410D-971D-3B7964975E21}";
 constexpr const char* CLSID_WIZCTL = "{7AA34BD8-C52E-4F8B-A890-B478A209071E}";
 constexpr const char* IID_WIZCTL = "{B8DE88A3-43EE-4122-A136-96D8C2B481CF}";
 constexpr const char* CLSID_HASH = "{CD3F0EA4-1CE9-4935-A4F8-71D85DEA2566}";
-constexpr const char* IID_HASH = "{E490AFE3-E089-498F-8DDF-F9D9A4C7C595}";
-constexpr const char* IID_SIGOBJ = "{4FCEFD0C-1054-47F0-AF82-4BD571D50A88}";
 
 // Class context of every creation: in-process server and handler, local and remote server.
 constexpr unsigned long CREATE_CONTEXT = 0x17;
