@@ -18,12 +18,23 @@ std::string program_folder() {
     return slash == std::string::npos ? std::string() : program.substr(0, slash + 1);
 }
 
+// Where an installed host finds its modules (fixed when it is built).
+#ifdef VELDRA_MODULE_DIR
+constexpr const char* installed_folder = VELDRA_MODULE_DIR "/";
+#else
+constexpr const char* installed_folder = nullptr;
+#endif
+
 }  // namespace
 
 void* LoadableModule::Symbol(const char* name) {
     std::call_once(once_, [this] {
         const std::string beside = program_folder() + fileName_;
         if (access(beside.c_str(), R_OK) == 0) handle_ = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!handle_ && installed_folder) {
+            const std::string installed = std::string(installed_folder) + fileName_;
+            if (access(installed.c_str(), R_OK) == 0) handle_ = dlopen(installed.c_str(), RTLD_NOW | RTLD_LOCAL);
+        }
         if (!handle_) handle_ = dlopen(fileName_.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!handle_) {
             const char* error = dlerror();
