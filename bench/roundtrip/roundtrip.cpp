@@ -1,7 +1,8 @@
-// Times whole-process round trips of GET_INFO through the host against a frame-echo program,
-// alternating the two, and prints both medians, their ratio and the host's peak resident memory.
+// Times whole-process round trips of GET_INFO through hosts against a frame-echo baseline, taking
+// the programs in turn, and prints each median, its ratio to the baseline and its peak resident
+// memory.
 //
-//   veldra-bench-roundtrip HOST ECHO [RUNS]
+//   veldra-bench-roundtrip RUNS BASELINE_LABEL=PROGRAM LABEL=PROGRAM...
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -13,6 +14,13 @@
 
 namespace {
 
+struct Program {
+    std::string label;
+    std::string path;
+    std::vector<double> times;
+    long rss = 0;
+};
+
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
@@ -20,41 +28,49 @@ double median(std::vector<double> values) {
 }
 
 // Milliseconds of one round trip; exits when the program does not answer with one frame.
-double round_trip(const std::string& program, const std::string& input, long& rss) {
+double round_trip(Program& program, const std::string& input) {
     const auto start = std::chrono::steady_clock::now();
-    const ChildResult run = run_child(program, {}, input);
+    const ChildResult run = run_child(program.path, {}, input);
     const auto end = std::chrono::steady_clock::now();
     std::string text;
     if (!run.started || run.exit_code != 0 || !unframe_text(run.output, text)) {
-        std::fprintf(stderr, "%s did not answer (%s)\n", program.c_str(), run.error.c_str());
+        std::fprintf(stderr, "%s did not answer (%s)\n", program.path.c_str(), run.error.c_str());
         std::exit(1);
     }
-    rss = std::max(rss, run.max_rss_kib);
+    program.rss = std::max(program.rss, run.max_rss_kib);
     return std::chrono::duration<double, std::milli>(end - start).count();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s HOST ECHO [RUNS]\n", argv[0]);
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: %s RUNS BASELINE_LABEL=PROGRAM LABEL=PROGRAM...\n", argv[0]);
         return 2;
     }
-    const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 50;
-    const std::string input = frame_text(R"({"cmd":"GET_INFO"})");
-    long hostRss = 0, echoRss = 0;
-    round_trip(argv[1], input, hostRss);  // first use writes the state file: not timed
-    round_trip(argv[2], input, echoRss);
-    std::vector<double> host, echo;
-    for (int i = 0; i < runs; ++i) {
-        host.push_back(round_trip(argv[1], input, hostRss));
-        echo.push_back(round_trip(argv[2], input, echoRss));
+    const int runs = std::max(1, std::atoi(argv[1]));
+    std::vector<Program> programs;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const size_t eq = arg.find('=');
+        if (eq == std::string::npos) {
+            std::fprintf(stderr, "%s: LABEL=PROGRAM expected\n", argv[i]);
+            return 2;
+        }
+        programs.push_back({arg.substr(0, eq), arg.substr(eq + 1), {}, 0});
     }
-    const double h = median(host), e = median(echo);
-    std::printf("runs            %d each, alternating\n", runs);
-    std::printf("host median     %.3f ms\n", h);
-    std::printf("echo median     %.3f ms\n", e);
-    std::printf("host peak RSS   %.2f MiB (echo %.2f MiB)\n", hostRss / 1024.0, echoRss / 1024.0);
-    std::printf("ratio %.2f (target <= 1.5; peak RSS target <= 8 MiB)\n", h / e);
+    const std::string input = frame_text(R"({"cmd":"GET_INFO"})");
+    for (Program& p : programs) round_trip(p, input);  // first use writes the state file: not timed
+    for (int i = 0; i < runs; ++i)
+        for (Program& p : programs) p.times.push_back(round_trip(p, input));
+
+    const double base = median(programs.front().times);
+    std::printf("GET_INFO round trips, %d of each, in turn (ratio to %s; target <= 1.5, peak RSS <= 8 MiB)\n",
+                runs, programs.front().label.c_str());
+    for (const Program& p : programs) {
+        const double m = median(p.times);
+        std::printf("  %-34s %7.3f ms  ratio %.2f  peak RSS %.2f MiB\n", p.label.c_str(), m, m / base,
+                    p.rss / 1024.0);
+    }
     return 0;
 }
