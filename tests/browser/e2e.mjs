@@ -8,9 +8,10 @@
 // Exit code 0 when every case passed, 1 when one failed, 77 when the suite cannot run here yet
 // (the card suite without the virtual readers or the card commands).
 import assert from 'node:assert/strict';
-import { spawnSync } from 'node:child_process';
+import { spawn, spawnSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
 import fs from 'node:fs';
+import os from 'node:os';
 import path from 'node:path';
 import { startFirefox, systemManifestDir } from './firefox.mjs';
 import { defaultHostName, makeWorkDir, parseArgs, sourceTop, startBrowser } from './harness.mjs';
@@ -23,11 +24,6 @@ const hostPath = args.installed
   : path.join(args.build, 'bin', 'veldra-native-host');
 const log = (...m) => console.log(...m);
 
-// The whole run is bounded; the exit handlers of the harness stop what is still running.
-setTimeout(() => {
-  console.error('e2e: the run took longer than 90 s; stopping');
-  process.exit(1);
-}, 90000).unref();
 
 // Cases run one after the other; a failed case does not stop the next ones.
 async function runCases(cases) {
@@ -132,15 +128,21 @@ async function hostSuite(browser) {
 // --- the card suite -----------------------------------------------------------------------------
 const virtualReader = path.join(sourceTop, 'scripts', 'virtual-reader');
 
-// The virtual readers keep their state in the run's own folder and take this build's programs.
-function readerEnv(workDir) {
-  return { ...process.env, VELDRA_VR_DIR: path.join(workDir, 'virtual-reader'), VELDRA_BIN_DIR: path.join(args.build, 'bin') };
-}
-
-function readerCtl(action, env) {
-  const r = spawnSync(virtualReader, [action], { env, encoding: 'utf8', timeout: 60000, killSignal: 'SIGTERM' });
-  log(`scripts/virtual-reader ${action}: exit ${r.status}${r.stdout ? `\n${r.stdout.trim()}` : ''}${r.stderr ? `\n${r.stderr.trim()}` : ''}`);
-  return r.status === 0;
+// The card cases run inside "scripts/virtual-reader run": it waits for the machine's pcscd lock,
+// starts pcscd and the readers with a card in the plain one, runs this script again with
+// VELDRA_E2E_READERS=up, and stops the readers on every exit path. Resolves to the inner exit code.
+function underVirtualReaders() {
+  const env = {
+    ...process.env, VELDRA_E2E_READERS: 'up',
+    VELDRA_VR_DIR: path.join(args.build, 'virtual-reader-browser'), VELDRA_BIN_DIR: path.join(args.build, 'bin'),
+  };
+  const child = spawn(virtualReader, ['run', '--', process.execPath, ...process.argv.slice(1)],
+    { env, stdio: 'inherit', detached: true });
+  // A stop of this process stops the whole run (the browser, the readers) through its group.
+  const stop = (sig) => { try { process.kill(-child.pid, sig); } catch { /* gone */ } };
+  for (const sig of ['SIGINT', 'SIGTERM', 'SIGHUP']) process.on(sig, () => stop(sig));
+  process.on('exit', () => stop('SIGTERM'));
+  return new Promise((resolve) => child.on('exit', (code, sig) => resolve(code ?? (sig ? 1 : 0))));
 }
 
 function openssl(argv, input) {
@@ -212,9 +214,16 @@ async function cardSuite(browser, workDir) {
 }
 
 // Why the card suite cannot run here yet, or null when it can.
-function cardSuiteBlocker(env) {
+function cardSuiteBlocker() {
   if (!fs.existsSync(virtualReader)) return 'scripts/virtual-reader is not there yet';
-  const answer = askHostDirectly({ cmd: 'GET_READERS' }, env);
+  // In a HOME of its own: nothing of the machine's user is read or written.
+  const home = fs.mkdtempSync(path.join(os.tmpdir(), 'veldra-e2e-'));
+  let answer;
+  try {
+    answer = askHostDirectly({ cmd: 'GET_READERS' }, { ...process.env, HOME: home, XDG_DATA_HOME: path.join(home, 'data') });
+  } finally {
+    fs.rmSync(home, { recursive: true, force: true });
+  }
   const message = answer?.error?.message ?? '';
   if (/Unknown command/.test(message)) return 'the host does not know GET_READERS yet';
   return null;
@@ -226,35 +235,34 @@ async function main() {
   if (!fs.existsSync(hostPath)) throw new Error(`${hostPath} is not there`);
   const wantHost = args.suite === 'host' || args.suite === 'all';
   let wantCard = args.suite === 'card' || args.suite === 'all';
-  const workDir = makeWorkDir(args.build, `${args.browser}-${args.suite}`);
-  log(`work folder ${workDir}`);
   const hosts = args.installed ? [] : [{ name: defaultHostName, path: hostPath }];
   if (wantHost && !args.installed) hosts.push({ name: customName, path: hostPath });
 
-  let readersUp = false;
   let browser = null;
+  let workDir = null;
   let ok = true;
   let skipped = false;
   try {
     if (wantCard) {
-      const env = { ...process.env, HOME: path.join(workDir, 'home'), XDG_DATA_HOME: path.join(workDir, 'home', '.local', 'share') };
-      const blocker = cardSuiteBlocker(env);
+      const blocker = cardSuiteBlocker();
       if (blocker) {
         log(`card cases skipped: ${blocker}`);
         wantCard = false;
         skipped = true;
       }
     }
-    if (!wantHost && !wantCard) {
-      fs.rmSync(workDir, { recursive: true, force: true });
-      return SKIP;
+    if (!wantHost && !wantCard) return SKIP;
+    if (wantCard && process.env.VELDRA_E2E_READERS !== 'up') {
+      const code = await underVirtualReaders();
+      return code === 0 && skipped ? SKIP : code;
     }
-    if (wantCard) {
-      // Stopped below, or by the exit handler when the run dies, even when the start fails half way.
-      readersUp = true;
-      process.on('exit', () => { if (readersUp) readerCtl('stop', readerEnv(workDir)); });
-      if (!readerCtl('start', readerEnv(workDir))) throw new Error('scripts/virtual-reader start failed');
-    }
+    workDir = makeWorkDir(args.build, `${args.browser}-${args.suite}`);
+    log(`work folder ${workDir}`);
+    // The browser's run is bounded; the exit handlers of the harness stop what is still running.
+    setTimeout(() => {
+      console.error('e2e: the run took longer than 90 s; stopping');
+      process.exit(1);
+    }, 90000).unref();
     browser = firefox
       ? await startFirefox({ nodeModules: args.nodeModules, workDir, hosts, installed: args.installed, log })
       : await startBrowser({ nodeModules: args.nodeModules, workDir, hosts, log });
@@ -262,10 +270,6 @@ async function main() {
     if (wantCard) ok = await cardSuite(browser, workDir) && ok;
   } finally {
     if (browser) await browser.close();
-    if (readersUp) {
-      readerCtl('stop', readerEnv(workDir));
-      readersUp = false;
-    }
   }
   if (ok && !args.keep) fs.rmSync(workDir, { recursive: true, force: true });
   if (!ok) return 1;
