@@ -25,7 +25,7 @@ namespace {
 
 const std::string NAME = "org.veldra.native_host";
 const std::vector<std::string> CHROME_FAMILY = {"Google\\Chrome", "Chromium", "Microsoft\\Edge"};
-const std::string UNINSTALL = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const std::string CURRENT_VERSION = "Software\\Microsoft\\Windows\\CurrentVersion";
 
 std::string env(const char* name) {
     const char* value = std::getenv(name);
@@ -46,22 +46,22 @@ std::string trimmed(std::string text) {
     return text;
 }
 
-// The key under HKLM\Software of the 32-bit view ("32") or the 64-bit one ("64").
-std::string hklm_software(const std::string& view, const std::string& key) {
-    return "HKLM\\Software\\" + std::string(view == "32" ? "Wow6432Node\\" : "") + key;
-}
-
-// A key's default value (REG_SZ), nullopt when the key does not exist.
-std::optional<std::string> default_value(const std::string& key) {
-    const HostRun run = wine({"reg", "query", key, "/ve"});
-    if (run.exit_code != 0) return std::nullopt;
+// A value of a key under HKLM in the 32-bit registry view ("32", the one every browser reads first)
+// or the 64-bit one ("64"); the key's default value when name is empty; nullopt when there is none.
+std::optional<std::string> hklm_value(const std::string& view, const std::string& key, const std::string& name = "") {
+    std::vector<std::string> args = {"reg", "query", "HKLM\\" + key};
+    if (name.empty()) args.push_back("/ve"); else args.insert(args.end(), {"/v", name});
+    args.push_back("/reg:" + view);
+    const HostRun run = wine(args);
     const size_t at = run.out.find("REG_SZ");
-    if (at == std::string::npos) return std::string();
+    if (run.exit_code != 0 || at == std::string::npos) return std::nullopt;
     const size_t start = run.out.find_first_not_of(' ', at + 6);
     return start == std::string::npos ? "" : trimmed(run.out.substr(start, run.out.find('\n', start) - start));
 }
 
-bool key_exists(const std::string& key) { return wine({"reg", "query", key}).exit_code == 0; }
+bool hklm_key_exists(const std::string& view, const std::string& key) {
+    return wine({"reg", "query", "HKLM\\" + key, "/reg:" + view}).exit_code == 0;
+}
 
 std::string unix_path(const std::string& windowsPath) { return trimmed(wine({"winepath", "-u", windowsPath}).out); }
 
@@ -80,7 +80,8 @@ std::string product_code(const std::string& msi) {
 }
 
 bool product_registered(const std::string& code) {
-    return key_exists(UNINSTALL + code) || key_exists("HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + code);
+    const std::string key = CURRENT_VERSION + "\\Uninstall\\" + code;
+    return hklm_key_exists("32", key) || hklm_key_exists("64", key);
 }
 
 class MsiThroughWine : public testing::Test {
@@ -91,7 +92,11 @@ protected:
         if (msi_.empty() || oldMsi_.empty()) FAIL() << "VELDRA_WINDOWS_MSI / VELDRA_WINDOWS_OLD_MSI not set (run scripts/windows-test)";
         // What an interrupted run may have left installed in the prefix.
         for (const std::string& package : {msi_, oldMsi_}) wine({"msiexec", "/x", package, "/qn"});
-        folder_ = unix_path("C:\\Program Files (x86)\\Veldra");
+        // [ProgramFilesFolder] of a 32-bit package: "Program Files (x86)" where there is a 64-bit view.
+        const auto x86 = hklm_value("64", CURRENT_VERSION, "ProgramFilesDir (x86)");
+        win64_ = x86.has_value();
+        windowsFolder_ = x86.value_or(hklm_value("32", CURRENT_VERSION, "ProgramFilesDir").value_or("")) + "\\Veldra";
+        folder_ = unix_path(windowsFolder_);
     }
     void install(const std::string& package) {
         const HostRun run = wine({"msiexec", "/i", package, "/qn"});
@@ -101,29 +106,31 @@ protected:
     void expect_gone() {
         for (const std::string& view : {"32", "64"}) {
             for (const std::string& browser : CHROME_FAMILY)
-                EXPECT_FALSE(key_exists(hklm_software(view, browser + "\\NativeMessagingHosts\\" + NAME))) << browser;
-            EXPECT_FALSE(key_exists(hklm_software(view, "Mozilla\\NativeMessagingHosts\\" + NAME)));
+                EXPECT_FALSE(hklm_key_exists(view, "Software\\" + browser + "\\NativeMessagingHosts\\" + NAME)) << browser;
+            EXPECT_FALSE(hklm_key_exists(view, "Software\\Mozilla\\NativeMessagingHosts\\" + NAME));
         }
         EXPECT_FALSE(std::filesystem::exists(folder_)) << folder_;
         EXPECT_FALSE(product_registered(product_code(msi_)));
     }
-    std::string msi_, oldMsi_, folder_;
+    std::string msi_, oldMsi_, windowsFolder_, folder_;
+    bool win64_ = false;   // a prefix with a 64-bit registry view beside the 32-bit one
 };
 
 }  // namespace
 
 TEST_F(MsiThroughWine, InstallsPerMachineTheBrowsersFindTheHostAndUninstallLeavesNothing) {
     install(msi_);
-    const std::string windowsFolder = "C:\\Program Files (x86)\\Veldra\\";
-    // The 32-bit package writes the 32-bit view, which every browser reads; the 64-bit view stays empty.
+    ASSERT_FALSE(folder_.empty()) << windowsFolder_;
+    // The 32-bit package writes the 32-bit view, which every browser reads; a 64-bit view stays empty.
+    const std::string chromeKey = "Software\\Google\\Chrome\\NativeMessagingHosts\\" + NAME;
+    const std::string firefoxKey = "Software\\Mozilla\\NativeMessagingHosts\\" + NAME;
     for (const std::string& browser : CHROME_FAMILY) {
-        const std::string key = browser + "\\NativeMessagingHosts\\" + NAME;
-        EXPECT_EQ(default_value(hklm_software("32", key)), windowsFolder + NAME + ".chrome.json") << browser;
-        EXPECT_FALSE(key_exists(hklm_software("64", key))) << browser;
+        const std::string key = "Software\\" + browser + "\\NativeMessagingHosts\\" + NAME;
+        EXPECT_EQ(hklm_value("32", key), windowsFolder_ + "\\" + NAME + ".chrome.json") << browser;
+        if (win64_) EXPECT_FALSE(hklm_key_exists("64", key)) << browser;
     }
-    const std::string firefoxKey = "Mozilla\\NativeMessagingHosts\\" + NAME;
-    EXPECT_EQ(default_value(hklm_software("32", firefoxKey)), windowsFolder + NAME + ".firefox.json");
-    EXPECT_FALSE(key_exists(hklm_software("64", firefoxKey)));
+    EXPECT_EQ(hklm_value("32", firefoxKey), windowsFolder_ + "\\" + NAME + ".firefox.json");
+    if (win64_) EXPECT_FALSE(hklm_key_exists("64", firefoxKey));
 
     std::vector<std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(folder_)) files.push_back(entry.path().filename());
@@ -132,9 +139,8 @@ TEST_F(MsiThroughWine, InstallsPerMachineTheBrowsersFindTheHostAndUninstallLeave
 
     // As a browser does: the key's manifest, the manifest's path relative to its folder, then a request.
     const std::string built = env("VELDRA_WINDOWS_HOST");
-    for (const std::string& key : {hklm_software("32", "Google\\Chrome\\NativeMessagingHosts\\" + NAME),
-                                   hklm_software("32", firefoxKey)}) {
-        const std::string manifestPath = unix_path(default_value(key).value_or(""));
+    for (const std::string& key : {chromeKey, firefoxKey}) {
+        const std::string manifestPath = unix_path(hklm_value("32", key).value_or(""));
         const auto manifest = nlohmann::json::parse(read_file(manifestPath), nullptr, false);
         ASSERT_TRUE(manifest.is_object()) << manifestPath;
         EXPECT_EQ(manifest["name"], NAME);
