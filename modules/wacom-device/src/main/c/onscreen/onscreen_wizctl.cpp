@@ -44,8 +44,7 @@ HRESULT WizCtl::Connect(bool* connected) {
     if (!connected) return E_POINTER;
     *connected = false;
     // Without a session bus, GTK's start-up runs "dbus-launch --autolaunch" to get one; the pad uses
-    // no bus, so none is looked for. (Set while only this process's own threads run; nothing else in
-    // the host reads the variable.)
+    // no bus, so none is looked for.
     if (!g_getenv("DBUS_SESSION_BUS_ADDRESS")) g_setenv("DBUS_SESSION_BUS_ADDRESS", NO_SESSION_BUS, FALSE);
     if (!gtk_init_check(nullptr, nullptr)) return S_OK;
     GdkDisplay* display = gdk_display_get_default();
