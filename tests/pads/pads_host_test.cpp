@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <future>
 
 #include "base64.h"
@@ -22,6 +26,7 @@ const char* const NO_SIGNATURE =
 
 class PadsHostTest : public ::testing::Test {
 protected:
+    explicit PadsHostTest(const char* screen = "1024x768x24") : xvfb(screen) {}
     void SetUp() override { ASSERT_TRUE(xvfb.ok()) << xvfb.error(); }
     hosttest::HostOptions with_display() {
         hosttest::HostOptions options;
@@ -46,6 +51,12 @@ protected:
     }
     padgui::Xvfb xvfb;
     hosttest::TempDir home;
+};
+
+// A screen under 640 x 480: the pad is 320 x 200.
+class PadsHostSmallScreenTest : public PadsHostTest {
+protected:
+    PadsHostSmallScreenTest() : PadsHostTest("400x300x24") {}
 };
 
 json signing_request() {
@@ -154,4 +165,49 @@ TEST(PadsHostWithoutDisplay, NoPadIsListedOrFound) {
     const auto run = hosttest::request(R"({"cmd":"COMPUTE_SIGNATURE_IMAGE","pad":"Wacom","hash":""})", options);
     EXPECT_EQ(run.answer().value_or(""),
               R"({"error": { "code":21,"id":21,"message":"Signature pad [Wacom] not found"}})" "\n");
+}
+
+// A window manager's close-and-kill (xkill, xdotool windowclose) destroys the window under the capture.
+TEST_F(PadsHostTest, AWindowDestroyedFromOutsideIsCancel) {
+    EXPECT_EQ(sign(signing_request(), [&](const std::string& window) {
+        padgui::draw(xvfb.display(), window, {{200, 150}, {400, 230}});
+        EXPECT_EQ(padgui::run(xvfb.display(), "xdotool windowclose " + window), 0);
+    }), NO_SIGNATURE);
+}
+
+// The bottom row of a 320 x 200 screen holds three buttons of 110 pixels: they share the width, and
+// each is hit where it is drawn (x 118 is "Clear", no longer also "Cancel").
+TEST_F(PadsHostSmallScreenTest, TheButtonsFitTheRow) {
+    const std::string answer = sign(signing_request(), [&](const std::string& window) {
+        padgui::draw(xvfb.display(), window, {{40, 40}, {80, 60}});
+        EXPECT_TRUE(padgui::click(xvfb.display(), window, {118, 172}));
+        padgui::draw(xvfb.display(), window, {{200, 50}, {250, 80}});
+        EXPECT_TRUE(padgui::click(xvfb.display(), window, {263, 172}));
+    });
+    ASSERT_EQ(answer.rfind(R"({"metadata":{"1.2.528.56.1004.1.1":"STU-430 or ePad")", 0), 0u) << answer;
+    const auto record = OnScreenPad::DecodeSignatureData(
+        base64_decode(json::parse(answer)["metadata"]["1.2.528.56.1004.1.3"].get<std::string>()));
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->width, 320);
+    ASSERT_FALSE(record->samples.empty());
+    EXPECT_EQ(record->samples.front().x, 200);  // the first stroke was cleared
+}
+
+// Without a session bus nothing starts one: a dbus-launch first on the path would leave its mark.
+TEST_F(PadsHostTest, NoSessionBusIsStarted) {
+    hosttest::TempDir tools;
+    const std::string mark = tools.path() + "/dbus-launch-ran";
+    const std::string fake = tools.path() + "/dbus-launch";
+    FILE* script = std::fopen(fake.c_str(), "w");
+    ASSERT_TRUE(script);
+    std::fprintf(script, "#!/bin/sh\necho \"$@\" >> %s\nexit 1\n", mark.c_str());
+    std::fclose(script);
+    chmod(fake.c_str(), 0755);
+    auto options = with_display();
+    options.env.erase("NO_AT_BRIDGE");
+    options.env["PATH"] = tools.path() + ":" + std::getenv("PATH");
+    options.unset_env.insert(options.unset_env.end(), {"NO_AT_BRIDGE", "DBUS_SESSION_BUS_ADDRESS"});
+    EXPECT_EQ(hosttest::request(R"({"cmd":"GET_PADS"})", options).answer().value_or(""),
+              R"({"padList": [{"index":0,"type":"WACOM","name":"Wacom","width":800,"height":480}]})");
+    EXPECT_NE(access(mark.c_str(), F_OK), 0) << "dbus-launch was started";
 }

@@ -16,6 +16,9 @@ struct ScreenSize {
 // Pad screens, largest first.
 constexpr ScreenSize SCREENS[] = {{800, 480}, {640, 480}, {320, 200}, {396, 100}};
 
+// The bus address under which D-Bus clients neither connect nor start a bus.
+constexpr const char* NO_SESSION_BUS = "disabled:";
+
 double pixels_of(const PadSdk::Font& font) { return font.size / 10000.0 * 96.0 / 72.0; }
 
 void use_font(cairo_t* cr, const PadSdk::Font& font) {
@@ -40,6 +43,9 @@ WizCtl::~WizCtl() { Disconnect(); }
 HRESULT WizCtl::Connect(bool* connected) {
     if (!connected) return E_POINTER;
     *connected = false;
+    // Without a session bus, GTK's start-up runs "dbus-launch --autolaunch" to get one; the pad uses
+    // no bus, so none is looked for.
+    if (!g_getenv("DBUS_SESSION_BUS_ADDRESS")) g_setenv("DBUS_SESSION_BUS_ADDRESS", NO_SESSION_BUS, FALSE);
     if (!gtk_init_check(nullptr, nullptr)) return S_OK;
     GdkDisplay* display = gdk_display_get_default();
     GdkMonitor* monitor = display ? gdk_display_get_primary_monitor(display) : nullptr;
@@ -74,8 +80,10 @@ HRESULT WizCtl::PadHeight(int16_t* height) {
 }
 
 HRESULT WizCtl::Disconnect() {
-    if (window_) gtk_widget_destroy(window_);
+    // Forgotten first: the destroy handler then knows the window as no longer ours.
+    GtkWidget* window = window_;
     window_ = area_ = nullptr;
+    if (window) gtk_widget_destroy(window);
     objects_.clear();
     signing_.reset();
     sink_.reset();
@@ -142,8 +150,34 @@ void WizCtl::Layout() {
         }
         o.box = {place(o.x, w, width_, margin, "left", "right"), place(o.y, h, height_, margin, "top", "bottom"), w, h};
     }
+    FitButtonRows(margin);
     cairo_destroy(cr);
     cairo_surface_destroy(scratch);
+}
+
+// Buttons that share a row (their boxes overlap vertically) and do not fit side by side with a
+// margin around each are narrowed to share the width equally, and placed again; where a button is
+// drawn is where it is hit.
+void WizCtl::FitButtonRows(double margin) {
+    std::vector<ScreenObject*> buttons;
+    for (ScreenObject& o : objects_)
+        if (o.type == 1) buttons.push_back(&o);
+    for (ScreenObject* first : buttons) {
+        std::vector<ScreenObject*> row;
+        double total = 0;
+        for (ScreenObject* o : buttons)
+            if (o->box.y < first->box.y + first->box.h && first->box.y < o->box.y + o->box.h) {
+                row.push_back(o);
+                total += o->box.w;
+            }
+        const double room = width_ - margin * static_cast<double>(row.size() + 1);
+        if (row.size() < 2 || total + margin * static_cast<double>(row.size() + 1) <= width_ || room <= 0) continue;
+        const double share = room / static_cast<double>(row.size());
+        for (ScreenObject* o : row) {
+            o->box.w = std::min(o->box.w, share);
+            o->box.x = place(o->x, o->box.w, width_, margin, "left", "right");
+        }
+    }
 }
 
 void WizCtl::EnsureWindow() {
@@ -161,6 +195,7 @@ void WizCtl::EnsureWindow() {
     g_signal_connect(area_, "button-release-event", G_CALLBACK(on_button_release), this);
     g_signal_connect(area_, "motion-notify-event", G_CALLBACK(on_motion), this);
     g_signal_connect(window_, "delete-event", G_CALLBACK(on_delete), this);
+    g_signal_connect(window_, "destroy", G_CALLBACK(on_destroy), this);
 }
 
 HRESULT WizCtl::Display() {
@@ -252,14 +287,14 @@ void WizCtl::AddSample(GdkEvent* event, double x, double y, bool down) {
     s.pressure = down ? static_cast<uint16_t>(std::max(1L, std::lround(pressure * MAX_PRESSURE))) : 0;
     s.time = static_cast<uint32_t>((g_get_monotonic_time() - shownAt_) / 1000);
     signing_->AddSample(s);
-    gtk_widget_queue_draw(area_);
+    if (area_) gtk_widget_queue_draw(area_);
 }
 
 void WizCtl::Press(const std::string& button) {
     if (signing_) {
         if (button == "Clear") signing_->Clear();
         if (button == "Ok") signing_->Accept();
-        gtk_widget_queue_draw(area_);
+        if (area_) gtk_widget_queue_draw(area_);
     }
     if (!sink_) return;
     // The sink may remove itself while it runs.
@@ -310,6 +345,17 @@ gboolean WizCtl::on_button_release(GtkWidget*, GdkEventButton* event, gpointer d
 gboolean WizCtl::on_delete(GtkWidget*, GdkEvent*, gpointer data) {
     static_cast<WizCtl*>(data)->Press("Cancel");
     return TRUE;
+}
+
+// A window destroyed from outside (a window manager's close-and-kill, xkill): forgotten at once, and
+// answered as "Cancel" while a screen is shown. A later screen makes a new window.
+void WizCtl::on_destroy(GtkWidget* widget, gpointer data) {
+    auto* self = static_cast<WizCtl*>(data);
+    if (widget != self->window_) return;  // our own Disconnect
+    self->window_ = self->area_ = nullptr;
+    self->inking_ = false;
+    self->pressed_.clear();
+    if (!self->objects_.empty()) self->Press("Cancel");
 }
 
 }  // namespace OnScreenPad

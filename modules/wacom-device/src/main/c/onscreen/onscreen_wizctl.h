@@ -46,6 +46,7 @@ private:
     };
 
     void Layout();
+    void FitButtonRows(double margin);
     void EnsureWindow();
     void Draw(cairo_t* cr);
     void Press(const std::string& button);
@@ -57,6 +58,7 @@ private:
     static gboolean on_button_release(GtkWidget*, GdkEventButton* event, gpointer self);
     static gboolean on_motion(GtkWidget*, GdkEventMotion* event, gpointer self);
     static gboolean on_delete(GtkWidget*, GdkEvent*, gpointer self);
+    static void on_destroy(GtkWidget* widget, gpointer self);
 
     bool connected_ = false;
     int width_ = 0, height_ = 0;
