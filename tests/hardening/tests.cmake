@@ -2,7 +2,7 @@
 # stack end to end. scripts/hardening-test also runs the other tests under the sanitizers.
 
 # Edge inputs through the built host; no reader needed.
-add_executable(hardening_test ${CMAKE_CURRENT_LIST_DIR}/edge_input_test.cpp)
+add_executable(hardening_test ${CMAKE_CURRENT_LIST_DIR}/edge_input_test.cpp ${CMAKE_CURRENT_LIST_DIR}/process_edges_test.cpp)
 target_link_libraries(hardening_test PRIVATE veldra_host_test_support GTest::gtest_main)
 add_dependencies(hardening_test veldra-native-host)
 gtest_discover_tests(hardening_test PROPERTIES LABELS host)

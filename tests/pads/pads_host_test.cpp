@@ -8,6 +8,8 @@
 
 #include <cstdio>
 #include <future>
+#include <utility>
+#include <vector>
 
 #include "base64.h"
 #include "host_process.h"
@@ -131,6 +133,47 @@ TEST_F(PadsHostTest, RequestErrorsWithAPadAttached) {
     request = signing_request();
     request["hash"] = std::string(102, 'a');
     EXPECT_EQ(answer(request).rfind(R"({"error": { "code":7,"id":7,"message":"Invalid hash [)", 0), 0u);
+}
+
+// Small files whose headers declare images of 10000 x 10000 pixels (some 400 MB of pixels), one per
+// format the decoder takes. Not larger: a decoder that allocates first must fail this test, not the
+// machine.
+std::vector<std::pair<std::string, std::vector<uint8_t>>> image_bombs() {
+    auto bytes = [](const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); };
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    testimages::detail::chunk(png, "IHDR", {0, 0, 0x27, 0x10, 0, 0, 0x27, 0x10, 8, 6, 0, 0, 0});
+    testimages::detail::chunk(png, "IDAT", testimages::detail::zlib_stored(std::vector<uint8_t>(64)));
+    // Logical screen and image, no colour table, an LZW stream that never ends.
+    std::vector<uint8_t> gif = bytes("GIF89a");
+    gif.insert(gif.end(), {0x10, 0x27, 0x10, 0x27, 0, 0, 0, ',', 0, 0, 0, 0, 0x10, 0x27, 0x10, 0x27, 0, 2, 4,
+                           0x84, 0x8F, 0xA9, 0xCB});
+    // 24 bits a pixel.
+    std::vector<uint8_t> bmp = bytes("BM");
+    bmp.insert(bmp.end(), {0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 0x10, 0x27, 0, 0, 0x10, 0x27, 0, 0,
+                           1, 0, 24, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    bmp.resize(bmp.size() + 64);
+    // Uncompressed true-colour Targa.
+    std::vector<uint8_t> tga = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x10, 0x27, 0x10, 0x27, 24, 0x20};
+    tga.resize(tga.size() + 64);
+    std::vector<uint8_t> pnm = bytes("P6\n10000 10000\n255\n");
+    pnm.resize(pnm.size() + 64);
+    return {{"png", png}, {"gif", gif}, {"bmp", bmp}, {"tga", tga}, {"pnm", pnm}};
+}
+
+// An image that declares a huge size is refused by its header: at once, and without the memory.
+TEST_F(PadsHostTest, ImageBombsAreRefusedBeforeTheirPixelsAreMade) {
+    const std::string refused = R"({"error": { "code":22,"id":22,"message":"Signing failed )"
+                                R"x((BioSigningDevice::DeviceBase::SetImage: invalid image dimensions)"}})x" "\n";
+    json request = signing_request();
+    request["image"] = base64_encode(testimages::solid_png(799, 480));
+    const long own = hosttest::request(request.dump(), with_display()).max_rss_kib;
+    for (const auto& [format, file] : image_bombs()) {
+        request["image"] = base64_encode(file);
+        const hosttest::HostRun run = hosttest::request(request.dump(), with_display());
+        EXPECT_EQ(run.answer().value_or(""), refused) << format;
+        EXPECT_LT(run.elapsed, std::chrono::seconds(3)) << format;  // well under a second unloaded
+        EXPECT_LT(run.max_rss_kib - own, 64 * 1024) << format << ": " << run.max_rss_kib << " KiB";
+    }
 }
 
 TEST_F(PadsHostTest, AScreenSizedBackgroundIsAcceptedAndTheCaptureRuns) {

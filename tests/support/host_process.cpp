@@ -77,8 +77,11 @@ HostRun run_host(const std::string& input, const HostOptions& options) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in.fd[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out.fd[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err.fd[1], 2);
+    if (!options.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
+    if (options.closed_stdout) posix_spawn_file_actions_addclose(&actions, 1);
+    else posix_spawn_file_actions_adddup2(&actions, out.fd[1], 1);
+    if (options.closed_stderr) posix_spawn_file_actions_addclose(&actions, 2);
+    else posix_spawn_file_actions_adddup2(&actions, err.fd[1], 2);
 
     const std::string program = options.program.empty() ? host_path() : options.program;
     std::vector<std::string> args{program};
@@ -97,6 +100,7 @@ HostRun run_host(const std::string& input, const HostOptions& options) {
     const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) throw std::runtime_error("cannot start " + program + ": " + std::strerror(rc));
+    if (options.started) options.started(pid);
     in.close_end(0);
     out.close_end(1);
     err.close_end(1);
@@ -104,12 +108,17 @@ HostRun run_host(const std::string& input, const HostOptions& options) {
     size_t written = 0;
     if (input.empty() && options.close_stdin) in.close_end(1);
     const auto deadline = started + options.limit;
-    bool outOpen = true, errOpen = true;
-    while (outOpen || errOpen) {
+    bool outOpen = !options.closed_stdout, errOpen = !options.closed_stderr;
+    // Without either output to watch, the run lasts until the program exits (left unreaped here).
+    auto running = [pid] {
+        siginfo_t info{};
+        return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+    };
+    while (outOpen || errOpen || running()) {
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) {
             run.timed_out = true;
-            kill(pid, SIGKILL);
+            kill(pid, options.limit_signal);
             break;
         }
         std::vector<pollfd> fds;
@@ -150,6 +159,7 @@ HostRun run_host(const std::string& input, const HostOptions& options) {
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
     if (WIFEXITED(status)) run.exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+    if (WIFSIGNALED(status)) run.core_dumped = WCOREDUMP(status);
     return run;
 }
 

@@ -11,6 +11,7 @@
 #include "json.h"
 #include "log.h"
 #include "plugin-api-oop.h"
+#include "process_start.h"
 #include "user_input.h"
 #include "utils.h"
 
@@ -27,7 +28,10 @@ constexpr int64_t PIN_DIALOG_TIMEOUT_SECONDS = 61;
     std::_Exit(0);
 }
 
-std::string run_request(const std::string& request) {
+// Runs the request and writes its answer as soon as it is known; the engine, its loop and watchdog
+// are torn down only after that, so a slow teardown (an open dialog being cancelled) never keeps the
+// browser waiting.
+void answer_request(const std::string& request) {
     std::shared_ptr<user_input> input = create_user_input();
     if (input) input->set_timeout(PIN_DIALOG_TIMEOUT_SECONDS);
     auto dispatcher = std::make_shared<Utils::SimpleDispatcherImpl>();
@@ -43,14 +47,15 @@ std::string run_request(const std::string& request) {
         response = builder.data;
         json_response_free(&builder);
     }
+    extension_write_response(response.c_str());
     handler.reset();
     engine.reset();
-    return response;
 }
 
 }  // namespace
 
 int main(int, char**) {
+    secure_process_start();
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);  // a browser that went away must not change the exit code
 #endif
@@ -68,9 +73,8 @@ int main(int, char**) {
     std::string text(request);
     OPENSSL_cleanse(request, text.size());
     std::free(request);
-    const std::string response = run_request(text);
+    answer_request(text);
     OPENSSL_cleanse(text.data(), text.size());
-    extension_write_response(response.c_str());
     LOG_DEBUG("Native host stopped");
     finish();
 }

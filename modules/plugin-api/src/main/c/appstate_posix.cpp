@@ -1,5 +1,6 @@
 // The state store on POSIX: $XDG_DATA_HOME/Veldra (default ~/.local/share), folder 0700, file 0600,
 // owned by the user, never through a symlink.
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -8,9 +9,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
+#include <memory>
 #include <stdexcept>
-
-#include <openssl/crypto.h>
 
 #include "appstate.h"
 #include "appstate_platform.h"
@@ -19,6 +20,11 @@ namespace {
 
 constexpr mode_t FOLDER_MODE = 0700;
 constexpr mode_t FILE_MODE = 0600;
+// The file holds one line of 48 bytes; whatever else someone put there is never read.
+constexpr size_t MAX_READ = 4096;
+// A temporary key file this old was left by a host that was killed while writing it.
+constexpr time_t STALE_TEMPORARY_SECONDS = 60;
+constexpr char TEMPORARY_PREFIX[] = ".appstate.";
 
 [[noreturn]] void fail(const std::string& text) { throw std::runtime_error(text); }
 
@@ -61,9 +67,10 @@ void secure_folder(const std::string& folder) {
         fail("failed to apply restricted access to appstate folder");
 }
 
-// Opens the file without following a symlink; -1 with errno ENOENT when it does not exist.
+// Opens the file without following a symlink, and without waiting on a FIFO or device put in its
+// place (secure_file refuses those at once); -1 with errno ENOENT when it does not exist.
 int open_state_file(const std::string& path, int flags) {
-    const int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, FILE_MODE);
+    const int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, FILE_MODE);
     if (fd < 0 && errno == ELOOP) fail("appstate file is a symbolic link");
     return fd;
 }
@@ -76,13 +83,36 @@ void secure_file(int fd) {
         fail("failed to apply restricted ACL to appstate file");
 }
 
-std::string read_all(int fd) {
-    std::string text;
-    char buffer[4096];
+// The first MAX_READ bytes at most.
+std::string read_start(int fd) {
+    std::string text(MAX_READ, '\0');
+    size_t done = 0;
     ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
-    OPENSSL_cleanse(buffer, sizeof buffer);
+    while (done < text.size() && (n = ::read(fd, text.data() + done, text.size() - done)) != 0) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        done += static_cast<size_t>(n);
+    }
+    text.resize(done);
     return text;
+}
+
+// Removes the temporary key files that killed hosts left behind; one being written now is younger.
+void remove_stale_temporaries(const std::string& folder) {
+    DIR* raw = opendir(folder.c_str());
+    if (!raw) return;
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(raw, closedir);
+    const time_t now = time(nullptr);
+    while (const dirent* entry = readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        // mkstemp's names: the prefix and six characters.
+        if (name.size() != sizeof TEMPORARY_PREFIX - 1 + 6 || name.rfind(TEMPORARY_PREFIX, 0) != 0) continue;
+        if (name == ".appstate.lock") continue;
+        struct stat info {};
+        if (fstatat(dirfd(dir.get()), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISREG(info.st_mode) && info.st_uid == geteuid() && now - info.st_mtime > STALE_TEMPORARY_SECONDS)
+            unlinkat(dirfd(dir.get()), name.c_str(), 0);
+    }
 }
 
 }  // namespace
@@ -117,12 +147,13 @@ std::string appstate_read_text(const std::string& folder) {
     if (raw < 0) return {};
     FileDescriptor fd(raw);
     secure_file(fd.get());
-    return read_all(fd.get());
+    return read_start(fd.get());
 }
 
 // Written atomically: a private temporary file renamed over the state file.
 void appstate_store_text(const std::string& folder, const std::string& text) {
-    std::string temporary = folder + "/.appstate.XXXXXX";
+    remove_stale_temporaries(folder);
+    std::string temporary = folder + "/" + TEMPORARY_PREFIX + "XXXXXX";
     const int raw = mkstemp(temporary.data());
     if (raw < 0) fail("failed to create appstate file");
     FileDescriptor fd(raw);

@@ -18,10 +18,11 @@ void DeviceBase::SetImage(std::vector<uint8_t> image, Rect rect, bool encoded) {
     if (static_cast<int64_t>(image.size()) != expected)
         throw std::logic_error("BioSigningDevice::DeviceBase::SetImage: invalid image dimensions");
     image_ = std::move(image);
+    // In 64 bits: a corner far to the left ("rectX" -2147483648) must not overflow the width left.
     rect.x = std::min(rect.x, description_.width - 1);
     rect.y = std::min(rect.y, description_.height - 1);
-    rect.w = std::min(rect.w, description_.width - rect.x);
-    rect.h = std::min(rect.h, description_.height - rect.y);
+    rect.w = static_cast<int32_t>(std::min<int64_t>(rect.w, int64_t{description_.width} - rect.x));
+    rect.h = static_cast<int32_t>(std::min<int64_t>(rect.h, int64_t{description_.height} - rect.y));
     rect_ = rect;
 }
 

@@ -1,6 +1,5 @@
 // The image decoder module: GdkPixbuf reads the file, the pixels are rewritten as blue, green, red.
 #include <gdk-pixbuf/gdk-pixbuf.h>
-#include <gio/gio.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -11,31 +10,29 @@
 namespace {
 
 constexpr int64_t MAX_PIXELS = 16 * 1024 * 1024;
-constexpr size_t HEADER_CHUNK = 4096;
+constexpr size_t CHUNK = 4096;
 
-struct ImageSize {
-    bool known = false;
-    int64_t pixels = 0;
-};
-
-void on_size_prepared(GdkPixbufLoader*, gint width, gint height, gpointer user) {
-    auto* size = static_cast<ImageSize*>(user);
-    size->known = true;
-    size->pixels = static_cast<int64_t>(width) * height;
+// The loader tells the size before any module allocates pixels: an image too large (or of no size)
+// is stopped there. A size of 0 x 0 is the modules' sign to allocate nothing more.
+void on_size_prepared(GdkPixbufLoader* loader, gint width, gint height, gpointer user) {
+    if (width > 0 && height > 0 && static_cast<int64_t>(width) * height <= MAX_PIXELS) return;
+    *static_cast<bool*>(user) = true;
+    gdk_pixbuf_loader_set_size(loader, 0, 0);
 }
 
-// Reads only as much of the file as it takes to learn the image size, so that an image far too large
-// is refused before its pixels are allocated. False for no image or too large an image.
-bool plausible_size(const uint8_t* data, size_t length) {
+// The decoded image, a new reference; nullptr for no image or too large an image.
+GdkPixbuf* load(const uint8_t* data, size_t length) {
     GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-    ImageSize size;
-    g_signal_connect(loader, "size-prepared", G_CALLBACK(on_size_prepared), &size);
+    bool refused = false;
+    g_signal_connect(loader, "size-prepared", G_CALLBACK(on_size_prepared), &refused);
     bool ok = true;
-    for (size_t done = 0; ok && !size.known && done < length; done += HEADER_CHUNK)
-        ok = gdk_pixbuf_loader_write(loader, data + done, std::min(HEADER_CHUNK, length - done), nullptr);
-    gdk_pixbuf_loader_close(loader, nullptr);
+    for (size_t done = 0; ok && !refused && done < length; done += CHUNK)
+        ok = gdk_pixbuf_loader_write(loader, data + done, std::min(CHUNK, length - done), nullptr);
+    ok = gdk_pixbuf_loader_close(loader, nullptr) && ok && !refused;
+    GdkPixbuf* pixbuf = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+    if (pixbuf) g_object_ref(pixbuf);
     g_object_unref(loader);
-    return size.known && size.pixels <= MAX_PIXELS;
+    return pixbuf;
 }
 
 }  // namespace
@@ -43,11 +40,8 @@ bool plausible_size(const uint8_t* data, size_t length) {
 extern "C" __attribute__((visibility("default"))) bool veldra_decode_image(const uint8_t* data, size_t length,
                                                                            std::vector<uint8_t>* pixels) {
     pixels->clear();
-    if (length == 0 || !plausible_size(data, length)) return false;
-    // A file cut short after its first rows decodes with the missing rows blank, as with most decoders.
-    GInputStream* stream = g_memory_input_stream_new_from_data(data, static_cast<gssize>(length), nullptr);
-    GdkPixbuf* pixbuf = gdk_pixbuf_new_from_stream(stream, nullptr, nullptr);
-    g_object_unref(stream);
+    if (length == 0) return false;
+    GdkPixbuf* pixbuf = load(data, length);
     if (!pixbuf) return false;
     if (gdk_pixbuf_get_colorspace(pixbuf) == GDK_COLORSPACE_RGB && gdk_pixbuf_get_bits_per_sample(pixbuf) == 8 &&
         gdk_pixbuf_get_n_channels(pixbuf) >= 3) {

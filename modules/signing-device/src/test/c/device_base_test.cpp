@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <stdexcept>
 
@@ -84,6 +85,7 @@ TEST(DeviceBaseSetImage, ClampsTheRectangleToTheScreen) {
         {{900, 10, 50, 50}, {799, 10, 1, 50}},
         {{10, 470, 20, 20}, {10, 470, 20, 10}},
         {{-5, -5, 10, 10}, {-5, -5, 10, 10}},  // negative values are left as they are
+        {{INT32_MIN, INT32_MIN, INT32_MAX, 7}, {INT32_MIN, INT32_MIN, INT32_MAX, 7}},  // no overflow
     };
     for (const Case& c : cases) {
         device.SetImage(raw, c.in, false);

@@ -34,9 +34,9 @@ int poll_timeout_ms(Deadline deadline) {
 // the report pipe and exits.
 [[noreturn]] void exec_child(const char* program, char* const argv[], int channel, int report, pid_t parent) {
     // The dialog must not outlive the thread that waits for it: if this process ends (the browser
-    // kills it, or it exits right after a cancel), pinentry gets SIGTERM, as for a cancel.
+    // kills it, or it exits right after a cancel), pinentry is killed, even one that ignores SIGTERM.
     int error = 0;
-    if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) error = ESRCH;
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) error = ESRCH;
     sigset_t none;
     sigemptyset(&none);
     // Signals as a fresh program expects them, whatever this process blocks or ignores.

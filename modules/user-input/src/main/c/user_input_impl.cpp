@@ -58,7 +58,8 @@ std::string user_input_find_pinentry() {
         if (to == std::string::npos) to = directories.size();
         const std::string directory = directories.substr(from, to - from);
         from = to + 1;
-        if (directory.empty()) continue;
+        // Only absolute entries: an empty or relative one (".", "bin") names the working directory.
+        if (directory.empty() || directory[0] != '/') continue;
         const std::string candidate = directory + "/pinentry";
         struct stat info;
         if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), X_OK) == 0) {

@@ -207,27 +207,30 @@ bool ended(pid_t pid) {
 
 TEST_F(UserInputFake, ThePinentryDoesNotOutliveTheHost) {
     // The browser kills the host (its page went away) while the dialog is open.
-    setenv("FAKE_MODE", "hang", 1);
-    const pid_t host = fork();
-    ASSERT_GE(host, 0);
-    if (host == 0) {
-        auto service = create_user_input();
-        service->set_timeout(0);
-        service->ask(PromptTexts{kTitle, kPrompt});
-        _exit(0);
+    for (const char* mode : {"hang", "stubborn"}) {  // stubborn: ignores SIGTERM
+        fs::remove(log);
+        setenv("FAKE_MODE", mode, 1);
+        const pid_t host = fork();
+        ASSERT_GE(host, 0);
+        if (host == 0) {
+            auto service = create_user_input();
+            service->set_timeout(0);
+            service->ask(PromptTexts{kTitle, kPrompt});
+            _exit(0);
+        }
+        const auto until = steady_clock::now() + seconds(10);
+        while (fakes().empty() || !received("GETPIN")) {
+            ASSERT_LT(steady_clock::now(), until) << "the dialog did not start";
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+        const pid_t dialog = fakes().front();
+        kill(host, SIGKILL);
+        waitpid(host, nullptr, 0);
+        const auto killed = steady_clock::now();
+        while (!ended(dialog) && steady_clock::now() - killed < seconds(5)) std::this_thread::sleep_for(milliseconds(10));
+        EXPECT_TRUE(ended(dialog)) << mode << ": pinentry " << dialog << " outlived its host";
+        if (!ended(dialog)) kill(dialog, SIGKILL);
     }
-    const auto until = steady_clock::now() + seconds(10);
-    while (fakes().empty() || !received("GETPIN")) {
-        ASSERT_LT(steady_clock::now(), until) << "the dialog did not start";
-        std::this_thread::sleep_for(milliseconds(10));
-    }
-    const pid_t dialog = fakes().front();
-    kill(host, SIGKILL);
-    waitpid(host, nullptr, 0);
-    const auto killed = steady_clock::now();
-    while (!ended(dialog) && steady_clock::now() - killed < seconds(5)) std::this_thread::sleep_for(milliseconds(10));
-    EXPECT_TRUE(ended(dialog)) << "pinentry " << dialog << " outlived its host";
-    if (!ended(dialog)) kill(dialog, SIGKILL);
 }
 
 TEST_F(UserInputFake, DestructionCancelsLikeCancel) {
@@ -288,6 +291,12 @@ TEST_F(UserInputFake, ThePathDecidesWhichPinentryRuns) {
     const fs::path here = fs::current_path();
     fs::current_path(FAKE_PINENTRY_DIR);
     setenv("PATH", ":", 1);
+    EXPECT_EQ(user_input_find_pinentry(), "");
+    // Nor a relative one, which names a folder below the working directory.
+    setenv("PATH", ".", 1);
+    EXPECT_EQ(user_input_find_pinentry(), "");
+    fs::current_path(fs::path(FAKE_PINENTRY_DIR).parent_path());
+    setenv("PATH", fs::path(FAKE_PINENTRY_DIR).filename().c_str(), 1);
     EXPECT_EQ(user_input_find_pinentry(), "");
     fs::current_path(here);
 }
