@@ -24,7 +24,6 @@ const hostPath = args.installed
   : path.join(args.build, 'bin', 'veldra-native-host');
 const log = (...m) => console.log(...m);
 
-
 // Cases run one after the other; a failed case does not stop the next ones.
 async function runCases(cases) {
   let passed = 0;

@@ -87,8 +87,8 @@ function writePrefs(profile) {
 }
 
 // Starts Firefox. hosts: [{name, path}] registered with scripts/install-host in the private HOME
-// before the start; with installed, none is registered and hostDir names where the system
-// manifest's host lives (for hostProcesses).
+// before the start; with installed, none is registered and the host is the one the system
+// manifest names.
 export async function startFirefox({ nodeModules, workDir, hosts = [], installed = false, log = () => {} }) {
   const WebSocket = loadWs(nodeModules);
   if (!fs.existsSync(firefoxPath)) throw new Error(`${firefoxPath} is missing (Debian package firefox-esr, scripts/deps installs it)`);

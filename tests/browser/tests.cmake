@@ -28,7 +28,7 @@ foreach(suite host card)
     COMMAND ${VELDRA_NODE} ${_browser_tests}/e2e.mjs --suite ${suite}
             --build ${CMAKE_BINARY_DIR} --node-modules ${VELDRA_BROWSER_NODE_MODULES})
   set_tests_properties(browser.e2e_${suite} PROPERTIES
-    LABELS browser TIMEOUT 400 FIXTURES_REQUIRED browser_node SKIP_RETURN_CODE 77)
+    LABELS browser TIMEOUT 120 FIXTURES_REQUIRED browser_node SKIP_RETURN_CODE 77)
 endforeach()
 # Firefox: one browser start for all cases, host and card alike (its start costs more than Chromium's).
 add_test(NAME browser.firefox_e2e
@@ -38,4 +38,4 @@ set_tests_properties(browser.firefox_e2e PROPERTIES
   LABELS browser TIMEOUT 400 FIXTURES_REQUIRED browser_node SKIP_RETURN_CODE 77)
 # The card suites start the machine's one pcscd under "scripts/virtual-reader run", which waits for
 # other runs' pcscd (up to 300 s, hence the long timeout; a run itself takes well under 90 s).
-set_tests_properties(browser.e2e_card browser.firefox_e2e PROPERTIES RESOURCE_LOCK pcscd)
+set_tests_properties(browser.e2e_card browser.firefox_e2e PROPERTIES RESOURCE_LOCK pcscd TIMEOUT 400)
