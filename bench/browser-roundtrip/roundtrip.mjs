@@ -1,7 +1,10 @@
-// Round trip of GET_INFO through a real browser: the median time from chrome.runtime.sendNativeMessage
-// to its callback, timed inside the test extension's service worker, for veldra-native-host and for
-// the minimal frame-echo host registered the same way (the browser's own cost of starting a host).
+// Round trip of GET_INFO through real browsers, headless Chromium and Firefox ESR: the median time
+// from runtime.sendNativeMessage to its callback, timed inside the test extension (Chromium's service
+// worker, Firefox's add-on page), for veldra-native-host and for the minimal frame-echo host
+// registered the same way (the browser's own cost of starting a host). Also the time from starting
+// the browser until the extension can be called.
 //   node bench/browser-roundtrip/roundtrip.mjs --build BUILD [--node-modules DIR] [--calls N]
+//                                              [--browser chromium,firefox]
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -10,12 +13,14 @@ import { fileURLToPath } from 'node:url';
 const here = path.dirname(fileURLToPath(import.meta.url));
 const harnessDir = path.resolve(here, '..', '..', 'tests', 'browser');
 const { makeWorkDir, startBrowser } = await import(path.join(harnessDir, 'harness.mjs'));
+const { startFirefox } = await import(path.join(harnessDir, 'firefox.mjs'));
 
 const argv = process.argv.slice(2);
 const opt = (name, fallback) => { const i = argv.indexOf(name); return i >= 0 ? argv[i + 1] : fallback; };
 const build = path.resolve(opt('--build', path.resolve(here, '..', '..', 'build')));
 const nodeModules = path.resolve(opt('--node-modules', path.join(build, 'browser-node')));
 const calls = Number(opt('--calls', '20'));
+const browsers = opt('--browser', 'chromium,firefox').split(',');
 const warmup = 3;
 
 const deps = spawnSync(path.join(harnessDir, 'setup.sh'), [nodeModules], { stdio: ['ignore', 'ignore', 'inherit'] });
@@ -30,30 +35,52 @@ for (const h of hosts) if (!fs.existsSync(h.path)) { console.error(`${h.path} is
 const median = (xs) => { const s = [...xs].sort((a, b) => a - b); const m = s.length >> 1; return s.length % 2 ? s[m] : (s[m - 1] + s[m]) / 2; };
 const fmt = (x) => x.toFixed(2);
 
-const workDir = makeWorkDir(build, 'bench-roundtrip');
-const browser = await startBrowser({ nodeModules, workDir, hosts });
-let code = 0;
-try {
-  const request = { cmd: 'GET_INFO' };
-  const one = async (h) => {
-    const r = await browser.send(h.name, request);
-    if (!r.ok) throw new Error(`${h.name}: ${JSON.stringify(r)}`);
-    return r.ms;
-  };
-  for (let i = 0; i < warmup; i++) for (const h of hosts) await one(h);
-  // Alternate the two hosts so that a slow moment of the machine hits both alike.
-  const times = hosts.map(() => []);
-  for (let i = 0; i < calls; i++) for (const [k, h] of hosts.entries()) times[k].push(await one(h));
-  const [ours, echo] = times.map(median);
-  console.log(`GET_INFO round trip, sendNativeMessage to callback, median of ${calls} calls (${warmup} warm-up calls each not counted)`);
-  console.log(`veldra-native-host  median ${fmt(ours)} ms  (min ${fmt(Math.min(...times[0]))}, max ${fmt(Math.max(...times[0]))})`);
-  console.log(`veldra-frame-echo   median ${fmt(echo)} ms  (min ${fmt(Math.min(...times[1]))}, max ${fmt(Math.max(...times[1]))})`);
-  console.log(`ratio ${(ours / echo).toFixed(2)}`);
-} catch (e) {
-  console.error(`bench: ${e.message}`);
-  code = 1;
-} finally {
-  await browser.close();
-  fs.rmSync(workDir, { recursive: true, force: true });
+// One browser: start it, warm up, then alternate the two hosts so that a slow moment of the machine
+// hits both alike. Returns the medians.
+async function measure(name) {
+  const workDir = makeWorkDir(build, `bench-roundtrip-${name}`);
+  const t0 = performance.now();
+  const browser = name === 'firefox'
+    ? await startFirefox({ nodeModules, workDir, hosts })
+    : await startBrowser({ nodeModules, workDir, hosts });
+  const startMs = performance.now() - t0;
+  try {
+    const request = { cmd: 'GET_INFO' };
+    const one = async (h) => {
+      const r = await browser.send(h.name, request);
+      if (!r.ok) throw new Error(`${name} ${h.name}: ${JSON.stringify(r)}`);
+      return r.ms;
+    };
+    for (let i = 0; i < warmup; i++) for (const h of hosts) await one(h);
+    const times = hosts.map(() => []);
+    for (let i = 0; i < calls; i++) for (const [k, h] of hosts.entries()) times[k].push(await one(h));
+    return { startMs, times };
+  } finally {
+    await browser.close();
+    fs.rmSync(workDir, { recursive: true, force: true });
+  }
 }
+
+let code = 0;
+const results = {};
+for (const name of browsers) {
+  try {
+    results[name] = await measure(name);
+  } catch (e) {
+    console.error(`bench: ${name}: ${e.message}`);
+    code = 1;
+  }
+}
+const pad = (x, n) => String(x).padEnd(n);
+console.log(`GET_INFO round trip, sendNativeMessage to callback, median of ${calls} calls (${warmup} warm-up calls each not counted)`);
+console.log(`${pad('', 20)}${browsers.map((b) => pad(b, 36)).join('')}`);
+for (const [k, h] of hosts.entries()) {
+  const cells = browsers.map((b) => {
+    const t = results[b]?.times[k];
+    return pad(t ? `median ${fmt(median(t))} ms (${fmt(Math.min(...t))}-${fmt(Math.max(...t))})` : '-', 36);
+  });
+  console.log(`${pad(path.basename(h.path), 20)}${cells.join('')}`);
+}
+console.log(`${pad('ratio', 20)}${browsers.map((b) => pad(results[b] ? (median(results[b].times[0]) / median(results[b].times[1])).toFixed(2) : '-', 36)).join('')}`);
+console.log(`${pad('browser start', 20)}${browsers.map((b) => pad(results[b] ? `${results[b].startMs.toFixed(0)} ms to a callable extension` : '-', 36)).join('')}`);
 process.exit(code);

@@ -1,25 +1,29 @@
-// End-to-end test: headless Chromium starts veldra-native-host for the test extension, which sends
-// real requests with chrome.runtime.sendNativeMessage.
-//   node e2e.mjs --build BUILD [--node-modules DIR] --suite host|card [--keep]
+// End-to-end test: headless Chromium or Firefox starts veldra-native-host for the test extension,
+// which sends real requests with runtime.sendNativeMessage.
+//   node e2e.mjs --build BUILD [--node-modules DIR] --suite host|card|all [--browser chromium|firefox]
+//                [--installed] [--keep]
+// --installed (Firefox): the host of an installed package, found through the system manifest in
+// /usr/lib/mozilla/native-messaging-hosts; nothing is registered and BUILD gives only the test's
+// own programs (the virtual readers).
 // Exit code 0 when every case passed, 1 when one failed, 77 when the suite cannot run here yet
 // (the card suite without the virtual readers or the card commands).
 import assert from 'node:assert/strict';
-import { spawnSync } from 'node:child_process';
+import { spawn, spawnSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
 import fs from 'node:fs';
+import os from 'node:os';
 import path from 'node:path';
+import { startFirefox, systemManifestDir } from './firefox.mjs';
 import { defaultHostName, makeWorkDir, parseArgs, sourceTop, startBrowser } from './harness.mjs';
 
 const SKIP = 77;
 const args = parseArgs(process.argv.slice(2));
-const hostPath = path.join(args.build, 'bin', 'veldra-native-host');
+const firefox = args.browser === 'firefox';
+const hostPath = args.installed
+  ? JSON.parse(fs.readFileSync(path.join(systemManifestDir, `${defaultHostName}.json`), 'utf8')).path
+  : path.join(args.build, 'bin', 'veldra-native-host');
 const log = (...m) => console.log(...m);
 
-// The whole run is bounded; the exit handlers of the harness stop what is still running.
-setTimeout(() => {
-  console.error('e2e: the run took longer than 90 s; stopping');
-  process.exit(1);
-}, 90000).unref();
 
 // Cases run one after the other; a failed case does not stop the next ones.
 async function runCases(cases) {
@@ -64,17 +68,13 @@ function askHostDirectly(message, env) {
 const customName = 'org.veldra.e2e_second_name';
 
 async function hostSuite(browser) {
-  return runCases([
+  const cases = [
     ['GET_INFO answers the version object', async () => {
       const r = await browser.send(defaultHostName, { cmd: 'GET_INFO' });
       assert.deepEqual(r.ok ? r.value : r, { version: '2.0.2', binVersion: '2.0.14' });
     }],
     ['GET_INFO with "debug" on still answers one clean frame (the diagnostics go to standard error)', async () => {
       const r = await browser.send(defaultHostName, { cmd: 'GET_INFO', debug: 'true' });
-      assert.deepEqual(r.ok ? r.value : r, { version: '2.0.2', binVersion: '2.0.14' });
-    }],
-    ['the host registered with --name answers under that name', async () => {
-      const r = await browser.send(customName, { cmd: 'GET_INFO' });
       assert.deepEqual(r.ok ? r.value : r, { version: '2.0.2', binVersion: '2.0.14' });
     }],
     ['an unknown command answers its error object', async () => {
@@ -98,7 +98,7 @@ async function hostSuite(browser) {
       // The browser keeps the host's input open on a port; one process still serves one request.
       const r = await browser.connect(defaultHostName, [{ cmd: 'GET_INFO' }, { cmd: 'GET_INFO' }], 10000);
       assert.deepEqual(r.got, [{ version: '2.0.2', binVersion: '2.0.14' }], JSON.stringify(r));
-      assert.equal(r.disconnect, 'Native host has exited.', JSON.stringify(r));
+      assert.equal(r.disconnect, firefox ? '' : 'Native host has exited.', JSON.stringify(r));
     }],
     ['TIMEOUT with sleep 2 and timeout 1 answers error 14', async () => {
       const r = await browser.send(defaultHostName, { cmd: 'TIMEOUT', sleep: 2, timeout: 1 });
@@ -114,21 +114,35 @@ async function hostSuite(browser) {
       while (browser.hostProcesses().length && Date.now() < end) await new Promise((r) => setTimeout(r, 50));
       assert.deepEqual(browser.hostProcesses(), []);
     }],
-  ]);
+  ];
+  // Another name needs a registration of its own: not there in an installed package.
+  if (!args.installed) {
+    cases.splice(2, 0, ['the host registered with --name answers under that name', async () => {
+      const r = await browser.send(customName, { cmd: 'GET_INFO' });
+      assert.deepEqual(r.ok ? r.value : r, { version: '2.0.2', binVersion: '2.0.14' });
+    }]);
+  }
+  return runCases(cases);
 }
 
 // --- the card suite -----------------------------------------------------------------------------
 const virtualReader = path.join(sourceTop, 'scripts', 'virtual-reader');
 
-// The virtual readers keep their state in the run's own folder and take this build's programs.
-function readerEnv(workDir) {
-  return { ...process.env, VELDRA_VR_DIR: path.join(workDir, 'virtual-reader'), VELDRA_BIN_DIR: path.join(args.build, 'bin') };
-}
-
-function readerCtl(action, env) {
-  const r = spawnSync(virtualReader, [action], { env, encoding: 'utf8', timeout: 60000, killSignal: 'SIGTERM' });
-  log(`scripts/virtual-reader ${action}: exit ${r.status}${r.stdout ? `\n${r.stdout.trim()}` : ''}${r.stderr ? `\n${r.stderr.trim()}` : ''}`);
-  return r.status === 0;
+// The card cases run inside "scripts/virtual-reader run": it waits for the machine's pcscd lock,
+// starts pcscd and the readers with a card in the plain one, runs this script again with
+// VELDRA_E2E_READERS=up, and stops the readers on every exit path. Resolves to the inner exit code.
+function underVirtualReaders() {
+  const env = {
+    ...process.env, VELDRA_E2E_READERS: 'up',
+    VELDRA_VR_DIR: path.join(args.build, 'virtual-reader-browser'), VELDRA_BIN_DIR: path.join(args.build, 'bin'),
+  };
+  const child = spawn(virtualReader, ['run', '--', process.execPath, ...process.argv.slice(1)],
+    { env, stdio: 'inherit', detached: true });
+  // A stop of this process stops the whole run (the browser, the readers) through its group.
+  const stop = (sig) => { try { process.kill(-child.pid, sig); } catch { /* gone */ } };
+  for (const sig of ['SIGINT', 'SIGTERM', 'SIGHUP']) process.on(sig, () => stop(sig));
+  process.on('exit', () => stop('SIGTERM'));
+  return new Promise((resolve) => child.on('exit', (code, sig) => resolve(code ?? (sig ? 1 : 0))));
 }
 
 function openssl(argv, input) {
@@ -200,50 +214,66 @@ async function cardSuite(browser, workDir) {
 }
 
 // Why the card suite cannot run here yet, or null when it can.
-function cardSuiteBlocker(env) {
+function cardSuiteBlocker() {
   if (!fs.existsSync(virtualReader)) return 'scripts/virtual-reader is not there yet';
-  const answer = askHostDirectly({ cmd: 'GET_READERS' }, env);
+  // In a HOME of its own: nothing of the machine's user is read or written.
+  const home = fs.mkdtempSync(path.join(os.tmpdir(), 'veldra-e2e-'));
+  let answer;
+  try {
+    answer = askHostDirectly({ cmd: 'GET_READERS' }, { ...process.env, HOME: home, XDG_DATA_HOME: path.join(home, 'data') });
+  } finally {
+    fs.rmSync(home, { recursive: true, force: true });
+  }
   const message = answer?.error?.message ?? '';
   if (/Unknown command/.test(message)) return 'the host does not know GET_READERS yet';
   return null;
 }
 
 // --- main ---------------------------------------------------------------------------------------
+// --suite all: both suites in one browser start (the card part skipped, exit 77, when it cannot run).
 async function main() {
-  if (!fs.existsSync(hostPath)) throw new Error(`${hostPath} is not built`);
-  const workDir = makeWorkDir(args.build, args.suite);
-  log(`work folder ${workDir}`);
-  const hosts = [{ name: defaultHostName, path: hostPath }];
-  if (args.suite === 'host') hosts.push({ name: customName, path: hostPath });
+  if (!fs.existsSync(hostPath)) throw new Error(`${hostPath} is not there`);
+  const wantHost = args.suite === 'host' || args.suite === 'all';
+  let wantCard = args.suite === 'card' || args.suite === 'all';
+  const hosts = args.installed ? [] : [{ name: defaultHostName, path: hostPath }];
+  if (wantHost && !args.installed) hosts.push({ name: customName, path: hostPath });
 
-  let readersUp = false;
   let browser = null;
-  let ok = false;
+  let workDir = null;
+  let ok = true;
+  let skipped = false;
   try {
-    if (args.suite === 'card') {
-      const env = { ...process.env, HOME: path.join(workDir, 'home'), XDG_DATA_HOME: path.join(workDir, 'home', '.local', 'share') };
-      const blocker = cardSuiteBlocker(env);
+    if (wantCard) {
+      const blocker = cardSuiteBlocker();
       if (blocker) {
-        log(`skipped: ${blocker}`);
-        fs.rmSync(workDir, { recursive: true, force: true });
-        return SKIP;
+        log(`card cases skipped: ${blocker}`);
+        wantCard = false;
+        skipped = true;
       }
-      // Stopped below, or by the exit handler when the run dies, even when the start fails half way.
-      readersUp = true;
-      process.on('exit', () => { if (readersUp) readerCtl('stop', readerEnv(workDir)); });
-      if (!readerCtl('start', readerEnv(workDir))) throw new Error('scripts/virtual-reader start failed');
     }
-    browser = await startBrowser({ nodeModules: args.nodeModules, workDir, hosts, log });
-    ok = args.suite === 'card' ? await cardSuite(browser, workDir) : await hostSuite(browser);
+    if (!wantHost && !wantCard) return SKIP;
+    if (wantCard && process.env.VELDRA_E2E_READERS !== 'up') {
+      const code = await underVirtualReaders();
+      return code === 0 && skipped ? SKIP : code;
+    }
+    workDir = makeWorkDir(args.build, `${args.browser}-${args.suite}`);
+    log(`work folder ${workDir}`);
+    // The browser's run is bounded; the exit handlers of the harness stop what is still running.
+    setTimeout(() => {
+      console.error('e2e: the run took longer than 90 s; stopping');
+      process.exit(1);
+    }, 90000).unref();
+    browser = firefox
+      ? await startFirefox({ nodeModules: args.nodeModules, workDir, hosts, installed: args.installed, log })
+      : await startBrowser({ nodeModules: args.nodeModules, workDir, hosts, log });
+    if (wantHost) ok = await hostSuite(browser) && ok;
+    if (wantCard) ok = await cardSuite(browser, workDir) && ok;
   } finally {
     if (browser) await browser.close();
-    if (readersUp) {
-      readerCtl('stop', readerEnv(workDir));
-      readersUp = false;
-    }
   }
   if (ok && !args.keep) fs.rmSync(workDir, { recursive: true, force: true });
-  return ok ? 0 : 1;
+  if (!ok) return 1;
+  return skipped ? SKIP : 0;
 }
 
 main().then((code) => process.exit(code), (e) => {

@@ -26,18 +26,23 @@ export function extensionId() {
   return [...hex].map((c) => String.fromCharCode(97 + parseInt(c, 16))).join('');
 }
 
-// Command line: --build DIR --node-modules DIR [--suite NAME] [--keep]
+// Command line: --build DIR --node-modules DIR [--suite NAME] [--browser chromium|firefox]
+// [--installed] [--keep]
 export function parseArgs(argv) {
-  const args = { suite: 'host', keep: false };
+  const args = { suite: 'host', browser: 'chromium', installed: false, keep: false };
   for (let i = 0; i < argv.length; i++) {
     const a = argv[i];
     if (a === '--build') args.build = argv[++i];
     else if (a === '--node-modules') args.nodeModules = argv[++i];
     else if (a === '--suite') args.suite = argv[++i];
+    else if (a === '--browser') args.browser = argv[++i];
+    else if (a === '--installed') args.installed = true;
     else if (a === '--keep') args.keep = true;
     else throw new Error(`unknown argument ${a}`);
   }
   if (!args.build) throw new Error('--build DIR is required');
+  if (!['chromium', 'firefox'].includes(args.browser)) throw new Error(`unknown browser ${args.browser}`);
+  if (args.installed && args.browser !== 'firefox') throw new Error('--installed is for --browser firefox');
   args.build = path.resolve(args.build);
   args.nodeModules = path.resolve(args.nodeModules ?? path.join(args.build, 'browser-node'));
   return args;
@@ -117,6 +122,43 @@ for (const sig of ['SIGINT', 'SIGTERM', 'SIGHUP']) {
     killAllNow();
     process.exit(128 + ({ SIGINT: 2, SIGTERM: 15, SIGHUP: 1 })[sig]);
   });
+}
+
+// Keeps track of a browser started by someone else (a process group leader, pid) and what runs
+// under it, for the same kills on every exit path.
+export function trackedSession(pid) {
+  const st = procStat(pid);
+  const session = {
+    browser: st ? { pid, start: st.start } : null,
+    seen: [],
+    killNow() {
+      if (!this.browser) return;
+      this.seen.push(...descendantsOf(this.browser.pid));
+      killIfAlive(this.browser, true);
+      for (const p of this.seen) killIfAlive(p);
+    },
+    snapshot() { if (this.browser) this.seen.push(...descendantsOf(this.browser.pid)); },
+    // Processes under the browser whose program lies in one of dirs.
+    processesUnder(dirs) {
+      if (!this.browser) return [];
+      return descendantsOf(this.browser.pid).filter((p) => {
+        try { const exe = fs.readlinkSync(`/proc/${p.pid}/exe`); return dirs.some((d) => exe.startsWith(d)); } catch { return false; }
+      });
+    },
+    async stop() {
+      if (this.browser) {
+        this.snapshot();
+        await waitGone([this.browser], 3000);
+        killIfAlive(this.browser, true);
+        await waitGone([this.browser], 5000);
+        for (const p of this.seen) killIfAlive(p);
+        await waitGone(this.seen, 5000);
+      }
+      sessions.delete(this);
+    },
+  };
+  sessions.add(session);
+  return session;
 }
 
 export function runInstallHost(args, env) {

@@ -1,23 +1,32 @@
 #!/usr/bin/env bash
-# Installs what the browser tests need when it is missing: Debian's chromium (scripts/deps normally
-# has done that already) and the driver's one npm package, playwright-core, into a folder of the
-# build tree. playwright-core downloads no browser; nothing else is fetched.
+# Installs what the browser tests need when it is missing: Debian's chromium and firefox-esr
+# (scripts/deps normally has done that already) and the drivers' npm packages of package.json
+# (playwright-core for Chromium, ws for Firefox's WebDriver BiDi) into a folder of the build tree.
+# playwright-core downloads no browser; nothing else is fetched.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 dest=${1:?usage: setup.sh FOLDER}
 
-if [ ! -x /usr/bin/chromium ]; then
+missing=()
+[ -x /usr/bin/chromium ] || missing+=(chromium)
+[ -x /usr/bin/firefox-esr ] || missing+=(firefox-esr)
+if [ ${#missing[@]} -gt 0 ]; then
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    echo "setup: installing Debian's chromium"
+    echo "setup: installing Debian's ${missing[*]}"
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-        -o DPkg::Lock::Timeout=300 chromium >/dev/null
+        -o DPkg::Lock::Timeout=300 "${missing[@]}" >/dev/null
 fi
 
-want=$(sed -n 's/.*"playwright-core": *"\([^"]*\)".*/\1/p' "$here/package.json")
-have=$(sed -n 's/^  "version": *"\([^"]*\)".*/\1/p' "$dest/node_modules/playwright-core/package.json" 2>/dev/null || true)
-if [ "$have" = "$want" ]; then
-    echo "playwright-core $have already in $dest"
+# name@version of each wanted package, and of what the folder holds
+version() { sed -n 's/^  "version": *"\([^"]*\)".*/\1/p' "$1" 2>/dev/null || true; }
+stale=0
+for pkg in $(sed -n 's/^ *"\([a-z-]*\)": *"[0-9][^"]*".*/\1/p' "$here/package.json"); do
+    want=$(sed -n "s/.*\"$pkg\": *\"\([^\"]*\)\".*/\1/p" "$here/package.json")
+    [ "$(version "$dest/node_modules/$pkg/package.json")" = "$want" ] || stale=1
+done
+if [ $stale = 0 ]; then
+    echo "npm packages of package.json already in $dest"
     exit 0
 fi
 command -v npm >/dev/null || { echo "setup: npm not found (it comes with nodejs; on Debian: apt-get install npm)" >&2; exit 1; }
@@ -26,4 +35,4 @@ cp "$here/package.json" "$dest/package.json"
 cd "$dest"
 PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm_config_cache="$dest/npm-cache" \
     npm install --no-audit --no-fund --no-save --loglevel=error
-echo "playwright-core $(sed -n 's/^  "version": *"\([^"]*\)".*/\1/p' node_modules/playwright-core/package.json) installed in $dest"
+echo "installed in $dest: playwright-core $(version node_modules/playwright-core/package.json), ws $(version node_modules/ws/package.json)"

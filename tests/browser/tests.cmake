@@ -1,5 +1,6 @@
-# Browser tests: scripts/install-host, and headless Chromium starting the built host for a test
-# extension. playwright-core (one npm package, no browser download) goes into the build tree.
+# Browser tests: scripts/install-host, and headless Chromium and Firefox ESR starting the built host
+# for a test extension. The drivers' npm packages (playwright-core, ws; no browser download) go into
+# the build tree.
 find_program(VELDRA_NODE node)
 if(NOT VELDRA_NODE)
   message(STATUS "browser tests: node not found, not registered")
@@ -27,7 +28,14 @@ foreach(suite host card)
     COMMAND ${VELDRA_NODE} ${_browser_tests}/e2e.mjs --suite ${suite}
             --build ${CMAKE_BINARY_DIR} --node-modules ${VELDRA_BROWSER_NODE_MODULES})
   set_tests_properties(browser.e2e_${suite} PROPERTIES
-    LABELS browser TIMEOUT 120 FIXTURES_REQUIRED browser_node SKIP_RETURN_CODE 77)
+    LABELS browser TIMEOUT 400 FIXTURES_REQUIRED browser_node SKIP_RETURN_CODE 77)
 endforeach()
-# The card suite starts the machine's one pcscd (through scripts/virtual-reader).
-set_tests_properties(browser.e2e_card PROPERTIES RESOURCE_LOCK pcscd)
+# Firefox: one browser start for all cases, host and card alike (its start costs more than Chromium's).
+add_test(NAME browser.firefox_e2e
+  COMMAND ${VELDRA_NODE} ${_browser_tests}/e2e.mjs --browser firefox --suite all
+          --build ${CMAKE_BINARY_DIR} --node-modules ${VELDRA_BROWSER_NODE_MODULES})
+set_tests_properties(browser.firefox_e2e PROPERTIES
+  LABELS browser TIMEOUT 400 FIXTURES_REQUIRED browser_node SKIP_RETURN_CODE 77)
+# The card suites start the machine's one pcscd under "scripts/virtual-reader run", which waits for
+# other runs' pcscd (up to 300 s, hence the long timeout; a run itself takes well under 90 s).
+set_tests_properties(browser.e2e_card browser.firefox_e2e PROPERTIES RESOURCE_LOCK pcscd)
