@@ -104,7 +104,7 @@ protected:
     }
     // Nothing of the package is left: no host key in either registry view, no folder, no product.
     void expect_gone() {
-        for (const std::string& view : {"32", "64"}) {
+        for (const char* view : {"32", "64"}) {
             for (const std::string& browser : CHROME_FAMILY)
                 EXPECT_FALSE(hklm_key_exists(view, "Software\\" + browser + "\\NativeMessagingHosts\\" + NAME)) << browser;
             EXPECT_FALSE(hklm_key_exists(view, "Software\\Mozilla\\NativeMessagingHosts\\" + NAME));
@@ -127,10 +127,14 @@ TEST_F(MsiThroughWine, InstallsPerMachineTheBrowsersFindTheHostAndUninstallLeave
     for (const std::string& browser : CHROME_FAMILY) {
         const std::string key = "Software\\" + browser + "\\NativeMessagingHosts\\" + NAME;
         EXPECT_EQ(hklm_value("32", key), windowsFolder_ + "\\" + NAME + ".chrome.json") << browser;
-        if (win64_) EXPECT_FALSE(hklm_key_exists("64", key)) << browser;
+        if (win64_) {
+            EXPECT_FALSE(hklm_key_exists("64", key)) << browser;
+        }
     }
     EXPECT_EQ(hklm_value("32", firefoxKey), windowsFolder_ + "\\" + NAME + ".firefox.json");
-    if (win64_) EXPECT_FALSE(hklm_key_exists("64", firefoxKey));
+    if (win64_) {
+        EXPECT_FALSE(hklm_key_exists("64", firefoxKey));
+    }
 
     std::vector<std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(folder_)) files.push_back(entry.path().filename());
