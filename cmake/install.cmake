@@ -7,12 +7,6 @@
 set(VELDRA_HOST_NAME org.veldra.native_host)
 set(VELDRA_INSTALL_HOST_DIR ${CMAKE_INSTALL_LIBEXECDIR}/veldra)
 set(VELDRA_INSTALL_MODULE_DIR ${CMAKE_INSTALL_LIBDIR}/veldra)
-# The defaults are the ids of the test extension (tests/browser/extension, its "key") and of the
-# Firefox test add-on: a real deployment sets its own.
-set(VELDRA_CHROME_EXTENSION_IDS fddjheannnjlkfaoipaagdoemofnimfc CACHE STRING
-  "Chrome/Chromium extension ids allowed to start the host (default: the test extension's)")
-set(VELDRA_FIREFOX_EXTENSION_IDS native-host-test@veldra.org CACHE STRING
-  "Firefox add-on ids allowed to start the host (default: the test add-on's)")
 set(VELDRA_CHROME_MANIFEST_DIR /etc/opt/chrome/native-messaging-hosts CACHE PATH "Chrome's system manifest folder")
 set(VELDRA_CHROMIUM_MANIFEST_DIR /etc/chromium/native-messaging-hosts CACHE PATH "Chromium's system manifest folder")
 set(VELDRA_FIREFOX_MANIFEST_DIR /usr/lib/mozilla/native-messaging-hosts CACHE PATH "Firefox's system manifest folder")
