@@ -27,11 +27,11 @@ constexpr int64_t PIN_DIALOG_TIMEOUT_SECONDS = 61;
     std::_Exit(0);
 }
 
-std::string run_request(const std::string& request) {
+std::string run_request(const std::string& request, const std::string& origin) {
     std::shared_ptr<user_input> input = create_user_input();
     if (input) input->set_timeout(PIN_DIALOG_TIMEOUT_SECONDS);
     auto dispatcher = std::make_shared<Utils::SimpleDispatcherImpl>();
-    auto engine = std::make_unique<PluginApiImpl>(dispatcher, input);
+    auto engine = std::make_unique<PluginApiImpl>(dispatcher, input, origin);
     auto handler = std::make_shared<ResponseHandlerImpl>(dispatcher);
     engine->submit(request, handler);
     dispatcher->run(RUN_LIMIT_MS);
@@ -50,7 +50,7 @@ std::string run_request(const std::string& request) {
 
 }  // namespace
 
-int main(int, char**) {
+int main(int argc, char** argv) {
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);  // a browser that went away must not change the exit code
 #endif
@@ -68,7 +68,8 @@ int main(int, char**) {
     std::string text(request);
     OPENSSL_cleanse(request, text.size());
     std::free(request);
-    const std::string response = run_request(text);
+    // The browser names the calling extension's origin as the first argument; PIN tokens are bound to it.
+    const std::string response = run_request(text, argc > 1 && argv[1] ? argv[1] : "");
     OPENSSL_cleanse(text.data(), text.size());
     extension_write_response(response.c_str());
     LOG_DEBUG("Native host stopped");
