@@ -99,8 +99,11 @@ TEST_F(PinSources, ThePinMemberFollowsThePinRule) {
                             R"({"pin":1234.5})"}) {
         EXPECT_EQ(failure(bad, *plain, &c.ctx), std::make_pair(9009, MALFORMED)) << bad;
     }
-    // A present "pin" is used even on a PIN-pad reader, and the dialog is never shown.
-    EXPECT_EQ(acquire(R"({"pin":"2222"})", *pad, &c.ctx).pin, "2222");
+    // On a PIN-pad reader the reader collects the PIN: a "pin" member is neither used nor sealed,
+    // and the dialog is never shown.
+    PinAndToken onPad = acquire(R"({"pin":"2222"})", *pad, &c.ctx);
+    EXPECT_EQ(onPad.pin, "");
+    EXPECT_EQ(onPad.token, "");
     EXPECT_TRUE(c.input.titles.empty());
 }
 
