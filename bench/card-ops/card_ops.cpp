@@ -8,6 +8,7 @@
 // card's log counts them, against the same raw APDUs. The last line reads "ratio R": the sum of
 // our comm-layer medians over the sum of the baseline's.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <winscard.h>
@@ -190,6 +191,8 @@ std::string RunHost(const std::string& host, const std::string& json) {
     if (pid == 0) {
         dup2(in[0], 0);
         dup2(out[1], 1);
+        const int quiet = open("/dev/null", O_WRONLY);  // the host's log lines are not the figures
+        if (quiet >= 0) dup2(quiet, 2);
         close(in[0]), close(in[1]), close(out[0]), close(out[1]);
         execl(host.c_str(), host.c_str(), "chrome-extension://bench/", static_cast<char*>(nullptr));
         _exit(127);
@@ -233,12 +236,9 @@ void HostFigures(const char* title, const std::string& host, const std::string& 
         if (answer.find(expect) == std::string::npos) throw std::runtime_error(std::string(title) + ": " + answer);
         rawMs.push_back(TimeOnce(raw, &rawApdus));
     }
-    std::printf("%s through the host process (the command needs %ld APDUs)
-", title, needed);
-    std::printf("  host      median %.3f ms, %ld APDUs
-", Median(hostMs), hostApdus);
-    std::printf("  raw APDUs median %.3f ms, %ld APDUs
-", Median(rawMs), rawApdus);
+    std::printf("%s through the host process (the command needs %ld APDUs)\n", title, needed);
+    std::printf("  host      median %.3f ms, %ld APDUs\n", Median(hostMs), hostApdus);
+    std::printf("  raw APDUs median %.3f ms, %ld APDUs\n", Median(rawMs), rawApdus);
 }
 
 }  // namespace
