@@ -3,15 +3,23 @@
 // pcscd and the emulated card in the plain virtual reader, against a baseline that sends the
 // same APDUs with SCardTransmit and nothing else. Both sides' APDUs are counted at the
 // SCardTransmit boundary. Needs the virtual readers with a classic card in the plain reader
-// (scripts/virtual-reader start). The last line reads "ratio R": the sum of our medians over
-// the sum of the baseline's.
+// (scripts/virtual-reader start). Then READ_FILE and COMPUTE_SIGNATURE through the host process
+// (build/bin/veldra-native-host, a frame in, a frame out), with the APDUs each one cost as the
+// card's log counts them, against the same raw APDUs. The last line reads "ratio R": the sum of
+// our comm-layer medians over the sum of the baseline's.
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <winscard.h>
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -39,6 +47,7 @@ const char* kReader = "Veldra Virtual Reader 00 00";
 const Bytes kSignatureCertPath = {0x3F, 0x00, 0xDF, 0x00, 0x50, 0x39};
 constexpr int kRounds = 400;
 constexpr int kBlocks = 10;
+constexpr int kHostRounds = 40;
 
 using Clock = std::chrono::steady_clock;
 
@@ -164,6 +173,74 @@ void Print(const char* title, const Figures& f, long needed) {
     std::printf("  ratio %.2f\n", f.ours / f.bare);
 }
 
+// The folder of this program, where the host is built too.
+std::string OwnFolder() {
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) throw std::runtime_error("cannot find this program");
+    std::string folder(path, static_cast<size_t>(n));
+    return folder.substr(0, folder.rfind('/'));
+}
+
+// One request through the host process; its answer text.
+std::string RunHost(const std::string& host, const std::string& json) {
+    int in[2], out[2];
+    if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe");
+    const pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork");
+    if (pid == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        const int quiet = open("/dev/null", O_WRONLY);  // the host's log lines are not the figures
+        if (quiet >= 0) dup2(quiet, 2);
+        close(in[0]), close(in[1]), close(out[0]), close(out[1]);
+        execl(host.c_str(), host.c_str(), "chrome-extension://bench/", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    const uint32_t length = static_cast<uint32_t>(json.size());
+    std::string frame(reinterpret_cast<const char*>(&length), 4);
+    frame += json;
+    if (write(in[1], frame.data(), frame.size()) != static_cast<ssize_t>(frame.size())) throw std::runtime_error("write");
+    close(in[1]);
+    std::string answer;
+    char buffer[65536];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) answer.append(buffer, static_cast<size_t>(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return answer.size() > 4 ? answer.substr(4) : answer;
+}
+
+// APDUs the emulated card in the plain reader has answered so far (its log, one "C " line each).
+long CardApdus() {
+    const char* dir = std::getenv("VELDRA_VR_DIR");
+    std::ifstream log(std::string(dir ? dir : "build/virtual-reader") + "/card-plain.apdu.log");
+    long n = 0;
+    for (std::string line; std::getline(log, line);) n += line.rfind("C ", 0) == 0;
+    return n;
+}
+
+// Median time of a request through the host and the APDUs it cost, against the raw sequence.
+void HostFigures(const char* title, const std::string& host, const std::string& json, const char* expect,
+                 long needed, const std::function<void()>& raw) {
+    std::vector<double> hostMs, rawMs;
+    long hostApdus = 0, rawApdus = 0;
+    for (int i = 0; i < kHostRounds; ++i) {
+        const long before = CardApdus();
+        const auto start = Clock::now();
+        const std::string answer = RunHost(host, json);
+        hostMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        hostApdus = CardApdus() - before;
+        if (answer.find(expect) == std::string::npos) throw std::runtime_error(std::string(title) + ": " + answer);
+        rawMs.push_back(TimeOnce(raw, &rawApdus));
+    }
+    std::printf("%s through the host process (the command needs %ld APDUs)\n", title, needed);
+    std::printf("  host      median %.3f ms, %ld APDUs\n", Median(hostMs), hostApdus);
+    std::printf("  raw APDUs median %.3f ms, %ld APDUs\n", Median(rawMs), rawApdus);
+}
+
 }  // namespace
 
 int main() {
@@ -201,7 +278,26 @@ int main() {
         Print(title, r, 1 + static_cast<long>(size / 256) + 1);
         // MSE SET, VERIFY, PSO (answered 61 00), GET RESPONSE.
         Print("Sign with the signature key (security environment, PIN, signature)", g, 4);
-        std::printf("ratio %.2f\n", (r.ours + g.ours) / (r.bare + g.bare));
+        const double ratio = (r.ours + g.ours) / (r.bare + g.bare);
+
+        // The host process, with a state folder of its own for its master key.
+        char home[] = "/tmp/veldra-bench-XXXXXX";
+        if (!mkdtemp(home)) throw std::runtime_error("mkdtemp");
+        setenv("HOME", home, 1);
+        unsetenv("XDG_DATA_HOME");
+        const std::string host = OwnFolder() + "/veldra-native-host";
+        Bare bare;
+        const std::string reader = std::string("\"reader\":\"") + kReader + "\"";
+        HostFigures("READ_FILE of the signature certificate", host,
+                    "{\"cmd\":\"READ_FILE\"," + reader + ",\"fileId\":\"3F00DF005039\"}", "\"data\"",
+                    1 + static_cast<long>(size / 256) + 1, [&] { bare.ReadFile(kSignatureCertPath); });
+        HostFigures("COMPUTE_SIGNATURE", host,
+                    "{\"cmd\":\"COMPUTE_SIGNATURE\"," + reader + ",\"pin\":\"1234\",\"hash\":\"" +
+                        std::string(64, 'a') + "\"}",
+                    "\"signature\"", 4, [&] { bare.Sign(info); });
+        std::string cleanup = std::string("rm -rf ") + home;
+        if (std::system(cleanup.c_str()) != 0) std::fprintf(stderr, "card-ops: could not remove %s\n", home);
+        std::printf("ratio %.2f\n", ratio);
         return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "card-ops: %s\n", e.what());

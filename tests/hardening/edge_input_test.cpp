@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "host_process.h"
 
@@ -182,4 +183,36 @@ TEST_F(EdgeInput, StateFolderStaysPrivate) {
     umask(saved);
     EXPECT_EQ(mode_of(folder), 0700u);
     EXPECT_EQ(mode_of(folder + "/appstate"), 0600u);
+}
+
+// Whatever the reader would take as the PIN or the token, in every form it accepts, shows in no
+// log line and no answer, with debug on or off: the request's echo in the engine's submit line and
+// in an error answer, and the "sent" line.
+TEST_F(EdgeInput, EveryFormOfPinAndTokenIsMasked) {
+    const std::string pin = "739146", token = "U2VjcmV0VG9rZW4x";
+    const std::vector<std::string> forms = {
+        R"("pin":")" + pin + "\"",          R"("pin" ")" + pin + "\"",         R"("pin",")" + pin + "\"",
+        R"("x":["pin",")" + pin + "\"]",    R"("x":"pin",")" + pin + "\":0",   R"("pin":)" + pin,
+        R"("pin":{"a":")" + pin + "\"}",    R"("pin":[")" + pin + "\"]",       R"("pinToken" ")" + token + "\"",
+        R"(["pinToken",")" + token + "\"]", R"("pin":")" + pin + R"(\"x")",
+    };
+    for (const std::string debug : {R"("debug":"true",)", R"("debug":true,)", ""}) {
+        for (const std::string& form : forms) {
+            // No "reader": the answer echoes the request; a cut-off text: it does not tokenize.
+            const std::string complete = "{" + debug + R"("cmd":"VERIFY_PIN",)" + form + "}";
+            for (const std::string& json : {complete, complete.substr(0, complete.size() - 1)}) {
+                SCOPED_TRACE(json);
+                const HostRun run = hosttest::run_host(hosttest::frame(json), options());
+                const std::string text = run.answer().value_or("");
+                EXPECT_FALSE(text.empty());
+                for (const std::string& secret : {pin, token}) {
+                    EXPECT_EQ(run.err.find(secret), std::string::npos) << run.err;
+                    EXPECT_EQ(text.find(secret), std::string::npos) << text;
+                }
+                if (!debug.empty() && json == complete) {
+                    EXPECT_NE(run.err.find("sent ["), std::string::npos);
+                }
+            }
+        }
+    }
 }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include <openssl/sha.h>
+
 namespace VirtualCard {
 namespace {
 
@@ -13,11 +15,14 @@ void Tlv(Bytes& out, uint8_t tag, const std::string& value) {
     out.insert(out.end(), value.begin(), value.end());
 }
 
-// The token information of the BELPIC application (a PKCS #15 TokenInfo).
-Bytes TokenInfo() {
+// The token information of the BELPIC application (a PKCS #15 TokenInfo). Its serial number is
+// this card's own, as on real cards: taken from its freshly made signature certificate.
+Bytes TokenInfo(const CardKeys& keys) {
     Bytes body = {0x02, 0x01, 0x00,  // version
                   0x04, 0x10};       // serial number
-    for (int i = 0; i < 16; ++i) body.push_back(static_cast<uint8_t>(0x53 + i));
+    uint8_t digest[SHA256_DIGEST_LENGTH];
+    SHA256(keys.signature.certificate.data(), keys.signature.certificate.size(), digest);
+    body.insert(body.end(), digest, digest + 16);
     for (int b : {0x0C, 0x06, 0x42, 0x45, 0x4C, 0x50, 0x49, 0x43}) body.push_back(static_cast<uint8_t>(b));  // label "BELPIC"
     for (int b : {0x03, 0x02, 0x04, 0x30}) body.push_back(static_cast<uint8_t>(b));                    // token flags
     Bytes out;
@@ -79,7 +84,7 @@ std::map<std::string, Bytes> MakeCardFiles(const CardKeys& keys) {
     files[Path({0x3F, 0x00})] = {};
     files[Path({0x3F, 0x00, 0xDF, 0x00})] = {};
     files[Path({0x3F, 0x00, 0xDF, 0x01})] = {};
-    files[Path({0x3F, 0x00, 0xDF, 0x00, 0x50, 0x32})] = TokenInfo();
+    files[Path({0x3F, 0x00, 0xDF, 0x00, 0x50, 0x32})] = TokenInfo(keys);
     files[Path({0x3F, 0x00, 0xDF, 0x00, 0x50, 0x38})] = keys.authentication.certificate;
     files[Path({0x3F, 0x00, 0xDF, 0x00, 0x50, 0x39})] = keys.signature.certificate;
     files[Path({0x3F, 0x00, 0xDF, 0x00, 0x50, 0x3A})] = keys.intermediate.certificate;

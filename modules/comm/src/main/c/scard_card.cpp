@@ -2,6 +2,7 @@
 // class, signatures, and the reader's other card commands.
 #include <reader.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -24,6 +25,19 @@ constexpr uint8_t kTagChallengeFunction = 0x8A;
 constexpr size_t kChallengeSignatureLength = 128;
 constexpr uint32_t kMaxChallenge = 99999999;
 const Bytes kProbePath = {0x3F, 0x00, 0xDF, 0x00, 0x50, 0x32};
+
+// The serialNumber of a PKCS #15 TokenInfo (SEQUENCE { INTEGER version, OCTET STRING serialNumber,
+// ... }), short-form lengths as this card family writes them; empty when it is not there.
+Bytes TokenInfoSerial(const Bytes& info) {
+    if (info.size() < 2 || info[0] != 0x30 || info[1] > 0x7F) return {};
+    size_t at = 2;
+    if (at + 2 > info.size() || info[at] != 0x02 || info[at + 1] > 0x7F) return {};
+    at += 2 + info[at + 1];
+    if (at + 2 > info.size() || info[at] != 0x04 || info[at + 1] > 0x7F) return {};
+    const size_t length = info[at + 1];
+    if (at + 2 + length > info.size()) return {};
+    return Bytes(info.begin() + static_cast<long>(at + 2), info.begin() + static_cast<long>(at + 2 + length));
+}
 
 // Calls the listener with false when the verification ends, however it ends.
 class ListenerRelease {
@@ -66,7 +80,10 @@ int SCardReader::GetCardType() {
     if (cardType_ != kCardUnknown) return cardType_;
     try {
         const Bytes info = ReadFile(std::string(kProbePath.begin(), kProbePath.end()));
-        if (std::string(info.begin(), info.end()).find("BELPIC") != std::string::npos) cardType_ = kCardBelpic;
+        if (std::string(info.begin(), info.end()).find("BELPIC") != std::string::npos) {
+            cardType_ = kCardBelpic;
+            cardSerial_ = TokenInfoSerial(info);
+        }
     } catch (...) {
         // a card without the BELPIC application, or one that went away: still unknown
     }
@@ -78,6 +95,13 @@ std::vector<uint8_t> SCardReader::ReadFile(const std::string& path) {
     const ApduResponse selected = Transmit(kSelectByPath, Bytes(path.begin(), path.end()), 0);
     if (selected.status != 0x9000) operations_.ThrowStatusWord(selected.status, kSelectByPath);
     return Exchange(kReadBinary, {}, 256, true);
+}
+
+std::vector<uint8_t> SCardReader::ReadFileHead(const std::string& path, size_t length) {
+    TransactionGuard transaction(card_.get(), operations_);
+    const ApduResponse selected = Transmit(kSelectByPath, Bytes(path.begin(), path.end()), 0);
+    if (selected.status != 0x9000) operations_.ThrowStatusWord(selected.status, kSelectByPath);
+    return Exchange(kReadBinary, {}, static_cast<unsigned>(std::min<size_t>(length, 256)), false);
 }
 
 bool SCardReader::VerifyPin(const std::string& pin) {

@@ -34,6 +34,15 @@ public:
     virtual std::vector<uint8_t> GetAtr() = 0;
     // -1 unknown, else the tries left after the last verification.
     virtual int GetRemainingAttempts() = 0;
+    // The serial number in the card's token information file, as the card recognition read it
+    // (no APDU of its own); empty when the card gave none.
+    virtual std::vector<uint8_t> GetCardSerial() { return {}; }
+    // At most the first length bytes (up to 256) of the file at path, in one READ BINARY.
+    virtual std::vector<uint8_t> ReadFileHead(const std::string& path, size_t length) {
+        std::vector<uint8_t> bytes = ReadFile(path);
+        if (bytes.size() > length) bytes.resize(length);
+        return bytes;
+    }
     virtual std::vector<uint8_t> SelectEmvApplication() = 0;
     virtual std::vector<uint8_t> GetProcessingOptions(const std::vector<uint8_t>& data) = 0;
     virtual std::vector<uint8_t> ReadRecord(uint8_t record, int sfi) = 0;

@@ -44,6 +44,8 @@ public:
 
     std::vector<uint8_t> GetAtr() override;
     int GetRemainingAttempts() override;
+    std::vector<uint8_t> GetCardSerial() override { return cardSerial_; }
+    std::vector<uint8_t> ReadFileHead(const std::string& path, size_t length) override;
     std::vector<uint8_t> SelectEmvApplication() override;
     std::vector<uint8_t> GetProcessingOptions(const std::vector<uint8_t>& data) override;
     std::vector<uint8_t> ReadRecord(uint8_t record, int sfi) override;
@@ -81,6 +83,7 @@ private:
     bool cardPresent_ = false;
     int remainingTries_ = -1;
     int cardType_ = kCardUnknown;
+    Bytes cardSerial_;  // from the token information file of a recognised card
     std::function<void(bool)> pinPadListener_;
 };
 

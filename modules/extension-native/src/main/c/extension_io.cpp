@@ -6,6 +6,7 @@
 #include <openssl/crypto.h>
 
 #include "extension_io_platform.h"
+#include "json.h"
 #include "log.h"
 #include "veldra_assert.h"
 

@@ -28,14 +28,24 @@ constexpr int64_t PIN_DIALOG_TIMEOUT_SECONDS = 61;
     std::_Exit(0);
 }
 
+// The calling extension, to which PIN tokens are bound: Chrome and Chromium name its origin
+// ("chrome-extension://ID/") as the first argument; Firefox passes the manifest's path first and the
+// add-on's id second.
+std::string caller_origin(int argc, char** argv) {
+    if (argc < 2 || !argv[1]) return "";
+    const std::string first = argv[1];
+    if (first.rfind("chrome-extension://", 0) != 0 && argc > 2 && argv[2]) return argv[2];
+    return first;
+}
+
 // Runs the request and writes its answer as soon as it is known; the engine, its loop and watchdog
 // are torn down only after that, so a slow teardown (an open dialog being cancelled) never keeps the
 // browser waiting.
-void answer_request(const std::string& request) {
+void answer_request(const std::string& request, const std::string& origin) {
     std::shared_ptr<user_input> input = create_user_input();
     if (input) input->set_timeout(PIN_DIALOG_TIMEOUT_SECONDS);
     auto dispatcher = std::make_shared<Utils::SimpleDispatcherImpl>();
-    auto engine = std::make_unique<PluginApiImpl>(dispatcher, input);
+    auto engine = std::make_unique<PluginApiImpl>(dispatcher, input, origin);
     auto handler = std::make_shared<ResponseHandlerImpl>(dispatcher);
     engine->submit(request, handler);
     dispatcher->run(RUN_LIMIT_MS);
@@ -54,7 +64,7 @@ void answer_request(const std::string& request) {
 
 }  // namespace
 
-int main(int, char**) {
+int main(int argc, char** argv) {
     secure_process_start();
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);  // a browser that went away must not change the exit code
@@ -73,7 +83,7 @@ int main(int, char**) {
     std::string text(request);
     OPENSSL_cleanse(request, text.size());
     std::free(request);
-    answer_request(text);
+    answer_request(text, caller_origin(argc, argv));
     OPENSSL_cleanse(text.data(), text.size());
     LOG_DEBUG("Native host stopped");
     finish();

@@ -34,4 +34,5 @@ struct api_ctx {
     const std::atomic<bool>* stopping = nullptr;
     const uint8_t* key = nullptr;
     size_t key_length = 0;
+    const char* origin = nullptr;  // the caller's origin, as the browser named it to the host
 };

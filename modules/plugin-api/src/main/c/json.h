@@ -27,6 +27,11 @@ json_message* json_parse(const char* text);
 bool json_get_value(const json_message* message, const char* key, char* value, size_t value_size);
 void json_free(json_message* message);
 
+// A copy of a request or response text for a log line or an answer: every value the reader would
+// return for "pin" or "pinToken", in whatever form the text holds it, replaced by ***. A text that
+// does not tokenize is hidden from where the tokenizer stopped.
+std::string log_mask_secrets(const char* text);
+
 struct json_response {
     char* data;       // always NUL-terminated
     size_t size;      // capacity of data

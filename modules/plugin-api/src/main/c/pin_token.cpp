@@ -60,11 +60,23 @@ uint64_t get_le(const uint8_t* in, size_t width) {
 
 }  // namespace
 
+std::string pin_token_binding(const std::vector<uint8_t>& cardIdentity, const std::string& origin) {
+    std::string binding;
+    uint8_t length[4];
+    put_le(length, cardIdentity.size(), 4);
+    binding.append(reinterpret_cast<const char*>(length), 4);
+    binding.append(cardIdentity.begin(), cardIdentity.end());
+    put_le(length, origin.size(), 4);
+    binding.append(reinterpret_cast<const char*>(length), 4);
+    binding += origin;
+    return binding;
+}
+
 PinTokenCipher::PinTokenCipher(const uint8_t* masterKey) { std::memcpy(masterKey_, masterKey, MASTER_KEY_LENGTH); }
 
 PinTokenCipher::~PinTokenCipher() { OPENSSL_cleanse(masterKey_, sizeof masterKey_); }
 
-std::string PinTokenCipher::Seal(const std::string& pin, int64_t expiryMs) const {
+std::string PinTokenCipher::Seal(const std::string& pin, int64_t expiryMs, const std::string& binding) const {
     std::vector<uint8_t> blob(HEADER_SIZE + pin.size(), 0);
     if (RAND_bytes(blob.data() + SALT_OFFSET, SALT_SIZE) != 1) throw std::runtime_error("error generating salt");
     SecretBytes key(32);
@@ -79,6 +91,8 @@ std::string PinTokenCipher::Seal(const std::string& pin, int64_t expiryMs) const
                     EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_IVLEN, IV_SIZE, nullptr) == 1 &&
                     EVP_EncryptInit_ex(ctx.get(), nullptr, nullptr, key.data(), blob.data() + IV_OFFSET) == 1 &&
                     EVP_EncryptUpdate(ctx.get(), nullptr, &n, blob.data(), AAD_SIZE) == 1 &&
+                    EVP_EncryptUpdate(ctx.get(), nullptr, &n, reinterpret_cast<const uint8_t*>(binding.data()),
+                                      static_cast<int>(binding.size())) == 1 &&
                     EVP_EncryptUpdate(ctx.get(), blob.data() + HEADER_SIZE, &n,
                                       reinterpret_cast<const uint8_t*>(pin.data()), static_cast<int>(pin.size())) == 1 &&
                     EVP_EncryptFinal_ex(ctx.get(), blob.data() + HEADER_SIZE + n, &n) == 1 &&
@@ -87,7 +101,7 @@ std::string PinTokenCipher::Seal(const std::string& pin, int64_t expiryMs) const
     return base64_encode(blob);
 }
 
-std::string PinTokenCipher::Open(const std::string& token) const {
+std::string PinTokenCipher::Open(const std::string& token, const std::string& binding) const {
     const std::vector<uint8_t> blob = base64_decode(token);
     if (blob.size() <= HEADER_SIZE || get_le(blob.data(), 4) != blob.size() - 4) mangled();
     const int64_t expiry = static_cast<int64_t>(get_le(blob.data() + EXPIRY_OFFSET, 8));
@@ -103,6 +117,8 @@ std::string PinTokenCipher::Open(const std::string& token) const {
               EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_IVLEN, IV_SIZE, nullptr) == 1 &&
               EVP_DecryptInit_ex(ctx.get(), nullptr, nullptr, key.data(), blob.data() + IV_OFFSET) == 1 &&
               EVP_DecryptUpdate(ctx.get(), nullptr, &n, blob.data(), AAD_SIZE) == 1 &&
+              EVP_DecryptUpdate(ctx.get(), nullptr, &n, reinterpret_cast<const uint8_t*>(binding.data()),
+                                static_cast<int>(binding.size())) == 1 &&
               EVP_DecryptUpdate(ctx.get(), plain.data(), &n, blob.data() + HEADER_SIZE,
                                 static_cast<int>(cipherLength)) == 1;
     total = n;

@@ -7,14 +7,22 @@
 //   32 8  expiry, milliseconds since 1970 (signed) |
 //   40 16 GCM tag
 //   56 n  ciphertext of the PIN
+// The GCM additional data is the first 40 bytes followed by the token's binding (the card and the
+// calling origin, pin_token_binding), which the blob does not carry: a token opens only where it
+// was made.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "appstate.h"
 
 constexpr int64_t PIN_TOKEN_LIFETIME_MS = 250000;
+
+// What a token is bound to: the card's identity (its serial number) and the calling origin, each
+// preceded by its length, so that no two pairs give the same text.
+std::string pin_token_binding(const std::vector<uint8_t>& cardIdentity, const std::string& origin);
 
 class PinTokenCipher {
 public:
@@ -23,11 +31,11 @@ public:
     PinTokenCipher(const PinTokenCipher&) = delete;
     PinTokenCipher& operator=(const PinTokenCipher&) = delete;
 
-    // The token text for pin, valid until expiryMs. Throws std::runtime_error.
-    std::string Seal(const std::string& pin, int64_t expiryMs) const;
-    // The PIN of a token that is intact, sealed under this master key and not expired.
-    // Throws std::runtime_error("invalid mangled string") otherwise.
-    std::string Open(const std::string& token) const;
+    // The token text for pin, valid until expiryMs, bound to binding. Throws std::runtime_error.
+    std::string Seal(const std::string& pin, int64_t expiryMs, const std::string& binding) const;
+    // The PIN of a token that is intact, sealed under this master key with this binding and not
+    // expired. Throws std::runtime_error("invalid mangled string") otherwise.
+    std::string Open(const std::string& token, const std::string& binding) const;
 
 private:
     uint8_t masterKey_[MASTER_KEY_LENGTH];

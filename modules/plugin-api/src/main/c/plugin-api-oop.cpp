@@ -99,10 +99,12 @@ PluginApiImpl::SharedState::~SharedState() {
     LOG_API("%p shared state destruction", static_cast<void*>(this));
 }
 
-PluginApiImpl::PluginApiImpl(std::shared_ptr<Utils::SimpleDispatcher> dispatcher, std::shared_ptr<user_input> input)
+PluginApiImpl::PluginApiImpl(std::shared_ptr<Utils::SimpleDispatcher> dispatcher, std::shared_ptr<user_input> input,
+                             std::string origin)
     : state_(std::make_shared<SharedState>()), watchDog_(WatchDog::create()), dispatcher_(std::move(dispatcher)) {
     state_->dispatcher = dispatcher_;
     state_->input = std::move(input);
+    state_->origin = std::move(origin);
     VELDRA_ASSERT(dispatcher_->is_owner_thread());
     dispatcher_->reset();
 }
@@ -120,6 +122,7 @@ PluginApiImpl::~PluginApiImpl() {
 std::string PluginApiImpl::process(const std::string& request) {
     api_ctx ctx;
     ctx.input = state_->input.get();
+    ctx.origin = state_->origin.c_str();
     return take_text(handle_command(&ctx, request.c_str()));
 }
 
@@ -162,6 +165,7 @@ void PluginApiImpl::handle_request(std::shared_ptr<SharedState> state, std::shar
         ctx.stopping = &state->stopping;
         ctx.key = key;
         ctx.key_length = MASTER_KEY_LENGTH;
+        ctx.origin = state->origin.c_str();
         LOG_API("obtaining response %d", response->id);
         text = take_text(handle_command(&ctx, request.c_str()));
     } catch (const std::exception& e) {

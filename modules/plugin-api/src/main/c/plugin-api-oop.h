@@ -69,7 +69,10 @@ private:
 
 class PluginApiImpl : public PluginApi {
 public:
-    PluginApiImpl(std::shared_ptr<Utils::SimpleDispatcher> dispatcher, std::shared_ptr<user_input> input);
+    // origin: the caller as the browser names it to the host (its first argument); PIN tokens are
+    // bound to it.
+    PluginApiImpl(std::shared_ptr<Utils::SimpleDispatcher> dispatcher, std::shared_ptr<user_input> input,
+                  std::string origin = {});
     ~PluginApiImpl() override;
 
     std::string process(const std::string& request) override;
@@ -88,6 +91,7 @@ public:
         std::list<std::shared_ptr<_Response>> pending;
         std::shared_ptr<Utils::SimpleDispatcher> dispatcher;
         std::shared_ptr<user_input> input;
+        std::string origin;
         std::atomic<bool> stopping{false};
         ~SharedState();
     };

@@ -14,6 +14,8 @@
 
 namespace {
 
+using CardCommands::PluginApi;
+
 using Handler = std::function<void(PluginApi&, api_ctx*, json_message*, json_response*)>;
 
 std::map<std::string, Handler> command_table() {
@@ -58,7 +60,7 @@ void write_reader(json_response* response, int index, CommBase::ICommLibrary& li
 
 }  // namespace
 
-void PluginApi::getReaders(api_ctx*, json_message*, json_response* response) {
+void CardCommands::PluginApi::getReaders(api_ctx*, json_message*, json_response* response) {
     const std::vector<std::string> libraries = factory.ListLibraries();
     json_response_begin(response);
     json_response_append(response, 64, "\"%s\": [", "readerList");
@@ -79,7 +81,7 @@ void PluginApi::getReaders(api_ctx*, json_message*, json_response* response) {
     json_response_end(response);
 }
 
-void PluginApi::readFile(api_ctx* ctx, json_message* message, json_response* response) {
+void CardCommands::PluginApi::readFile(api_ctx* ctx, json_message* message, json_response* response) {
     auto library = open_library(factory, "");
     const std::string readerName = read_field(message, "reader");
     read_field(message, "label", "", true);  // carried by callers, not used
@@ -100,7 +102,7 @@ void PluginApi::readFile(api_ctx* ctx, json_message* message, json_response* res
     }
 }
 
-void PluginApi::pinPadAvailable(api_ctx*, json_message* message, json_response* response) {
+void CardCommands::PluginApi::pinPadAvailable(api_ctx*, json_message* message, json_response* response) {
     auto library = open_library(factory, "");
     const std::string readerName = read_field(message, "reader");
     auto reader = open_reader(*library, readerName, nullptr);
@@ -110,7 +112,7 @@ void PluginApi::pinPadAvailable(api_ctx*, json_message* message, json_response* 
     json_response_end(response);
 }
 
-void PluginApi::verifyPin(api_ctx* ctx, json_message* message, json_response* response) {
+void CardCommands::PluginApi::verifyPin(api_ctx* ctx, json_message* message, json_response* response) {
     auto library = open_library(factory, "");
     const std::string readerName = read_field(message, "reader");
     auto reader = open_reader(*library, readerName, ctx);
@@ -133,7 +135,7 @@ bool run_card_command(CommBase::ICommFactory& factory, const char* cmd, json_mes
     const auto table = command_table();
     const auto entry = table.find(cmd);
     if (entry == table.end()) return false;
-    PluginApi api(factory);
+    CardCommands::PluginApi api(factory);
     try {
         entry->second(api, ctx, message, response);
     } catch (const CommandException& e) {

@@ -13,6 +13,9 @@ inline constexpr uint8_t BEID18_ATR_PREFIX[20] = {0x3B, 0x7F, 0x96, 0x00, 0x00, 
 inline constexpr uint8_t BEID_CLASSIC_ATR[13] = {0x3B, 0x98, 0x13, 0x40, 0x0A, 0xA5, 0x03,
                                                  0x01, 0x01, 0x01, 0xAD, 0x13, 0x11};
 
+// The card commands' own namespace: the request engine's interface is the global PluginApi.
+namespace CardCommands {
+
 class PluginApi {
 public:
     explicit PluginApi(CommBase::ICommFactory& factory) : factory(factory) {}
@@ -27,6 +30,8 @@ public:
 private:
     CommBase::ICommFactory& factory;
 };
+
+}  // namespace CardCommands
 
 // Runs cmd against factory: false (response untouched) when cmd is not a card command.
 bool run_card_command(CommBase::ICommFactory& factory, const char* cmd, json_message* message, api_ctx* ctx,

@@ -6,6 +6,7 @@
 #include "clock.h"
 #include "log.h"
 #include "plugin-api-pkcs-support.h"
+#include "scard_comm.h"
 #include "user_input.h"
 #include "veldra_assert.h"
 
@@ -58,6 +59,15 @@ std::string ask_user(user_input& input, const json_message* message, Watcher* wa
     return typed;
 }
 
+// The card's serial number, which it gives before any PIN is sent (the card recognition reads it);
+// empty for a card that gives none.
+std::vector<uint8_t> card_identity(CommBase::ICommReader& reader) {
+    SZidaZaru::ISCardReader* scard = as_scard_reader(&reader, false);
+    if (!scard) return {};
+    scard->GetCardType();
+    return scard->GetCardSerial();
+}
+
 }  // namespace
 
 PinAndToken::PinAndToken(std::string newToken, std::string newPin) : token(std::move(newToken)), pin(std::move(newPin)) {}
@@ -78,14 +88,14 @@ PinAndToken& PinAndToken::operator=(PinAndToken&& other) noexcept {
 
 PinAndToken::~PinAndToken() { wipe(pin); }
 
-PinAndToken validate_and_seal_pin(const PinTokenCipher* cipher, const std::string& pin) {
+PinAndToken validate_and_seal_pin(const PinTokenCipher* cipher, const std::string& pin, const std::string& binding) {
     if (!follows_pin_rule(pin))
         throw CommandException(
             "Malformed PIN. It should only contain numbers, at least one digit and at most 12 digits", 9);
     const int64_t expiry = Utils::calendar_ms() / 1000 * 1000 + PIN_TOKEN_LIFETIME_MS;
     PinAndToken result;
     result.pin = pin;
-    if (cipher) result.token = cipher->Seal(pin, expiry);
+    if (cipher) result.token = cipher->Seal(pin, expiry, binding);
     return result;
 }
 
@@ -96,8 +106,13 @@ PinAndToken acquire_pin(CommBase::ICommLibrary& library, CommBase::ICommReader& 
         LOG_DEBUG("Experienced TIMEOUT; aborting processing ...");
         throw std::runtime_error("expired");
     }
+    // The reader's keypad collects the PIN, or the reader skips it: whatever the request holds is
+    // not what the card checks, so it is neither used nor sealed into a token.
+    if (reader.IsPinPadReader() || library.HasCapability()) return PinAndToken();
+
     std::unique_ptr<PinTokenCipher> cipher;
     if (ctx && ctx->key && ctx->key_length == MASTER_KEY_LENGTH) cipher = std::make_unique<PinTokenCipher>(ctx->key);
+    const std::string binding = pin_token_binding(card_identity(reader), ctx && ctx->origin ? ctx->origin : "");
 
     std::string token = read_field(message, "pinToken", "", true);
     if (!token.empty()) {
@@ -105,14 +120,15 @@ PinAndToken acquire_pin(CommBase::ICommLibrary& library, CommBase::ICommReader& 
         std::string pin;
         WipeOnExit guard{pin};
         try {
-            if (cipher) pin = cipher->Open(token);
+            if (cipher) pin = cipher->Open(token, binding);
         } catch (...) {
             wipe(pin);
         }
         if (!pin.empty()) {
             LOG_DEBUG("Extracted token pin *** (%d)", static_cast<int>(pin.size()));
-            return validate_and_seal_pin(cipher.get(), pin);
+            return validate_and_seal_pin(cipher.get(), pin, binding);
         }
+        LOG_DEBUG("Pin token not usable here (expired, altered, or made for another card or origin)");
         token.clear();
     }
 
@@ -120,18 +136,16 @@ PinAndToken acquire_pin(CommBase::ICommLibrary& library, CommBase::ICommReader& 
     std::string pin = read_field(message, "pin", "", true, &missing);
     if (!missing) {
         WipeOnExit guard{pin};
-        return validate_and_seal_pin(cipher.get(), pin);
+        return validate_and_seal_pin(cipher.get(), pin, binding);
     }
     VELDRA_ASSERT(pin.empty());
-
-    if (reader.IsPinPadReader() || library.HasCapability()) return PinAndToken();
 
     if (ctx && ctx->input) {
         std::string typed = ask_user(*ctx->input, message, watcher);
         WipeOnExit guard{typed};
         if (typed.empty()) throw CommandException::timeout(9);
         trim_blanks(typed);
-        return validate_and_seal_pin(cipher.get(), typed);
+        return validate_and_seal_pin(cipher.get(), typed, binding);
     }
     read_field(message, "pin");  // throws: no source at all
     return PinAndToken();

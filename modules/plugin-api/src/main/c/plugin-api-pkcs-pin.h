@@ -25,10 +25,13 @@ struct PinAndToken {
 };
 
 // Members "pinToken", "pin", "entry_title", "entry_message". The token issued is valid for
-// PIN_TOKEN_LIFETIME_MS; without a master key in ctx no token is read or issued.
+// PIN_TOKEN_LIFETIME_MS and bound to the card in reader and to ctx's origin; a token made for
+// another card or origin counts as absent. Without a master key in ctx no token is read or issued.
+// A reader that collects the PIN itself (PIN pad) or skips it gets no PIN from the request and no
+// token: the host never saw the PIN the card checked.
 PinAndToken acquire_pin(CommBase::ICommLibrary& library, CommBase::ICommReader& reader, const json_message* message,
                         api_ctx* ctx);
 
-// Checks the PIN rule (1 to 12 ASCII digits; code 9 otherwise) and seals a new token (none
-// without a cipher).
-PinAndToken validate_and_seal_pin(const PinTokenCipher* cipher, const std::string& pin);
+// Checks the PIN rule (1 to 12 ASCII digits; code 9 otherwise) and seals a new token bound to
+// binding (none without a cipher).
+PinAndToken validate_and_seal_pin(const PinTokenCipher* cipher, const std::string& pin, const std::string& binding);

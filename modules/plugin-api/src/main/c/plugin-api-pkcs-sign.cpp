@@ -59,9 +59,8 @@ struct OpenSslFree {
     void operator()(char* p) const { OPENSSL_free(p); }
 };
 
-// Milliseconds from 1970 to the certificate's notBefore; -1 when it cannot be told.
-int64_t not_before_ms(const X509* certificate) {
-    const ASN1_TIME* notBefore = X509_get0_notBefore(certificate);
+// Milliseconds from 1970 to notBefore; -1 when it cannot be told.
+int64_t not_before_ms(const ASN1_TIME* notBefore) {
     if (!notBefore) return -1;
     std::unique_ptr<ASN1_TIME, Asn1TimeFree> epoch(ASN1_TIME_set(nullptr, 0));
     if (!epoch) return -1;
@@ -71,7 +70,60 @@ int64_t not_before_ms(const X509* certificate) {
     return total < 0 ? -1 : total * 1000;
 }
 
+struct Asn1TimeDecoded {
+    void operator()(ASN1_TIME* t) const { ASN1_TIME_free(t); }
+};
+
+// One DER element at bytes[at]: its tag, where its content starts and how long it is. False when the
+// header is not all in bytes or the length form is not one DER allows for a certificate.
+bool der_element(const std::vector<uint8_t>& bytes, size_t at, uint8_t& tag, size_t& content, size_t& length) {
+    if (at + 2 > bytes.size()) return false;
+    tag = bytes[at];
+    const uint8_t first = bytes[at + 1];
+    content = at + 2;
+    if (first < 0x80) {
+        length = first;
+        return true;
+    }
+    const size_t octets = first & 0x7F;
+    if (octets == 0 || octets > 3 || content + octets > bytes.size()) return false;
+    length = 0;
+    for (size_t i = 0; i < octets; ++i) length = length << 8 | bytes[content + i];
+    content += octets;
+    return true;
+}
+
 }  // namespace
+
+int64_t certificate_not_before_ms(const std::vector<uint8_t>& bytes) {
+    // Certificate ::= SEQUENCE { tbsCertificate SEQUENCE { [0] version OPTIONAL, serialNumber INTEGER,
+    //   signature AlgorithmIdentifier, issuer Name, validity SEQUENCE { notBefore Time, ... } ... } ... }
+    uint8_t tag = 0;
+    size_t content = 0, length = 0;
+    if (!der_element(bytes, 0, tag, content, length) || tag != 0x30) return NOT_BEFORE_NOT_IN_BYTES;
+    if (!der_element(bytes, content, tag, content, length) || tag != 0x30) return NOT_BEFORE_NOT_IN_BYTES;
+    size_t at = content;
+    if (!der_element(bytes, at, tag, content, length)) return NOT_BEFORE_NOT_IN_BYTES;
+    if (tag == 0xA0) {
+        at = content + length;
+        if (!der_element(bytes, at, tag, content, length)) return NOT_BEFORE_NOT_IN_BYTES;
+    }
+    for (const uint8_t expected : {0x02, 0x30, 0x30}) {  // serialNumber, signature, issuer
+        if (tag != expected) return NOT_BEFORE_NOT_IN_BYTES;
+        at = content + length;
+        if (!der_element(bytes, at, tag, content, length)) return NOT_BEFORE_NOT_IN_BYTES;
+    }
+    if (tag != 0x30) return NOT_BEFORE_NOT_IN_BYTES;  // validity
+    at = content;
+    if (!der_element(bytes, at, tag, content, length) || (tag != 0x17 && tag != 0x18) ||
+        content + length > bytes.size())
+        return NOT_BEFORE_NOT_IN_BYTES;
+    // The one element, whole, through OpenSSL's own DER decoder.
+    const unsigned char* cursor = bytes.data() + at;
+    std::unique_ptr<ASN1_TIME, Asn1TimeDecoded> time(
+        d2i_ASN1_TIME(nullptr, &cursor, static_cast<long>(content + length - at)));
+    return not_before_ms(time.get());
+}
 
 bool is_beid18_atr(const std::vector<uint8_t>& atr) {
     return atr.size() >= sizeof BEID18_ATR_PREFIX &&
@@ -87,8 +139,8 @@ std::vector<uint8_t> digest_info(const std::vector<uint8_t>& hash, const std::st
     return der(0x30, concat(algorithm, der(0x04, hash)));
 }
 
-void eidas2_check(SZidaZaru::ISCardReader& reader, const std::string& readerName, bool authentication) {
-    if (authentication || env_is_one("VELDRA_SKIP_EIDAS2")) {
+void eidas2_check(SZidaZaru::ISCardReader& reader, const std::string& readerName, bool signatureKey) {
+    if (!signatureKey || env_is_one("VELDRA_SKIP_EIDAS2")) {
         LOG_DEBUG("[%s] Skipping eIDAS2 compliance checks (VELDRA_SKIP_EIDAS2=1)", readerName.c_str());
         return;
     }
@@ -96,23 +148,28 @@ void eidas2_check(SZidaZaru::ISCardReader& reader, const std::string& readerName
     const int64_t now = Utils::calendar_ms() / 1000 * 1000;
     if (reader.GetCardType() != EIDAS2_CARD_TYPE || now < EIDAS2_RULE_START_MS) return;
 
-    const std::vector<uint8_t> bytes =
-        reader.ReadFile(std::string(EIDAS2_CERTIFICATE_PATH, sizeof EIDAS2_CERTIFICATE_PATH - 1));
-    if (bytes.empty()) throw std::runtime_error("Empty certificate data");
-    const unsigned char* cursor = bytes.data();
-    std::unique_ptr<X509, X509Free> certificate(d2i_X509(nullptr, &cursor, static_cast<long>(bytes.size())));
-    if (!certificate) throw std::runtime_error("Failed to parse DER certificate");
-
-    const X509_NAME* subjectName = X509_get_subject_name(certificate.get());
-    std::unique_ptr<char, OpenSslFree> subject(subjectName ? X509_NAME_oneline(subjectName, nullptr, 0) : nullptr);
-    LOG_DEBUG("[%s] Certificate subject: %s", readerName.c_str(), subject ? subject.get() : "");
-
-    const int64_t notBefore = not_before_ms(certificate.get());
+    const std::string path(EIDAS2_CERTIFICATE_PATH, sizeof EIDAS2_CERTIFICATE_PATH - 1);
+    // The validity sits near the start of the certificate: one READ BINARY usually holds it.
+    const std::vector<uint8_t> head = reader.ReadFileHead(path, EIDAS2_CERTIFICATE_HEAD_BYTES);
+    if (head.empty()) throw std::runtime_error("Empty certificate data");
+    int64_t notBefore = certificate_not_before_ms(head);
+    if (notBefore == NOT_BEFORE_NOT_IN_BYTES) {
+        const std::vector<uint8_t> bytes = reader.ReadFile(path);
+        if (bytes.empty()) throw std::runtime_error("Empty certificate data");
+        const unsigned char* cursor = bytes.data();
+        std::unique_ptr<X509, X509Free> certificate(d2i_X509(nullptr, &cursor, static_cast<long>(bytes.size())));
+        if (!certificate) throw std::runtime_error("Failed to parse DER certificate");
+        const X509_NAME* subjectName = X509_get_subject_name(certificate.get());
+        std::unique_ptr<char, OpenSslFree> subject(subjectName ? X509_NAME_oneline(subjectName, nullptr, 0) : nullptr);
+        LOG_DEBUG("[%s] Certificate subject: %s", readerName.c_str(), subject ? subject.get() : "");
+        notBefore = not_before_ms(X509_get0_notBefore(certificate.get()));
+    }
+    LOG_DEBUG("[%s] Signature certificate notBefore %lld ms", readerName.c_str(), static_cast<long long>(notBefore));
     if (notBefore < 0) throw CommandException("Unable to read certificate notBefore date", 99);
     if (notBefore < EIDAS2_QUALIFIED_LIMIT_MS) throw CommandException(NOT_QUALIFIED, 1);
 }
 
-void PluginApi::computeSignature(api_ctx* ctx, json_message* message, json_response* response, bool authentication) {
+void CardCommands::PluginApi::computeSignature(api_ctx* ctx, json_message* message, json_response* response, bool authentication) {
     auto library = open_library(factory, "");
     const std::string readerName = read_field(message, "reader");
     std::string key = read_field(message, "key", "", true);
@@ -122,7 +179,8 @@ void PluginApi::computeSignature(api_ctx* ctx, json_message* message, json_respo
 
     auto reader = open_reader(*library, readerName, ctx);
     SZidaZaru::ISCardReader* scard = as_scard_reader(reader.get(), true);
-    eidas2_check(*scard, readerName, authentication);
+    // The rule guards the signature key, whichever command and label name it.
+    eidas2_check(*scard, readerName, !authentication || key == SZidaZaru::kSignatureKey);
 
     const bool beid18 = is_beid18_atr(scard->GetAtr());
     if (beid18)

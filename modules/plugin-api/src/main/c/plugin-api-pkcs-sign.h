@@ -20,7 +20,17 @@ std::vector<uint8_t> digest_info(const std::vector<uint8_t>& hash, const std::st
 // Whether the ATR is one of the 1.8 card generation, which signs the bare hash.
 bool is_beid18_atr(const std::vector<uint8_t>& atr);
 
-// The eIDAS 2.0 rule: after its start date a signature certificate issued before 2016-07-01 is
-// refused (code 1). Skipped for authentication and with VELDRA_SKIP_EIDAS2=1; forced to fail with
-// VELDRA_FORCE_EIDAS2_FAIL=1.
-void eidas2_check(SZidaZaru::ISCardReader& reader, const std::string& readerName, bool authentication);
+// How much of the signature certificate is read first to learn its notBefore.
+inline constexpr size_t EIDAS2_CERTIFICATE_HEAD_BYTES = 256;
+inline constexpr int64_t NOT_BEFORE_NOT_IN_BYTES = -2;
+
+// Milliseconds from 1970 to the notBefore of the DER certificate that bytes begin (bytes may be
+// only its first part); NOT_BEFORE_NOT_IN_BYTES when the date is not wholly in bytes, -1 when it is
+// there but unusable.
+int64_t certificate_not_before_ms(const std::vector<uint8_t>& bytes);
+
+// The eIDAS 2.0 rule, for every use of the signature key (signatureKey): after its start date a
+// signature certificate issued before 2016-07-01 is refused (code 1). Skipped for the other key and
+// with VELDRA_SKIP_EIDAS2=1; forced to fail with VELDRA_FORCE_EIDAS2_FAIL=1. Reads the certificate's
+// first chunk, and the whole file only when the date is not in it.
+void eidas2_check(SZidaZaru::ISCardReader& reader, const std::string& readerName, bool signatureKey);

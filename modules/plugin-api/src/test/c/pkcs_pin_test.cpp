@@ -48,7 +48,7 @@ protected:
 
     std::string token_for(const std::string& pin, Context& c) {
         PinTokenCipher cipher(c.key);
-        return cipher.Seal(pin, fakeNow + PIN_TOKEN_LIFETIME_MS);
+        return cipher.Seal(pin, fakeNow + PIN_TOKEN_LIFETIME_MS, pin_token_binding({}, ""));
     }
 
     FakeLibrary library{"__zidazaru__"};
@@ -70,7 +70,7 @@ TEST_F(PinSources, ATokenComesFirstAndYieldsAFreshOne) {
     EXPECT_NE(got.token, token);
     // The new token lives another 250 seconds from now.
     fakeNow += PIN_TOKEN_LIFETIME_MS - 1000;
-    EXPECT_EQ(PinTokenCipher(c.key).Open(got.token), "9876");
+    EXPECT_EQ(PinTokenCipher(c.key).Open(got.token, pin_token_binding({}, "")), "9876");
     EXPECT_TRUE(c.input.titles.empty());
 }
 
@@ -87,7 +87,7 @@ TEST_F(PinSources, ExpiredTamperedOrForeignTokensFallThroughToThePin) {
     for (const std::string& bad : {token, tampered, foreign, std::string("not base64!")}) {
         PinAndToken got = acquire(R"({"pinToken":")" + bad + R"(","pin":"4321"})", *plain, &c.ctx);
         EXPECT_EQ(got.pin, "4321") << bad;
-        EXPECT_EQ(PinTokenCipher(c.key).Open(got.token), "4321");
+        EXPECT_EQ(PinTokenCipher(c.key).Open(got.token, pin_token_binding({}, "")), "4321");
     }
     EXPECT_EQ(acquire(R"({"pinToken":")" + fresh + R"("})", *plain, &c.ctx).pin, "5555");
 }
@@ -99,8 +99,11 @@ TEST_F(PinSources, ThePinMemberFollowsThePinRule) {
                             R"({"pin":1234.5})"}) {
         EXPECT_EQ(failure(bad, *plain, &c.ctx), std::make_pair(9009, MALFORMED)) << bad;
     }
-    // A present "pin" is used even on a PIN-pad reader, and the dialog is never shown.
-    EXPECT_EQ(acquire(R"({"pin":"2222"})", *pad, &c.ctx).pin, "2222");
+    // On a PIN-pad reader the reader collects the PIN: a "pin" member is neither used nor sealed,
+    // and the dialog is never shown.
+    PinAndToken onPad = acquire(R"({"pin":"2222"})", *pad, &c.ctx);
+    EXPECT_EQ(onPad.pin, "");
+    EXPECT_EQ(onPad.token, "");
     EXPECT_TRUE(c.input.titles.empty());
 }
 

@@ -35,8 +35,6 @@ std::string qualified_name(const char* pretty) {
     return name;
 }
 
-bool at(const char* p, const char* word) { return std::strncmp(p, word, std::strlen(word)) == 0; }
-
 }  // namespace
 
 void log_write(const char* file, int line, const char* format, ...) {
@@ -54,38 +52,3 @@ void log_write_tagged(const char* tag, const char* file, int line, const char* f
     va_end(args);
 }
 
-std::string log_mask_secrets(const char* text) {
-    std::string out;
-    if (!text) return out;
-    const char* p = text;
-    while (*p) {
-        const bool key = at(p, "\"pin\"") || at(p, "\"pinToken\"");
-        if (!key) {
-            out += *p++;
-            continue;
-        }
-        const char* name_end = std::strchr(p + 1, '"') + 1;
-        const char* q = name_end;
-        while (*q == ' ' || *q == '\t' || *q == '\r' || *q == '\n') ++q;
-        if (*q != ':') {  // a string value that happens to read "pin", not a member name
-            out.append(p, name_end);
-            p = name_end;
-            continue;
-        }
-        ++q;
-        while (*q == ' ' || *q == '\t' || *q == '\r' || *q == '\n') ++q;
-        out.append(p, q);
-        if (*q == '"') {
-            const char* v = q + 1;
-            while (*v && *v != '"') v += (*v == '\\' && v[1]) ? 2 : 1;
-            out += "\"***\"";
-            p = *v ? v + 1 : v;
-        } else {
-            const char* v = q;
-            while (*v && !std::strchr(",}] \t\r\n", *v)) ++v;
-            if (v != q) out += "***";
-            p = v;
-        }
-    }
-    return out;
-}

@@ -17,10 +17,6 @@ void log_write_tagged(const char* tag, const char* file, int line, const char* f
 // The text after the last '/' or, failing that, after the last '\\'; the whole path when it has neither.
 const char* log_base_name(const char* path);
 
-// A copy of a request or response text with the values of "pin" and "pinToken" replaced by ***,
-// for every log line that carries such a text.
-std::string log_mask_secrets(const char* text);
-
 #define LOG_DEBUG(...) log_write(__FILE__, __LINE__, __VA_ARGS__)
 #define LOG_API(...) log_write_tagged("PLUGIN-API", __FILE__, __LINE__, __PRETTY_FUNCTION__, __VA_ARGS__)
 #define LOG_PKCS(...) log_write_tagged("PLUGIN-API-PKCS", __FILE__, __LINE__, __PRETTY_FUNCTION__, __VA_ARGS__)
