@@ -21,6 +21,7 @@ inline const std::string PLAIN = "Veldra Virtual Reader 00 00";
 inline const std::string PLAIN_SECOND_SLOT = "Veldra Virtual Reader 00 01";
 inline const std::string ESCAPE = "VASCO DIGIPASS 870 00 00";
 inline const std::string BYPASS = "BOSA BEIDX 00 00";
+inline const std::string CCID = "APG8201 00 00";  // our own reader driver: a CCID PIN pad, one slot
 
 inline const char* SIGNATURE_CERT = "3F00DF005039";
 inline const char* AUTHENTICATION_CERT = "3F00DF005038";

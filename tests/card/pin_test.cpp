@@ -106,6 +106,22 @@ TEST_F(Pin, ReadersThatCollectThePinThemselves) {
     EXPECT_EQ(a.text, R"({"pinRemainingAttempts":2,"pinValid":false,"valid":false})");
 }
 
+TEST_F(Pin, CcidPinPadReaderTakesThePinOnItsKeypad) {
+    insert("ccid");
+    Answer a = request({{"cmd", "VERIFY_PIN"}, {"reader", CCID}}, noDialog());
+    EXPECT_EQ(a.text, R"({"pinRemainingAttempts":-1,"pinValid":true,"valid":true})");
+    remove("ccid");
+
+    insert("ccid", {"--pinpad-result", "timeout"});
+    a = request({{"cmd", "VERIFY_PIN"}, {"reader", CCID}}, noDialog());
+    EXPECT_EQ(a.text, error_answer(99, 12, "Timeout entering PIN or cancelled by user."));
+    remove("ccid");
+
+    insert("ccid", {"--pinpad-pin", "0000"});
+    a = request({{"cmd", "VERIFY_PIN"}, {"reader", CCID}}, noDialog());
+    EXPECT_EQ(a.text, R"({"pinRemainingAttempts":2,"pinValid":false,"valid":false})");
+}
+
 TEST_F(Pin, NoCardAndNoDialog) {
     Answer a = request({{"cmd", "VERIFY_PIN"}, {"reader", PLAIN}, {"pin", "1234"}});
     EXPECT_EQ(a.code(), 99) << a.text;

@@ -26,7 +26,7 @@ TEST_F(Readers, GetReadersListsEveryReaderWithItsCardState) {
     const Answer a = request({{"cmd", "GET_READERS"}});
     ASSERT_TRUE(a.json.contains("readerList")) << a.text;
     const json& list = a.json["readerList"];
-    ASSERT_EQ(list.size(), 6u) << a.text;  // three readers, two slots each
+    ASSERT_EQ(list.size(), 7u) << a.text;  // three vpcd readers of two slots each, and the CCID one
     for (size_t i = 0; i < list.size(); ++i) {
         EXPECT_EQ(list[i]["index"], i);
         EXPECT_EQ(list[i]["library"], "__zidazaru__");
@@ -92,6 +92,20 @@ TEST_F(Readers, ReadFileReturnsTheOtherFilesToo) {
     EXPECT_EQ(jpeg[1], 0xD8);
     EXPECT_EQ(jpeg[3062], 0xFF);
     EXPECT_EQ(jpeg[3063], 0xD9);
+}
+
+TEST_F(Readers, ReadFileIsCompleteWhateverTheCardAnswersAtTheEndOfAFile) {
+    // 6Cxx (a T=0 card), the bytes left with 6282, or with 9000; and a file of exactly two chunks.
+    for (const char* behaviour : {"6c", "6282", "9000"}) {
+        insert("plain", {"--short-read", behaviour});
+        const Answer photo = request({{"cmd", "READ_FILE"}, {"reader", PLAIN}, {"fileId", "3F00DF014035"}});
+        EXPECT_EQ(from_hex(photo.json.value("data", "")).size(), 3064u) << behaviour << ": " << photo.text.substr(0, 200);
+        const Answer certificate = request({{"cmd", "READ_FILE"}, {"reader", PLAIN}, {"fileId", "3F00DF005039"}});
+        EXPECT_EQ(from_hex(certificate.json.value("data", "")), card_certificate("plain", "signature")) << behaviour;
+        const Answer twoChunks = request({{"cmd", "READ_FILE"}, {"reader", PLAIN}, {"fileId", "3F00DF014040"}});
+        EXPECT_EQ(from_hex(twoChunks.json.value("data", "")).size(), 512u) << behaviour << ": " << twoChunks.text;
+        remove("plain");
+    }
 }
 
 TEST_F(Readers, ReadFileFailures) {

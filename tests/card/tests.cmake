@@ -10,7 +10,7 @@ add_executable(card_host_test
 target_include_directories(card_host_test PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 target_compile_definitions(card_host_test PRIVATE VELDRA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 target_link_libraries(card_host_test PRIVATE veldra_host_test_support OpenSSL::Crypto GTest::gtest_main)
-foreach(program IN ITEMS veldra-native-host veldra-virtual-card veldra-pcsc-wait)
+foreach(program IN ITEMS veldra-native-host veldra-virtual-card veldra-pcsc-wait veldra-ifd-virtual)
   if(TARGET ${program})
     add_dependencies(card_host_test ${program})
   endif()

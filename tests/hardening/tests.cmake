@@ -64,7 +64,7 @@ target_compile_definitions(hardening_pcsc_test PRIVATE
   VELDRA_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
   FAKE_PINENTRY_DIR="${CMAKE_BINARY_DIR}/modules/user-input/fake-bin")
 target_link_libraries(hardening_pcsc_test PRIVATE veldra_host_test_support OpenSSL::Crypto GTest::gtest_main)
-foreach(program IN ITEMS veldra-native-host veldra-virtual-card veldra-pcsc-wait pcsc_hold fake_pinentry)
+foreach(program IN ITEMS veldra-native-host veldra-virtual-card veldra-pcsc-wait veldra-ifd-virtual pcsc_hold fake_pinentry)
   if(TARGET ${program})
     add_dependencies(hardening_pcsc_test ${program})
   endif()

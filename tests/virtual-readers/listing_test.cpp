@@ -1,4 +1,6 @@
 // Listing, card presence and file reading through pcscd and the virtual readers.
+#include <winscard.h>
+
 #include <chrono>
 
 #include "test_bed.h"
@@ -38,7 +40,8 @@ TEST_F(Listing, WithoutServiceWithoutReadersAndWithReaders) {
     auto library = factory.OpenLibrary("");
     const std::vector<std::string> expected = {"Veldra Virtual Reader 00 00", "Veldra Virtual Reader 00 01",
                                                "VASCO DIGIPASS 870 00 00",    "VASCO DIGIPASS 870 00 01",
-                                               "BOSA BEIDX 00 00",            "BOSA BEIDX 00 01"};
+                                               "BOSA BEIDX 00 00",            "BOSA BEIDX 00 01",
+                                               "APG8201 00 00"};
     auto listed = library->ListReaders();
     std::sort(listed.begin(), listed.end());
     auto sorted = expected;
@@ -48,6 +51,7 @@ TEST_F(Listing, WithoutServiceWithoutReadersAndWithReaders) {
     EXPECT_FALSE(library->GetReader(kPlain)->IsPinPadReader());
     EXPECT_TRUE(library->GetReader(kEscape)->IsPinPadReader());
     EXPECT_TRUE(library->GetReader(kBypass)->IsPinPadReader());
+    EXPECT_TRUE(library->GetReader(kCcid)->IsPinPadReader());
 }
 
 TEST_F(Presence, EmptyReaderThenInsertedCardThenRemoval) {
@@ -77,9 +81,10 @@ TEST_F(Presence, EmptyReaderThenInsertedCardThenRemoval) {
 }
 
 TEST_F(Presence, CardPulledOutMidReadEndsInAnError) {
-    // The card closes its connection instead of answering its 4th command: the probe takes 2,
-    // the SELECT of the photo 1, so the first READ BINARY of the photo gets no answer.
-    Insert("plain", "--drop-on 4");
+    // The card closes its connection instead of answering its 5th command: the probe takes 3
+    // (SELECT, READ BINARY answered 6Cxx, READ BINARY again), the SELECT of the photo 1, so the
+    // first READ BINARY of the photo gets no answer.
+    Insert("plain", "--drop-on 5");
     auto reader = OpenReader(kPlain);
     ASSERT_EQ(reader->GetCardType(), 1);
     const auto started = std::chrono::steady_clock::now();
@@ -88,9 +93,34 @@ TEST_F(Presence, CardPulledOutMidReadEndsInAnError) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
 }
 
+TEST_F(Presence, CardPulledOutMidReadIsTheRemovalError) {
+    // As a real reader reports it: the command in flight and the ones after it fail with the
+    // removal codes, never as an answer without a status word.
+    Insert("ccid", "--drop-on 5");  // the first READ BINARY of the photo, as above
+    auto reader = OpenReader(kCcid);
+    ASSERT_EQ(reader->GetCardType(), 1);
+    const auto removal = [](const Utils::api_exception& e) {
+        const uint32_t code = static_cast<uint32_t>(e.code());
+        return code == SCARD_W_REMOVED_CARD || code == SCARD_E_NO_SMARTCARD;
+    };
+    try {
+        reader->ReadFile(std::string("\x3F\x00\xDF\x01\x40\x35", 6));
+        ADD_FAILURE() << "read from a pulled card";
+    } catch (const Utils::api_exception& e) {
+        EXPECT_EQ(e.message(), "error calling SCardTransmit");
+        EXPECT_TRUE(removal(e)) << e.what();
+    }
+    try {
+        reader->ReadFile(kSignatureCertPath);
+        ADD_FAILURE() << "read from a pulled card";
+    } catch (const Utils::api_exception& e) {
+        EXPECT_TRUE(removal(e)) << e.what();
+    }
+}
+
 TEST_F(Presence, CardPulledOutMidSignatureEndsInAnError) {
-    // Probe 2 commands, then MSE SET, VERIFY, and the PSO gets no answer.
-    Insert("plain", "--drop-on 5");
+    // Probe 3 commands, then MSE SET, VERIFY, and the PSO gets no answer.
+    Insert("plain", "--drop-on 6");
     auto reader = OpenReader(kPlain);
     try {
         reader->Sign("1234", "__signature__", Bytes(51, 0x30));
@@ -114,7 +144,7 @@ TEST_F(Presence, Generation18CardAndOtherCard) {
 }
 
 TEST_F(Files, EveryCardFileReadsWholeInChunks) {
-    Insert("plain");
+    Insert("plain");  // a T=0 card: 6Cxx for an Le beyond the end of the file
     auto library = SZidaZaru::SCardFactory().OpenLibrary("");
     auto reader = std::dynamic_pointer_cast<SZidaZaru::ISCardReader>(library->GetReader(kPlain));
     ASSERT_EQ(reader->GetCardType(), 1);
@@ -133,9 +163,34 @@ TEST_F(Files, EveryCardFileReadsWholeInChunks) {
     EXPECT_EQ(photo[0], 0xFF);
     EXPECT_EQ(photo[1], 0xD8);
 
-    // One SELECT and one READ BINARY per started 256 bytes: the photo in 12 chunks.
+    // One SELECT and one READ BINARY per started 256 bytes: the photo in 12 chunks, the last one
+    // asked again with the length the card names.
     const std::string log = CardLog("plain");
-    EXPECT_NE(log.find("C 00B00B00 Le=256 -> 9000 (248 bytes)"), std::string::npos) << log;
+    EXPECT_NE(log.find("C 00B00B00 Le=256 -> 6CF8 (0 bytes)\nC 00B00B00 Le=248 -> 9000 (248 bytes)"),
+              std::string::npos)
+        << log;
+}
+
+TEST_F(Files, EveryShortReadAnswerEndsTheReadWithTheWholeFile) {
+    const std::string twoChunks("\x3F\x00\xDF\x01\x40\x40", 6);
+    Bytes expected(512);
+    for (size_t i = 0; i < expected.size(); ++i) expected[i] = static_cast<uint8_t>(i * 7);
+    for (const char* behaviour : {"6c", "6282", "9000"}) {
+        SCOPED_TRACE(behaviour);
+        Insert("plain", std::string("--short-read ") + behaviour);
+        auto library = SZidaZaru::SCardFactory().OpenLibrary("");
+        auto reader = std::dynamic_pointer_cast<SZidaZaru::ISCardReader>(library->GetReader(kPlain));
+        ASSERT_EQ(reader->GetCardType(), 1);
+        EXPECT_EQ(reader->ReadFile(library->GetFilePath(2, 1)), CertificateDer("plain", "signature"));
+        EXPECT_EQ(reader->ReadFile(library->GetFilePath(3, 1)), CertificateDer("plain", "authentication"));
+        EXPECT_EQ(reader->ReadFile(library->GetFilePath(4, 1)), CertificateDer("plain", "intermediate"));
+        EXPECT_EQ(reader->ReadFile(library->GetFilePath(5, 1)), CertificateDer("plain", "root"));
+        EXPECT_EQ(reader->ReadFile(library->GetFilePath(6, 1)).size(), 165u);
+        EXPECT_EQ(reader->ReadFile(library->GetFilePath(7, 1)).size(), 117u);
+        EXPECT_EQ(reader->ReadFile(library->GetFilePath(8, 1)).size(), 3064u);
+        EXPECT_EQ(reader->ReadFile(twoChunks), expected);  // ended by 6B00 at offset 512
+        Remove("plain");
+    }
 }
 
 TEST_F(Files, MissingFileAndUnconnectedReader) {

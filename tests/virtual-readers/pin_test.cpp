@@ -1,4 +1,4 @@
-// PIN verification in the three reader classes the virtual readers offer.
+// PIN verification in the four reader classes the virtual readers offer.
 #include "test_bed.h"
 
 using namespace TestBed;
@@ -77,6 +77,44 @@ TEST_F(Pin, EscapePinPadTypedWrongCancelledTimedOut) {
         EXPECT_EQ(outcome.code(), 4) << result;
         EXPECT_EQ(outcome.message(), "Error verifying PIN; PIN timeout or cancelled");
         Remove("escape");
+    }
+}
+
+TEST_F(Pin, CcidPinPadTypedWrongCancelledTimedOut) {
+    // The reader lists FEATURE_VERIFY_PIN_DIRECT, takes the PIN from its keypad (scripted by the
+    // card process), builds the VERIFY itself and answers the card's status word, or 6401 / 6400.
+    std::vector<bool> listener;
+    Insert("ccid");
+    {
+        auto reader = OpenReader(kCcid);
+        reader->SetPinPadListener([&](bool on) { listener.push_back(on); });
+        EXPECT_TRUE(reader->VerifyPin(""));
+        EXPECT_EQ(listener, (std::vector<bool>{true, false}));
+        EXPECT_EQ(reader->GetRemainingAttempts(), -1);
+    }
+    const std::string log = CardLog("ccid");
+    EXPECT_NE(log.find("keypad typed 4 digits\nC 00200001 (PIN block, 8 bytes) PIN correct -> 9000"), std::string::npos)
+        << log;
+    Remove("ccid");
+
+    Insert("ccid", "--pinpad-pin 4321");
+    {
+        auto reader = OpenReader(kCcid);
+        auto wrong = PinOutcome([&] { reader->VerifyPin("1234"); });
+        EXPECT_EQ(wrong.code(), 6);
+        EXPECT_EQ(wrong.message(), "Error verifying PIN; invalid pin; remaining 2");
+        EXPECT_EQ(reader->GetRemainingAttempts(), 2);
+    }
+    EXPECT_EQ(CardLog("ccid").find("4321"), std::string::npos) << "the card log holds a PIN";
+    Remove("ccid");
+
+    for (const char* result : {"cancel", "timeout"}) {
+        Insert("ccid", std::string("--pinpad-result ") + result);
+        auto outcome = PinOutcome([&] { OpenReader(kCcid)->VerifyPin(""); });
+        EXPECT_EQ(outcome.code(), 4) << result;
+        EXPECT_EQ(outcome.message(), "Error verifying PIN; PIN timeout or cancelled");
+        EXPECT_EQ(CardLog("ccid").find("C 00200001"), std::string::npos) << "the card got a VERIFY";
+        Remove("ccid");
     }
 }
 

@@ -18,6 +18,7 @@ using Bytes = std::vector<uint8_t>;
 inline const std::string kPlain = "Veldra Virtual Reader 00 00";
 inline const std::string kEscape = "VASCO DIGIPASS 870 00 00";
 inline const std::string kBypass = "BOSA BEIDX 00 00";
+inline const std::string kCcid = "APG8201 00 00";  // our own driver: one slot
 
 // scripts/virtual-reader with these arguments; its exit status.
 int Script(const std::string& arguments);

@@ -1,4 +1,4 @@
-# The comm layer against the real PC/SC stack: pcscd with vpcd virtual readers and the emulated
+# The comm layer against the real PC/SC stack: pcscd with the virtual readers and the emulated
 # identity card. Every group runs under scripts/virtual-reader run, which stops pcscd and the
 # cards on every exit path; the one pcscd of the machine is a locked resource.
 get_filename_component(VELDRA_VR_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/../../scripts/virtual-reader ABSOLUTE)
@@ -12,7 +12,7 @@ target_include_directories(virtual_readers_test PRIVATE ${CMAKE_CURRENT_LIST_DIR
 target_link_libraries(virtual_readers_test PRIVATE veldra_comm OpenSSL::Crypto GTest::gtest_main)
 target_compile_definitions(virtual_readers_test PRIVATE
   VELDRA_VIRTUAL_READER="${VELDRA_VR_SCRIPT}")
-add_dependencies(virtual_readers_test veldra-virtual-card veldra-pcsc-wait)
+add_dependencies(virtual_readers_test veldra-virtual-card veldra-pcsc-wait veldra-ifd-virtual)
 
 foreach(group Listing Presence Files Pin Signatures)
   add_test(NAME virtual_readers.${group}

@@ -152,7 +152,14 @@ Bytes BelpicCard::ReadBinary(uint8_t p1, uint8_t p2, unsigned le) {
     const size_t offset = static_cast<size_t>(p1) << 8 | p2;
     if (offset >= file.size()) return Sw(0x6B00);
     const size_t n = std::min<size_t>(le, file.size() - offset);
-    return WithSw(Bytes(file.begin() + static_cast<long>(offset), file.begin() + static_cast<long>(offset + n)), 0x9000);
+    Bytes data(file.begin() + static_cast<long>(offset), file.begin() + static_cast<long>(offset + n));
+    if (n == le) return WithSw(std::move(data), 0x9000);
+    switch (options_.shortRead) {
+    case ShortRead::WrongLength: return Sw(static_cast<uint16_t>(0x6C00 | n));  // n < le <= 256
+    case ShortRead::EndOfFile: return WithSw(std::move(data), 0x6282);
+    case ShortRead::Lenient: break;
+    }
+    return WithSw(std::move(data), 0x9000);
 }
 
 Bytes BelpicCard::Verify(const Bytes& block) {
@@ -229,6 +236,19 @@ Bytes BelpicCard::GetResponse(unsigned le) {
     pending_.erase(pending_.begin(), pending_.begin() + le);
     if (pending_.empty()) return WithSw(out, 0x9000);
     return WithSw(out, static_cast<uint16_t>(0x6100 | (pending_.size() >= 256 ? 0 : pending_.size())));
+}
+
+Bytes BelpicCard::Keypad() {
+    logLine_ = "keypad";
+    switch (options_.pinPadOutcome) {
+    case PinPadOutcome::Cancel: logLine_ += " cancelled"; return {0x01};
+    case PinPadOutcome::Timeout: logLine_ += " timed out"; return {0x02};
+    case PinPadOutcome::Typed: break;
+    }
+    logLine_ += " typed " + std::to_string(options_.pinPadPin.size()) + " digits";
+    Bytes answer{0x00};
+    answer.insert(answer.end(), options_.pinPadPin.begin(), options_.pinPadPin.end());
+    return answer;
 }
 
 Bytes BelpicCard::Escape(uint32_t command, const Bytes& data) {

@@ -14,6 +14,13 @@ namespace VirtualCard {
 
 enum class PinPadOutcome { Typed, Cancel, Timeout };
 
+// How READ BINARY answers an Le beyond the end of the file (fewer bytes left than asked for).
+enum class ShortRead {
+    WrongLength,  // 6Cxx with the number of bytes left, no data: a T=0 card (the default)
+    EndOfFile,    // the bytes left and 6282 ("end of file reached before Le bytes")
+    Lenient,      // the bytes left and 9000
+};
+
 struct CardOptions {
     Generation generation = Generation::Classic;
     std::string pin = "1234";
@@ -21,6 +28,7 @@ struct CardOptions {
     bool escapePinPad = false;          // answer the reader's escape PIN command
     std::string pinPadPin;              // what the user "types" on the reader; default: the card PIN
     PinPadOutcome pinPadOutcome = PinPadOutcome::Typed;
+    ShortRead shortRead = ShortRead::WrongLength;
 };
 
 class BelpicCard {
@@ -29,6 +37,9 @@ public:
 
     // One command APDU to its response (data and status word).
     Bytes Process(const Bytes& apdu);
+    // What the user did on the reader's keypad: one byte (0 typed, 1 cancelled, 2 timed out),
+    // then the digits typed. For a reader that builds the VERIFY itself (a CCID PIN pad).
+    Bytes Keypad();
     // Power off or reset: the PIN verification, selection and environment are forgotten.
     void Reset();
     // A line for the card's log describing the last command, without any PIN digit.

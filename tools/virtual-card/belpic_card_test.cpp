@@ -26,10 +26,11 @@ Bytes Hex(const std::string& text) {
 
 uint16_t Sw(const Bytes& r) { return static_cast<uint16_t>(r[r.size() - 2] << 8 | r.back()); }
 
-BelpicCard MakeCard(Generation generation, bool escape = false) {
+BelpicCard MakeCard(Generation generation, bool escape = false, ShortRead shortRead = ShortRead::WrongLength) {
     CardOptions options;
     options.generation = generation;
     options.escapePinPad = escape;
+    options.shortRead = shortRead;
     return BelpicCard(options, MakeCardKeys(generation, ""));
 }
 
@@ -41,11 +42,29 @@ TEST(VirtualCardFiles, SelectByPathReadsToAShortChunkThenOffsetBeyondEnd) {
     const Bytes first = card.Process(Hex("00 B0 00 00 00"));
     EXPECT_EQ(first.size(), 258u);
     const Bytes last = card.Process(Hex("00 B0 0B 00 00"));
-    EXPECT_EQ(last.size(), 3064u - 0x0B00 + 2);
+    EXPECT_EQ(last, Hex("6C F8"));  // a T=0 card names the bytes left instead of sending fewer
+    EXPECT_EQ(card.Process(Hex("00 B0 0B 00 F8")).size(), 0xF8u + 2);
     EXPECT_EQ(Sw(card.Process(Hex("00 B0 0B F8 00"))), 0x6B00);
     EXPECT_EQ(Sw(card.Process(Hex("00 A4 02 0C 02 40 31"))), 0x9000);  // by id under the current directory
-    const Bytes info = (card.Process(Hex("00 A4 08 0C 06 3F 00 DF 00 50 32")), card.Process(Hex("00 B0 00 00 00")));
+    card.Process(Hex("00 A4 08 0C 06 3F 00 DF 00 50 32"));
+    const Bytes wrongLength = card.Process(Hex("00 B0 00 00 00"));
+    ASSERT_EQ(wrongLength[0], 0x6C);
+    const Bytes info = card.Process(Bytes{0x00, 0xB0, 0x00, 0x00, wrongLength[1]});
     EXPECT_NE(std::string(info.begin(), info.end()).find("BELPIC"), std::string::npos);
+}
+
+TEST(VirtualCardFiles, ShortReadAnswersAsConfigured) {
+    for (const auto& [behaviour, sw] : {std::pair{ShortRead::EndOfFile, 0x6282}, std::pair{ShortRead::Lenient, 0x9000}}) {
+        BelpicCard card = MakeCard(Generation::Classic, false, behaviour);
+        ASSERT_EQ(Sw(card.Process(Hex("00 A4 08 0C 06 3F 00 DF 01 40 35"))), 0x9000);
+        const Bytes last = card.Process(Hex("00 B0 0B 00 00"));
+        EXPECT_EQ(last.size(), 0xF8u + 2);
+        EXPECT_EQ(Sw(last), sw);
+    }
+    BelpicCard card = MakeCard(Generation::Classic);
+    ASSERT_EQ(Sw(card.Process(Hex("00 A4 08 0C 06 3F 00 DF 01 40 40"))), 0x9000);
+    EXPECT_EQ(card.Process(Hex("00 B0 01 00 00")).size(), 258u);
+    EXPECT_EQ(Sw(card.Process(Hex("00 B0 02 00 00"))), 0x6B00);  // 512 bytes: the end on a chunk boundary
 }
 
 TEST(VirtualCardPin, TriesCountDownRestoreAndBlock) {

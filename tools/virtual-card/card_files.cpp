@@ -77,6 +77,13 @@ Bytes Photo() {
     return out;
 }
 
+// A file of exactly two READ BINARY chunks: its end falls on a chunk boundary.
+Bytes TwoChunks() {
+    Bytes out(512);
+    for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<uint8_t>(i * 7);
+    return out;
+}
+
 }  // namespace
 
 std::map<std::string, Bytes> MakeCardFiles(const CardKeys& keys) {
@@ -92,6 +99,7 @@ std::map<std::string, Bytes> MakeCardFiles(const CardKeys& keys) {
     files[Path({0x3F, 0x00, 0xDF, 0x01, 0x40, 0x31})] = Identity();
     files[Path({0x3F, 0x00, 0xDF, 0x01, 0x40, 0x33})] = Address();
     files[Path({0x3F, 0x00, 0xDF, 0x01, 0x40, 0x35})] = Photo();
+    files[Path({0x3F, 0x00, 0xDF, 0x01, 0x40, 0x40})] = TwoChunks();
     return files;
 }
 

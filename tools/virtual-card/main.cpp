@@ -1,4 +1,4 @@
-// veldra-virtual-card: an emulated identity card in a vpcd virtual reader.
+// veldra-virtual-card: an emulated identity card in a virtual reader (vpcd, or our own driver).
 //
 // It makes its keys and certificate chain at start, optionally writes the certificates as PEM,
 // connects to the reader driver's port (the card is then "inserted") and answers until the
@@ -8,6 +8,8 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+
+#include <openssl/crypto.h>
 
 #include "belpic_card.h"
 #include "vpcd_link.h"
@@ -26,6 +28,8 @@ const char* kUsage =
     "  --escape-pinpad         answer the escape PIN command of a pinpad reader\n"
     "  --pinpad-pin DIGITS     the PIN typed on that reader (default: the card PIN)\n"
     "  --pinpad-result R       typed (default), cancel (6401) or timeout (6400)\n"
+    "  --short-read R          READ BINARY past the end of the file: 6c (default, 6Cxx as a T=0\n"
+    "                          card answers), 6282 (the bytes left and 6282) or 9000\n"
     "  --sig-not-before TIME   notBefore of the signature certificate, YYYYMMDDHHMMSSZ\n"
     "  --pem-dir DIR           write root.pem intermediate.pem signature.pem authentication.pem\n"
     "  --log FILE              log every command (never a PIN digit)\n"
@@ -114,6 +118,12 @@ Settings Parse(int argc, char** argv) {
             else if (r == "cancel") s.card.pinPadOutcome = PinPadOutcome::Cancel;
             else if (r == "timeout") s.card.pinPadOutcome = PinPadOutcome::Timeout;
             else throw std::runtime_error("unknown pinpad result " + r);
+        } else if (arg == "--short-read") {
+            const std::string r = value();
+            if (r == "6c") s.card.shortRead = ShortRead::WrongLength;
+            else if (r == "6282") s.card.shortRead = ShortRead::EndOfFile;
+            else if (r == "9000") s.card.shortRead = ShortRead::Lenient;
+            else throw std::runtime_error("unknown short read " + r);
         } else if (arg == "--sig-not-before") {
             s.notBefore = value();
         } else if (arg == "--pem-dir") {
@@ -165,6 +175,13 @@ int main(int argc, char** argv) {
                 case 0x04:  // get ATR
                     link.Send(atr);
                     break;
+                case 0x10: {  // the keypad of a reader that builds the VERIFY itself
+                    Bytes keys = card.Keypad();
+                    link.Send(keys);
+                    OPENSSL_cleanse(keys.data(), keys.size());
+                    if (log) std::fprintf(log, "%s\n", card.LastLogLine().c_str());
+                    break;
+                }
                 default:
                     break;
                 }

@@ -45,4 +45,16 @@ Bytes EscapePinPadVerifyData();
 // Wipes a buffer that held a secret.
 void Cleanse(Bytes& buffer);
 
+// Wipes a secret buffer on every exit path.
+class Wiped {
+public:
+    explicit Wiped(Bytes& buffer) : buffer_(buffer) {}
+    ~Wiped() { Cleanse(buffer_); }
+    Wiped(const Wiped&) = delete;
+    Wiped& operator=(const Wiped&) = delete;
+
+private:
+    Bytes& buffer_;
+};
+
 }  // namespace SZidaZaru::detail

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "operation_context.h"
+#include "pcsc_call.h"
 
 namespace SZidaZaru::detail {
 
@@ -61,8 +62,7 @@ private:
 class TransactionGuard {
 public:
     TransactionGuard(SCARDHANDLE card, const OperationContext& operations) : card_(card) {
-        const LONG rv = SCardBeginTransaction(card_);
-        if (rv != SCARD_S_SUCCESS) operations.ThrowSystemCall("SCardBeginTransaction", rv);
+        PCSC_CALL(operations, SCardBeginTransaction, card_);
     }
     ~TransactionGuard() { SCardEndTransaction(card_, SCARD_LEAVE_CARD); }
     TransactionGuard(const TransactionGuard&) = delete;

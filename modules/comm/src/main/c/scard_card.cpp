@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "scard_reader.h"
+#include "status_word.h"
 
 namespace SZidaZaru::detail {
 
@@ -58,17 +59,6 @@ private:
     std::function<void(bool)> listener_;
 };
 
-// Wipes a secret buffer on every exit path.
-class Wiped {
-public:
-    explicit Wiped(Bytes& buffer) : buffer_(buffer) {}
-    ~Wiped() { Cleanse(buffer_); }
-    Wiped(const Wiped&) = delete;
-    Wiped& operator=(const Wiped&) = delete;
-
-private:
-    Bytes& buffer_;
-};
 }  // namespace
 
 int SCardReader::GetCardType() {
@@ -93,7 +83,7 @@ int SCardReader::GetCardType() {
 std::vector<uint8_t> SCardReader::ReadFile(const std::string& path) {
     TransactionGuard transaction(card_.get(), operations_);
     const ApduResponse selected = Transmit(kSelectByPath, Bytes(path.begin(), path.end()), 0);
-    if (selected.status != 0x9000) operations_.ThrowStatusWord(selected.status, kSelectByPath);
+    if (selected.status != kSwSuccess) operations_.ThrowStatusWord(selected.status, kSelectByPath);
     return Exchange(kReadBinary, {}, 256, true);
 }
 
@@ -153,20 +143,20 @@ ApduResponse SCardReader::SendPinVerification(ReaderClass readerClass, const std
 void SCardReader::ActOnPinStatus(const ApduResponse& response) {
     remainingTries_ = -1;
     const uint32_t sw = response.status;
-    if (sw >= 0x63C0 && sw <= 0x63CF) {
+    if (IsVerifyFailed(sw)) {
         const int remaining = static_cast<int>(sw & 0x0F);
         remainingTries_ = remaining;
         char message[64];
         std::snprintf(message, sizeof message, "invalid pin; remaining %d", remaining);
         operations_.ThrowPinOutcome(CommBase::kInvalidPin, message, remaining);
     }
-    if (sw == 0x6983) {
+    if (sw == kSwAuthenticationBlocked) {
         remainingTries_ = 0;
         operations_.ThrowPinOutcome(CommBase::kCardBlocked, "card blocked", 0);
     }
-    if (sw == 0x6400 || sw == 0x6401)
+    if (sw == kSwPinPadTimeout || sw == kSwPinPadCancelled)
         operations_.ThrowPinOutcome(CommBase::kPinTimeoutOrCancelled, "PIN timeout or cancelled", 0);
-    if (sw != 0x9000) operations_.ThrowStatusWord(sw, response.command);
+    if (sw != kSwSuccess) operations_.ThrowStatusWord(sw, response.command);
 }
 
 Bytes SCardReader::SignWith(const char* description, const std::string& keyId, const std::string& pin,

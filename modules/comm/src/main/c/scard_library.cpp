@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "operation_context.h"
+#include "pcsc_call.h"
 #include "pcsc_handles.h"
 #include "scard_comm.h"
 #include "scard_reader.h"
@@ -17,6 +18,7 @@ namespace {
 
 using detail::OperationContext;
 using detail::PcscContext;
+using detail::Tolerate;
 
 // Every attempt to read the reader list races with readers coming and going; a second call
 // that finds the list grown is retried a few times.
@@ -24,8 +26,7 @@ constexpr int kListAttempts = 3;
 
 SCARDCONTEXT Establish(const OperationContext& operations) {
     SCARDCONTEXT handle = 0;
-    const LONG rv = SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &handle);
-    if (rv != SCARD_S_SUCCESS) operations.ThrowSystemCall("SCardEstablishContext", rv);
+    PCSC_CALL(operations, SCardEstablishContext, SCARD_SCOPE_SYSTEM, nullptr, nullptr, &handle);
     return handle;
 }
 
@@ -36,15 +37,17 @@ public:
     std::vector<std::string> ListReaders() override {
         for (int attempt = 1;; ++attempt) {
             DWORD size = 0;
-            LONG rv = SCardListReaders(context_.get(), nullptr, nullptr, &size);
+            LONG rv = PCSC_CALL_TOLERATING(operations_, Tolerate(SCARD_E_NO_READERS_AVAILABLE), SCardListReaders,
+                                           context_.get(), nullptr, nullptr, &size);
             if (rv == SCARD_E_NO_READERS_AVAILABLE) return {};
-            if (rv != SCARD_S_SUCCESS) operations_.ThrowSystemCall("SCardListReaders", rv);
             std::vector<char> buffer(size + 1, '\0');  // one spare NUL: the split never runs off
             DWORD filled = size;
-            rv = SCardListReaders(context_.get(), nullptr, buffer.data(), &filled);
+            // A list that grew since the first call is read again, a few times.
+            const LONG grown = attempt < kListAttempts ? SCARD_E_INSUFFICIENT_BUFFER : SCARD_S_SUCCESS;
+            rv = PCSC_CALL_TOLERATING(operations_, Tolerate(SCARD_E_NO_READERS_AVAILABLE, grown), SCardListReaders,
+                                      context_.get(), nullptr, buffer.data(), &filled);
             if (rv == SCARD_E_NO_READERS_AVAILABLE) return {};
-            if (rv == SCARD_E_INSUFFICIENT_BUFFER && attempt < kListAttempts) continue;
-            if (rv != SCARD_S_SUCCESS) operations_.ThrowSystemCall("SCardListReaders", rv);
+            if (rv == SCARD_E_INSUFFICIENT_BUFFER) continue;
             return Split(buffer, std::min<size_t>(filled, size));
         }
     }

@@ -5,7 +5,9 @@
 #include <stdexcept>
 
 #include "log.h"
+#include "pcsc_call.h"
 #include "scard_reader.h"
+#include "status_word.h"
 
 namespace SZidaZaru::detail {
 
@@ -13,7 +15,6 @@ namespace {
 constexpr size_t kReceiveBufferSize = 10240;
 constexpr size_t kMaxCachedAtr = 32;
 constexpr uint32_t kGetResponse = 0x00C00000;
-constexpr uint32_t kSuccess = 0x9000;
 // An exchange that keeps being answered 61xx or 6Cxx would never end; no real sequence needs
 // more steps than a 32 KB file read in 256-byte chunks.
 constexpr int kMaxExchangeSteps = 160;
@@ -41,11 +42,12 @@ void SCardReader::Connect() {
     if (connected_) return;
     SCARDHANDLE handle = 0;
     DWORD protocol = 0;
-    LONG rv = SCardConnect(context_, name_.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
-                           &handle, &protocol);
+    const LONG rv = PCSC_CALL_TOLERATING(operations_, Tolerate(SCARD_E_PROTO_MISMATCH), SCardConnect, context_,
+                                         name_.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
+                                         &handle, &protocol);
     if (rv == SCARD_E_PROTO_MISMATCH)
-        rv = SCardConnect(context_, name_.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &handle, &protocol);
-    if (rv != SCARD_S_SUCCESS) operations_.ThrowSystemCall("SCardConnect", rv);
+        PCSC_CALL(operations_, SCardConnect, context_, name_.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &handle,
+                  &protocol);
     card_.Adopt(handle);
     if (protocol == SCARD_PROTOCOL_T0) {
         pci_ = SCARD_PCI_T0;
@@ -67,8 +69,7 @@ void SCardReader::ReadStatus() {
     SCARD_READERSTATE state{};
     state.szReader = name_.c_str();
     state.dwCurrentState = SCARD_STATE_UNAWARE;
-    const LONG rv = SCardGetStatusChange(context_, 0, &state, 1);
-    if (rv != SCARD_S_SUCCESS) operations_.ThrowSystemCall("SCardGetStatusChange", rv);
+    PCSC_CALL(operations_, SCardGetStatusChange, context_, 0, &state, 1);
     cardPresent_ = (state.dwEventState & SCARD_STATE_PRESENT) != 0;
     const size_t length = std::min<size_t>({kMaxCachedAtr, state.cbAtr, sizeof state.rgbAtr});
     atr_.assign(state.rgbAtr, state.rgbAtr + length);
@@ -99,12 +100,11 @@ void SCardReader::SetPinPadListener(std::function<void(bool)> listener) { pinPad
 ApduResponse SCardReader::Transmit(uint32_t command, const Bytes& data, unsigned le) {
     if (data.size() > 255) operations_.ThrowPlain("command data too long");
     Bytes encoded = EncodeCommand(command, data, le);
+    const Wiped wipe(encoded);  // it may carry a PIN block
     Bytes received(kReceiveBufferSize);
     DWORD receivedLength = static_cast<DWORD>(received.size());
-    const LONG rv = SCardTransmit(card_.get(), pci_, encoded.data(), static_cast<DWORD>(encoded.size()), nullptr,
-                                  received.data(), &receivedLength);
-    Cleanse(encoded);  // it may have carried a PIN block
-    if (rv != SCARD_S_SUCCESS) operations_.ThrowSystemCall("SCardTransmit", rv);
+    PCSC_CALL(operations_, SCardTransmit, card_.get(), pci_, encoded.data(), static_cast<DWORD>(encoded.size()),
+              nullptr, received.data(), &receivedLength);
     received.resize(std::min<size_t>(receivedLength, received.size()));
     ApduResponse response = Split(command, std::move(received), true);
     LOG_DEBUG("APDU %08x: status %04x, %zu bytes", command, response.status, response.data.size());
@@ -114,10 +114,8 @@ ApduResponse SCardReader::Transmit(uint32_t command, const Bytes& data, unsigned
 ApduResponse SCardReader::Control(DWORD controlCode, const Bytes& data, bool statusExpected) {
     Bytes received(kReceiveBufferSize);
     DWORD returned = 0;
-    const LONG rv = SCardControl(card_.get(), controlCode, data.empty() ? nullptr : data.data(),
-                                 static_cast<DWORD>(data.size()), received.data(),
-                                 static_cast<DWORD>(received.size()), &returned);
-    if (rv != SCARD_S_SUCCESS) operations_.ThrowSystemCall("SCardControl", rv);
+    PCSC_CALL(operations_, SCardControl, card_.get(), controlCode, data.empty() ? nullptr : data.data(),
+              static_cast<DWORD>(data.size()), received.data(), static_cast<DWORD>(received.size()), &returned);
     received.resize(std::min<size_t>(returned, received.size()));
     return Split(static_cast<uint32_t>(controlCode), std::move(received), statusExpected);
 }
@@ -128,27 +126,31 @@ Bytes SCardReader::Exchange(uint32_t command, Bytes data, unsigned le, bool read
         ApduResponse r = Transmit(command, data, le);
         uint32_t sw = r.status;
         bool done = false;
-        if ((sw >> 8) == 0x6C) {
-            if (sw == 0x6C00 && le != 0 && le % 256 == 0) {
-                sw = kSuccess;
+        if (Sw1(sw) == kSw1WrongLength) {
+            if (sw == kSwWrongLengthNoHint && le != 0 && le % 256 == 0) {
+                sw = kSwSuccess;
                 done = true;
             } else {
-                le = (sw & 0xFF) != 0 ? (sw & 0xFF) : 256;
+                le = NamedLength(sw);
             }
-        } else if (readToEnd && sw == 0x6B00) {
-            sw = kSuccess;
-        } else if (!readToEnd && (sw >> 8) == 0x61) {
+        } else if (readToEnd && sw == kSwWrongOffset) {
+            sw = kSwSuccess;
+        } else if (readToEnd && sw == kSwEndOfFileReached) {
+            // The card sent what was left of the file: the read is complete.
+            sw = kSwSuccess;
+            done = true;
+        } else if (!readToEnd && Sw1(sw) == kSw1MoreData) {
             command = kGetResponse;
             data.clear();
-            le = (sw & 0xFF) != 0 ? (sw & 0xFF) : 256;
-        } else if (sw != kSuccess) {
+            le = NamedLength(sw);
+        } else if (sw != kSwSuccess) {
             operations_.ThrowStatusWord(sw, command);
         } else {
             done = !readToEnd || r.data.size() < 256;
         }
         out.insert(out.end(), r.data.begin(), r.data.end());
         if (readToEnd) {
-            if (sw == kSuccess && r.data.size() < 256) return out;
+            if (done || (sw == kSwSuccess && r.data.size() < 256)) return out;
             if ((command & 0xFFFF) + r.data.size() > kMaxReadOffset) operations_.ThrowPlain("file too large");
             command += static_cast<uint32_t>(r.data.size());
         }
@@ -158,7 +160,7 @@ Bytes SCardReader::Exchange(uint32_t command, Bytes data, unsigned le, bool read
 }
 
 void SCardReader::RequireSuccess(const ApduResponse& response) const {
-    if (response.status != kSuccess) operations_.ThrowStatusWord(response.status, response.command);
+    if (response.status != kSwSuccess) operations_.ThrowStatusWord(response.status, response.command);
 }
 
 void SCardReader::CheckConnected() const {
