@@ -66,7 +66,7 @@ CommandException to_command_exception(const Utils::api_exception& caught, const 
                 return CommandException("Card blocked, no remaining pin attempts.", 99, 13, write_error_response);
             case CommBase::kPinTimeoutOrCancelled:
                 return CommandException::timeout(99);
-            case 5:  // wrong PIN, no count known
+            case CommBase::kInvalidPinNoCount:
                 return CommandException("", NO_ATTEMPTS, NO_ATTEMPTS, write_pin_failure_response);
             case CommBase::kInvalidPin:
                 return CommandException("", caught.value(), caught.value(), write_pin_failure_response);
