@@ -14,7 +14,7 @@ set(VELDRA_HARDENING_ASAN_TARGETS
   signing_device_test wacom_device_test pad_commands_test plugin_api_test pkcs_test pkcs_pcsc_test
   plugin_api_system_test host_process_test system_host_test card_host_test virtual_readers_test
   hardening_test hardening_pcsc_test pcsc_hold veldra-native-host veldra-virtual-card veldra-pcsc-wait
-  veldra_image_decoder)
+  veldra_image_decoder veldra-ifd-virtual)
 # TSan: the dispatch loop, the engine and its watchdog, the PIN dialog.
 set(VELDRA_HARDENING_TSAN_TARGETS utils_test plugin_api_test user_input_test fake_pinentry)
 set_property(GLOBAL PROPERTY VELDRA_HARDENING_ASAN_TARGETS ${VELDRA_HARDENING_ASAN_TARGETS})
@@ -32,9 +32,9 @@ function(veldra_hardening_dependencies)
       endif()
     endforeach()
   endforeach()
-  # Modules preloaded into programs that are not ours (unshare, ...) stay uninstrumented: the
+  # Modules loaded into programs that are not ours (unshare, pcscd) stay uninstrumented: the
   # sanitizer runtime lives in our executables only.
-  foreach(module veldra_fake_sysfs)
+  foreach(module veldra_fake_sysfs veldra-ifd-virtual)
     if(TARGET ${module})
       foreach(property COMPILE_OPTIONS LINK_OPTIONS)
         get_target_property(options ${module} ${property})
