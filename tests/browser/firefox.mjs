@@ -9,7 +9,7 @@ import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import { createRequire } from 'node:module';
 import path from 'node:path';
-import { extensionDir, runInstallHost, trackedSession } from './harness.mjs';
+import { extensionDir, privateHome, runInstallHost, trackedSession } from './harness.mjs';
 
 export const firefoxPath = '/usr/bin/firefox-esr';
 export const systemManifestDir = '/usr/lib/mozilla/native-messaging-hosts';
@@ -93,27 +93,9 @@ export async function startFirefox({ nodeModules, workDir, hosts = [], installed
   const WebSocket = loadWs(nodeModules);
   if (!fs.existsSync(firefoxPath)) throw new Error(`${firefoxPath} is missing (Debian package firefox-esr, scripts/deps installs it)`);
 
-  const dirs = {
-    profile: path.join(workDir, 'firefox-profile'),
-    home: path.join(workDir, 'home'),
-    config: path.join(workDir, 'home', '.config'),
-    cache: path.join(workDir, 'home', '.cache'),
-    data: path.join(workDir, 'home', '.local', 'share'),
-    runtime: path.join(workDir, 'runtime'),
-  };
-  for (const d of Object.values(dirs)) fs.mkdirSync(d, { recursive: true, mode: 0o700 });
+  const { dirs, env: baseEnv } = privateHome(workDir, 'firefox-profile');
   writePrefs(dirs.profile);
-  const env = {
-    PATH: '/usr/local/bin:/usr/bin:/bin',
-    HOME: dirs.home,
-    XDG_CONFIG_HOME: dirs.config,
-    XDG_CACHE_HOME: dirs.cache,
-    XDG_DATA_HOME: dirs.data,
-    XDG_RUNTIME_DIR: dirs.runtime,
-    LANG: 'C.UTF-8',
-    MOZ_HEADLESS: '1',
-    MOZ_CRASHREPORTER_DISABLE: '1',
-  };
+  const env = { ...baseEnv, MOZ_HEADLESS: '1', MOZ_CRASHREPORTER_DISABLE: '1' };
 
   let hostPaths = hosts.map((h) => h.path);
   if (installed) {

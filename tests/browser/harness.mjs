@@ -20,6 +20,30 @@ const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
 // The extension id Chromium derives from the manifest's public key: the first 32 hex digits of its
 // SHA-256, with 0-f written as a-p.
+// A private HOME, XDG folders and profile folder under workDir for one browser, and the only
+// environment the browser and the host get: no DISPLAY, no session bus, nothing of the user's.
+export function privateHome(workDir, profileName) {
+  const dirs = {
+    profile: path.join(workDir, profileName),
+    home: path.join(workDir, 'home'),
+    config: path.join(workDir, 'home', '.config'),
+    cache: path.join(workDir, 'home', '.cache'),
+    data: path.join(workDir, 'home', '.local', 'share'),
+    runtime: path.join(workDir, 'runtime'),
+  };
+  for (const d of Object.values(dirs)) fs.mkdirSync(d, { recursive: true, mode: 0o700 });
+  const env = {
+    PATH: '/usr/local/bin:/usr/bin:/bin',
+    HOME: dirs.home,
+    XDG_CONFIG_HOME: dirs.config,
+    XDG_CACHE_HOME: dirs.cache,
+    XDG_DATA_HOME: dirs.data,
+    XDG_RUNTIME_DIR: dirs.runtime,
+    LANG: 'C.UTF-8',
+  };
+  return { dirs, env };
+}
+
 export function extensionId() {
   const key = JSON.parse(fs.readFileSync(path.join(extensionDir, 'manifest.json'), 'utf8')).key;
   const hex = createHash('sha256').update(Buffer.from(key, 'base64')).digest('hex').slice(0, 32);
@@ -172,25 +196,7 @@ export async function startBrowser({ nodeModules, workDir, hosts, log = () => {}
   const { chromium } = loadPlaywright(nodeModules);
   if (!fs.existsSync(chromiumPath)) throw new Error(`${chromiumPath} is missing (Debian package chromium, scripts/deps installs it)`);
 
-  const dirs = {
-    profile: path.join(workDir, 'profile'),
-    home: path.join(workDir, 'home'),
-    config: path.join(workDir, 'home', '.config'),
-    cache: path.join(workDir, 'home', '.cache'),
-    data: path.join(workDir, 'home', '.local', 'share'),
-    runtime: path.join(workDir, 'runtime'),
-  };
-  for (const d of Object.values(dirs)) fs.mkdirSync(d, { recursive: true, mode: 0o700 });
-  // Only what the browser and the host need; no DISPLAY, no session bus, nothing of the user's.
-  const env = {
-    PATH: '/usr/local/bin:/usr/bin:/bin',
-    HOME: dirs.home,
-    XDG_CONFIG_HOME: dirs.config,
-    XDG_CACHE_HOME: dirs.cache,
-    XDG_DATA_HOME: dirs.data,
-    XDG_RUNTIME_DIR: dirs.runtime,
-    LANG: 'C.UTF-8',
-  };
+  const { dirs, env } = privateHome(workDir, 'profile');
 
   const id = extensionId();
   for (const h of hosts) {
