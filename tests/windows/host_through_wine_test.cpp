@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host_process.h"
+#include "wine_host.h"
 
 using hosttest::HostOptions;
 using hosttest::HostRun;
@@ -27,8 +28,7 @@ std::string windows_host() {
     return path ? path : "";
 }
 
-const std::string NO_REQUEST =
-    "{\"error\": { \"code\":99,\"id\":99,\"message\":\"No request received after 10 seconds\"}}\n";
+using winetest::NO_REQUEST;
 
 std::string length_prefix(uint32_t n) {
     return std::string{static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16),
@@ -46,29 +46,9 @@ protected:
         o.unset_env = {"XDG_DATA_HOME"};
         return o;
     }
-    HostOptions windows_options() const {
-        HostOptions o;
-        o.program = "/usr/bin/wine";
-        o.args = {windows_host()};
-        o.env["WINEDEBUG"] = "-all";
-        o.limit = std::chrono::milliseconds(60000);
-        return o;
-    }
-    // The Windows host's run. Now and then (about one run in a hundred, never reproduced alone)
-    // Wine hands the program no byte of a complete frame on its standard input, and the host answers
-    // "No request received" after the read window; such a run is repeated once, and said so.
+    HostOptions windows_options() const { return winetest::wine_options(windows_host()); }
     HostRun run_windows(const std::string& input, const HostOptions& options) {
-        HostRun run = run_host(input, options);
-        const bool completeFrame =
-            input.size() >= 4 && static_cast<uint8_t>(input[0]) + (static_cast<uint8_t>(input[1]) << 8) +
-                                         (static_cast<uint8_t>(input[2]) << 16) + 4u ==
-                                     input.size() && input[3] == 0;
-        if (completeFrame && run.out == hosttest::frame(NO_REQUEST)) {
-            std::fprintf(stderr, "note: Wine delivered no standard input to the host; the run is repeated once\n");
-            RecordProperty("wine_stdin_repeat", 1);
-            run = run_host(input, options);
-        }
-        return run;
+        return winetest::run_through_wine(input, options);
     }
     HostRun run_windows(const std::string& input) { return run_windows(input, windows_options()); }
     // The same input to both hosts at once; their runs, Linux first.

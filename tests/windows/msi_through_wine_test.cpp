@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "host_process.h"
+#include "wine_host.h"
 
 using hosttest::HostOptions;
 using hosttest::HostRun;
@@ -158,12 +159,8 @@ TEST_F(MsiThroughWine, InstallsPerMachineTheBrowsersFindTheHostAndUninstallLeave
         hosttest::TempDir home;
         onLinux.env["HOME"] = home.path();
         onLinux.unset_env = {"XDG_DATA_HOME"};
-        HostOptions onWindows;
-        onWindows.program = "/usr/bin/wine";
-        onWindows.args = {host};
-        onWindows.env["WINEDEBUG"] = "-all";
-        onWindows.limit = std::chrono::milliseconds(60000);
-        const HostRun linuxRun = run_host(request, onLinux), windowsRun = run_host(request, onWindows);
+        const HostRun linuxRun = run_host(request, onLinux);
+        const HostRun windowsRun = winetest::run_through_wine(request, winetest::wine_options(host));
         EXPECT_EQ(windowsRun.exit_code, 0) << windowsRun.err;
         EXPECT_EQ(windowsRun.out, linuxRun.out);
         EXPECT_TRUE(windowsRun.answer().has_value());
