@@ -231,7 +231,7 @@ TEST_F(PadsHostTest, TheDisplayLostMidCaptureIsAnsweredAndTheHostExits) {
     EXPECT_FALSE(run.timed_out);
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(run.answer().value_or(""),
-              R"({"error": { "code":22,"id":22,"message":"Signing failed (unknown exception)"}})" "\n");
+              R"x({"error": { "code":22,"id":22,"message":"Signing failed (unknown exception)"}})x" "\n");
 }
 
 // The bottom row of a 320 x 200 screen holds three buttons of 110 pixels: they share the width, and

@@ -87,7 +87,11 @@ HRESULT WizCtl::Display() {
     ++screen_;
     shown_ = false;
     signing_.reset();
-    if (objects_.empty()) return window_.Send(EncodeHide()) ? S_OK : (Lost(), E_FAIL);
+    if (objects_.empty()) {
+        if (window_.Send(EncodeHide())) return S_OK;
+        Lost();
+        return E_FAIL;
+    }
 
     Screen screen;
     screen.number = screen_;
