@@ -33,7 +33,8 @@
 
 namespace OnScreenPad {
 
-constexpr uint32_t MAX_MESSAGE = 64 * 1024;
+// A screen carries the signer and reason texts of one request, and a request is under 4 MiB.
+constexpr uint32_t MAX_MESSAGE = 8 * 1024 * 1024;
 // The descriptor of the socket in the window process.
 constexpr int WINDOW_CHANNEL_FD = 3;
 
