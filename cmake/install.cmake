@@ -1,7 +1,8 @@
 # Install rules (GNUInstallDirs):
 #   ${CMAKE_INSTALL_LIBEXECDIR}/veldra/veldra-native-host   the host: only browsers start it, nobody
 #                                                           types it, so it is kept off the PATH
-#   ${CMAKE_INSTALL_LIBDIR}/veldra/                         the modules the host opens on first use
+#   ${CMAKE_INSTALL_LIBDIR}/veldra/                         the modules the host opens on first use, and
+#                                                           the on-screen pad's window program beside its module
 #   the native messaging manifests of Chrome, Chromium and Firefox, written at configure time with
 #   the installed host path and the extension ids below.
 set(VELDRA_HOST_NAME org.veldra.native_host)
@@ -22,6 +23,9 @@ foreach(module veldra_onscreen_pad veldra_image_decoder)
     install(TARGETS ${module} LIBRARY DESTINATION ${VELDRA_INSTALL_MODULE_DIR} COMPONENT pad)
   endif()
 endforeach()
+if(TARGET veldra_onscreen_pad_window)
+  install(TARGETS veldra_onscreen_pad_window RUNTIME DESTINATION ${VELDRA_INSTALL_MODULE_DIR} COMPONENT pad)
+endif()
 install(FILES ${CMAKE_SOURCE_DIR}/man/veldra-native-host.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT host)
 
 # JSON lists of the ids, with the browser's prefix and suffix.

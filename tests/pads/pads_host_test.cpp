@@ -218,6 +218,22 @@ TEST_F(PadsHostTest, AWindowDestroyedFromOutsideIsCancel) {
     }), NO_SIGNATURE);
 }
 
+// The X server going away under a capture ends the pad window's process, not the host: the capture
+// is answered as a failed signing, and the host exits normally, long before the capture's own time
+// limit (60 s) and the run's limit (40 s).
+TEST_F(PadsHostTest, TheDisplayLostMidCaptureIsAnsweredAndTheHostExits) {
+    auto host = std::async(std::launch::async, [&] { return hosttest::request(signing_request().dump(), with_display()); });
+    const std::string window = padgui::find_pad_window(xvfb.display());
+    EXPECT_FALSE(window.empty()) << "the signing screen did not appear";
+    if (!window.empty()) padgui::draw(xvfb.display(), window, {{200, 150}, {400, 230}});
+    xvfb.stop();
+    const hosttest::HostRun run = host.get();
+    EXPECT_FALSE(run.timed_out);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.answer().value_or(""),
+              R"x({"error": { "code":22,"id":22,"message":"Signing failed (unknown exception)"}})x" "\n");
+}
+
 // The bottom row of a 320 x 200 screen holds three buttons of 110 pixels: they share the width, and
 // each is hit where it is drawn (x 118 is "Clear", no longer also "Cancel").
 TEST_F(PadsHostSmallScreenTest, TheButtonsFitTheRow) {

@@ -49,6 +49,31 @@ public:
     // Why no server runs; empty when one does.
     const std::string& error() const { return error_; }
 
+    // Ends the server (SIGTERM, then SIGKILL after 5 s) and reaps it; its clients lose their display.
+    // Also what the destructor does; a second call does nothing.
+    void stop() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            int status = 0;
+            pid_t ended = 0;
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while ((ended = waitpid(pid_, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < until) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            if (ended == 0) {
+                kill(pid_, SIGKILL);
+                ended = waitpid(pid_, &status, 0);
+            }
+            if (ended == pid_ && WIFEXITED(status) && WEXITSTATUS(status) == 127) {
+                missing_ = true;
+                error_ = "Xvfb not found (scripts/deps installs it)";
+            }
+            pid_ = -1;
+        }
+        if (lock_ >= 0) close(lock_);
+        lock_ = -1;
+    }
+
 private:
     void start(int number) {
         // Our own claim on the number, taken before the server starts: Xvfb does not refuse a display
@@ -142,29 +167,6 @@ private:
         }
         close(s);
         return accepted;
-    }
-
-    void stop() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status = 0;
-            pid_t ended = 0;
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            while ((ended = waitpid(pid_, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < until) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-            if (ended == 0) {
-                kill(pid_, SIGKILL);
-                ended = waitpid(pid_, &status, 0);
-            }
-            if (ended == pid_ && WIFEXITED(status) && WEXITSTATUS(status) == 127) {
-                missing_ = true;
-                error_ = "Xvfb not found (scripts/deps installs it)";
-            }
-            pid_ = -1;
-        }
-        if (lock_ >= 0) close(lock_);
-        lock_ = -1;
     }
 
     std::string screen_;

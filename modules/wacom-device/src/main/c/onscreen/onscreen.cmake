@@ -16,10 +16,14 @@ target_link_libraries(veldra_onscreen_render PUBLIC PkgConfig::VELDRA_CAIRO)
 
 pkg_check_modules(VELDRA_GTK3 IMPORTED_TARGET gtk+-3.0)
 if(VELDRA_GTK3_FOUND)
+  # The pad window runs in a process of its own (veldra-onscreen-pad-window, installed beside the
+  # module): a display that goes away ends that process, never the host. The module holds no toolkit.
   add_library(veldra_onscreen_pad MODULE
     ${VELDRA_ONSCREEN_DIR}/onscreen_objects.cpp
     ${VELDRA_ONSCREEN_DIR}/onscreen_wizctl.cpp
-    ${VELDRA_ONSCREEN_DIR}/onscreen_sdk.cpp)
+    ${VELDRA_ONSCREEN_DIR}/onscreen_sdk.cpp
+    ${VELDRA_ONSCREEN_DIR}/pad_window_process.cpp
+    ${VELDRA_ONSCREEN_DIR}/pad_window_protocol.cpp)
   set_target_properties(veldra_onscreen_pad PROPERTIES
     OUTPUT_NAME veldra-onscreen-pad PREFIX lib
     LIBRARY_OUTPUT_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
@@ -28,6 +32,20 @@ if(VELDRA_GTK3_FOUND)
   target_include_directories(veldra_onscreen_pad PRIVATE
     ${CMAKE_CURRENT_SOURCE_DIR}/src/main/c
     ${CMAKE_SOURCE_DIR}/modules/signing-device/src/main/c)
-  target_link_libraries(veldra_onscreen_pad PRIVATE veldra_onscreen_render PkgConfig::VELDRA_GTK3)
+  target_link_libraries(veldra_onscreen_pad PRIVATE veldra_onscreen_render ${CMAKE_DL_LIBS})
+
+  add_executable(veldra_onscreen_pad_window
+    ${VELDRA_ONSCREEN_DIR}/pad_window_main.cpp
+    ${VELDRA_ONSCREEN_DIR}/pad_window.cpp
+    ${VELDRA_ONSCREEN_DIR}/pad_window_protocol.cpp)
+  set_target_properties(veldra_onscreen_pad_window PROPERTIES
+    OUTPUT_NAME veldra-onscreen-pad-window
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+  target_include_directories(veldra_onscreen_pad_window PRIVATE
+    ${VELDRA_ONSCREEN_DIR}
+    ${CMAKE_CURRENT_SOURCE_DIR}/src/main/c
+    ${CMAKE_SOURCE_DIR}/modules/signing-device/src/main/c)
+  target_link_libraries(veldra_onscreen_pad_window PRIVATE PkgConfig::VELDRA_GTK3)
+  add_dependencies(veldra_onscreen_pad veldra_onscreen_pad_window)
   add_dependencies(veldra_wacom_device veldra_onscreen_pad)
 endif()

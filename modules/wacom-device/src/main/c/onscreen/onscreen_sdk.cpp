@@ -1,45 +1,58 @@
-// The on-screen pad module's entry point: the SDK objects, and the thread's GLib main context as
-// the source of its window messages.
-#include <gtk/gtk.h>
+// The on-screen pad module's entry point: the SDK objects, and the pad windows' sockets as the
+// source of the thread's window messages.
+#include <poll.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
 
 #include "onscreen_objects.h"
 #include "onscreen_wizctl.h"
 #include "pad_sdk.h"
+#include "pad_window_process.h"
 
 namespace OnScreenPad {
 namespace {
 
 using namespace BioSigningDevice;
+using Clock = std::chrono::steady_clock;
 
-// Dispatches the default main context, which the thread running the pad owns.
-class MainContextSource : public IMessageSource {
+// Waits on the sockets of the wizard controls made by this SDK that are still in use, and lets each
+// handle what its window sent.
+class WindowSource : public IMessageSource {
 public:
+    void Add(const std::shared_ptr<WizCtl>& control) {
+        std::erase_if(controls_, [](const std::weak_ptr<WizCtl>& c) { return c.expired(); });
+        controls_.push_back(control);
+    }
+
     bool Pump(int timeoutMs) override {
-        GMainContext* context = g_main_context_default();
-        const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(timeoutMs) * 1000;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         bool dispatched = false;
         for (;;) {
-            while (g_main_context_pending(context)) {
-                g_main_context_iteration(context, FALSE);
-                dispatched = true;
+            std::vector<std::shared_ptr<WizCtl>> live;
+            std::vector<pollfd> fds;
+            for (const std::weak_ptr<WizCtl>& weak : controls_)
+                if (auto control = weak.lock(); control && control->Descriptor() >= 0) {
+                    live.push_back(control);
+                    fds.push_back({control->Descriptor(), POLLIN, 0});
+                }
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) break;
+            if (fds.empty()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(left));
+                break;
             }
-            const gint64 remaining = deadline - g_get_monotonic_time();
-            if (remaining <= 0) break;
-            // Sleep until something arrives or the slice ends, whichever is first.
-            bool sliceOver = false;
-            GSource* timer = g_timeout_source_new(static_cast<guint>((remaining + 999) / 1000));
-            g_source_set_callback(
-                timer, [](gpointer over) -> gboolean { *static_cast<bool*>(over) = true; return G_SOURCE_REMOVE; },
-                &sliceOver, nullptr);
-            g_source_attach(timer, context);
-            g_main_context_iteration(context, TRUE);
-            g_source_destroy(timer);
-            g_source_unref(timer);
-            if (sliceOver) break;
-            dispatched = true;
+            const int n = poll(fds.data(), fds.size(), static_cast<int>(left));
+            if (n < 0 && errno != EINTR) break;
+            for (size_t i = 0; n > 0 && i < fds.size(); ++i)
+                if (fds[i].revents && live[i]->Dispatch()) dispatched = true;
         }
         return dispatched;
     }
+
+private:
+    std::vector<std::weak_ptr<WizCtl>> controls_;
 };
 
 class Sdk : public PadSdk::ISdk {
@@ -51,7 +64,9 @@ public:
     }
     HRESULT CreateWizCtl(std::shared_ptr<PadSdk::IWizCtl>* control) override {
         if (!control) return E_POINTER;
-        *control = std::make_shared<WizCtl>();
+        auto wizard = std::make_shared<WizCtl>(WindowProgramPath());
+        messages_.Add(wizard);
+        *control = wizard;
         return S_OK;
     }
     HRESULT CreateHash(std::shared_ptr<PadSdk::IHash>* hash) override {
@@ -62,7 +77,7 @@ public:
     IMessageSource* MessageSource() override { return &messages_; }
 
 private:
-    MainContextSource messages_;
+    WindowSource messages_;
 };
 
 }  // namespace

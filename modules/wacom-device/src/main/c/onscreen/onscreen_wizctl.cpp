@@ -1,65 +1,19 @@
 #include "onscreen_wizctl.h"
 
-#include <algorithm>
-#include <cmath>
-
 namespace OnScreenPad {
 
 using namespace BioSigningDevice;
 using PadSdk::Variant;
-
-namespace {
-
-struct ScreenSize {
-    int width, height;
-};
-// Pad screens, largest first.
-constexpr ScreenSize SCREENS[] = {{800, 480}, {640, 480}, {320, 200}, {396, 100}};
-
-// The bus address under which D-Bus clients neither connect nor start a bus.
-constexpr const char* NO_SESSION_BUS = "disabled:";
-
-double pixels_of(const PadSdk::Font& font) { return font.size / 10000.0 * 96.0 / 72.0; }
-
-void use_font(cairo_t* cr, const PadSdk::Font& font) {
-    cairo_select_font_face(cr, font.face.c_str(), font.italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
-                           font.weight >= 600 ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(cr, std::max(1.0, pixels_of(font)));
-}
-
-// A coordinate from a number or a keyword; near/middle/far for left/centre/right or top/middle/bottom.
-double place(const Variant& where, double extent, double screen, double margin, const char* near, const char* far) {
-    if (where.type == Variant::Type::Int) return where.number;
-    if (where.type != Variant::Type::Text) return 0;
-    if (where.text == near) return margin;
-    if (where.text == far) return screen - extent - margin;
-    return (screen - extent) / 2;  // "centre", "center", "middle"
-}
-
-}  // namespace
 
 WizCtl::~WizCtl() { Disconnect(); }
 
 HRESULT WizCtl::Connect(bool* connected) {
     if (!connected) return E_POINTER;
     *connected = false;
-    // Without a session bus, GTK's start-up runs "dbus-launch --autolaunch" to get one; the pad uses
-    // no bus, so none is looked for.
-    if (!g_getenv("DBUS_SESSION_BUS_ADDRESS")) g_setenv("DBUS_SESSION_BUS_ADDRESS", NO_SESSION_BUS, FALSE);
-    if (!gtk_init_check(nullptr, nullptr)) return S_OK;
-    GdkDisplay* display = gdk_display_get_default();
-    GdkMonitor* monitor = display ? gdk_display_get_primary_monitor(display) : nullptr;
-    if (!monitor && display) monitor = gdk_display_get_monitor(display, 0);
-    GdkRectangle area{0, 0, 800, 480};
-    if (monitor) gdk_monitor_get_workarea(monitor, &area);
-    const ScreenSize* chosen = &SCREENS[std::size(SCREENS) - 1];
-    for (const ScreenSize& screen : SCREENS)
-        if (screen.width <= area.width && screen.height <= area.height) {
-            chosen = &screen;
-            break;
-        }
-    width_ = chosen->width;
-    height_ = chosen->height;
+    uint16_t width = 0, height = 0;
+    if (!window_.Start(program_, &width, &height)) return S_OK;
+    width_ = width;
+    height_ = height;
     connected_ = true;
     *connected = true;
     return S_OK;
@@ -80,13 +34,11 @@ HRESULT WizCtl::PadHeight(int16_t* height) {
 }
 
 HRESULT WizCtl::Disconnect() {
-    // Forgotten first: the destroy handler then knows the window as no longer ours.
-    GtkWidget* window = window_;
-    window_ = area_ = nullptr;
-    if (window) gtk_widget_destroy(window);
+    window_.Stop();
     objects_.clear();
     signing_.reset();
     sink_.reset();
+    shown_ = false;
     connected_ = false;
     return S_OK;
 }
@@ -94,8 +46,6 @@ HRESULT WizCtl::Disconnect() {
 HRESULT WizCtl::Reset() {
     objects_.clear();
     signing_.reset();
-    inking_ = false;
-    pressed_.clear();
     return S_OK;
 }
 
@@ -123,7 +73,7 @@ HRESULT WizCtl::AddObject(int32_t type, const std::optional<std::string>& id, co
     default:
         return E_INVALIDARG;
     }
-    objects_.push_back({type, id.value_or(""), x, y, data, options, font_, {}});
+    objects_.push_back({type, id.value_or(""), x, y, data, options, font_});
     return S_OK;
 }
 
@@ -132,81 +82,19 @@ HRESULT WizCtl::SetEventHandler(std::shared_ptr<PadSdk::IWizCtlEvents> sink) {
     return S_OK;
 }
 
-void WizCtl::Layout() {
-    cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1);
-    cairo_t* cr = cairo_create(scratch);
-    const double margin = height_ < 200 ? 3 : 10;
-    for (ScreenObject& o : objects_) {
-        if (o.type != 0 && o.type != 1) continue;
-        use_font(cr, o.font);
-        cairo_text_extents_t extents;
-        cairo_text_extents(cr, o.data.text.c_str(), &extents);
-        cairo_font_extents_t font;
-        cairo_font_extents(cr, &font);
-        double w = extents.x_advance, h = font.ascent + font.descent;
-        if (o.type == 1) {
-            w = o.options.type == Variant::Type::Int && o.options.number > 0 ? o.options.number : w + 20;
-            h += height_ < 200 ? 6 : 16;
-        }
-        o.box = {place(o.x, w, width_, margin, "left", "right"), place(o.y, h, height_, margin, "top", "bottom"), w, h};
-    }
-    FitButtonRows(margin);
-    cairo_destroy(cr);
-    cairo_surface_destroy(scratch);
-}
-
-// Buttons that share a row (their boxes overlap vertically) and do not fit side by side with a
-// margin around each are narrowed to share the width equally, and placed again; where a button is
-// drawn is where it is hit.
-void WizCtl::FitButtonRows(double margin) {
-    std::vector<ScreenObject*> buttons;
-    for (ScreenObject& o : objects_)
-        if (o.type == 1) buttons.push_back(&o);
-    for (ScreenObject* first : buttons) {
-        std::vector<ScreenObject*> row;
-        double total = 0;
-        for (ScreenObject* o : buttons)
-            if (o->box.y < first->box.y + first->box.h && first->box.y < o->box.y + o->box.h) {
-                row.push_back(o);
-                total += o->box.w;
-            }
-        const double room = width_ - margin * static_cast<double>(row.size() + 1);
-        if (row.size() < 2 || total + margin * static_cast<double>(row.size() + 1) <= width_ || room <= 0) continue;
-        const double share = room / static_cast<double>(row.size());
-        for (ScreenObject* o : row) {
-            o->box.w = std::min(o->box.w, share);
-            o->box.x = place(o->x, o->box.w, width_, margin, "left", "right");
-        }
-    }
-}
-
-void WizCtl::EnsureWindow() {
-    if (window_) return;
-    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gtk_window_set_title(GTK_WINDOW(window_), "Signature pad");
-    gtk_window_set_resizable(GTK_WINDOW(window_), FALSE);
-    gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
-    area_ = gtk_drawing_area_new();
-    gtk_widget_set_size_request(area_, width_, height_);
-    gtk_widget_add_events(area_, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK);
-    gtk_container_add(GTK_CONTAINER(window_), area_);
-    g_signal_connect(area_, "draw", G_CALLBACK(on_draw), this);
-    g_signal_connect(area_, "button-press-event", G_CALLBACK(on_button_press), this);
-    g_signal_connect(area_, "button-release-event", G_CALLBACK(on_button_release), this);
-    g_signal_connect(area_, "motion-notify-event", G_CALLBACK(on_motion), this);
-    g_signal_connect(window_, "delete-event", G_CALLBACK(on_delete), this);
-    g_signal_connect(window_, "destroy", G_CALLBACK(on_destroy), this);
-}
-
 HRESULT WizCtl::Display() {
     if (!connected_) return E_FAIL;
-    inking_ = false;
-    pressed_.clear();
+    ++screen_;
+    shown_ = false;
+    signing_.reset();
     if (objects_.empty()) {
-        if (window_) gtk_widget_hide(window_);
-        return S_OK;
+        if (window_.Send(EncodeHide())) return S_OK;
+        Lost();
+        return E_FAIL;
     }
-    Layout();
+
+    Screen screen;
+    screen.number = screen_;
     std::shared_ptr<SigObj> signing;
     std::shared_ptr<Hash> hash;
     std::string signer, reason;
@@ -215,86 +103,30 @@ HRESULT WizCtl::Display() {
         if (o.type == 6) hash = std::dynamic_pointer_cast<Hash>(o.data.object);
         if (o.type == 0 && o.id == "who") signer = o.data.text;
         if (o.type == 0 && o.id == "why") reason = o.data.text;
+        if (o.type == 6) continue;  // the hash is bound here, not drawn
+        ScreenItem item{o.type, o.id, o.x, o.y, o.data.text, 0, o.font};
+        if (o.type == 1 && o.options.type == Variant::Type::Int) item.option = o.options.number;
+        screen.items.push_back(std::move(item));
     }
+    const std::vector<uint8_t> message = EncodeShow(screen);
+    if (message.empty()) return E_INVALIDARG;  // texts too long for one screen
     signing_ = signing;
     if (signing_)
         signing_->Begin(static_cast<uint16_t>(width_), static_cast<uint16_t>(height_),
                         hash ? static_cast<uint8_t>(hash->type) : 0, hash ? hash->value : std::vector<uint8_t>(),
                         signer, reason);
-    shownAt_ = g_get_monotonic_time();
-    EnsureWindow();
-    gtk_widget_show_all(window_);
-    gtk_window_present(GTK_WINDOW(window_));
-    gtk_widget_queue_draw(area_);
+    if (!window_.Send(message)) {
+        Lost();
+        return E_FAIL;
+    }
+    shown_ = true;
     return S_OK;
-}
-
-void WizCtl::Draw(cairo_t* cr) {
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_paint(cr);
-    for (const ScreenObject& o : objects_) {
-        if (o.type != 0 && o.type != 1) continue;
-        use_font(cr, o.font);
-        cairo_font_extents_t font;
-        cairo_font_extents(cr, &font);
-        double textX = o.box.x;
-        if (o.type == 1) {
-            cairo_set_source_rgb(cr, 0.88, 0.88, 0.88);
-            cairo_rectangle(cr, o.box.x, o.box.y, o.box.w, o.box.h);
-            cairo_fill_preserve(cr);
-            cairo_set_source_rgb(cr, 0.3, 0.3, 0.3);
-            cairo_set_line_width(cr, 1);
-            cairo_stroke(cr);
-            cairo_text_extents_t extents;
-            cairo_text_extents(cr, o.data.text.c_str(), &extents);
-            textX = o.box.x + (o.box.w - extents.x_advance) / 2;
-        }
-        cairo_set_source_rgb(cr, 0, 0, 0);
-        cairo_move_to(cr, textX, o.box.y + (o.box.h - font.ascent - font.descent) / 2 + font.ascent);
-        cairo_show_text(cr, o.data.text.c_str());
-    }
-    if (!signing_) return;
-    cairo_set_source_rgb(cr, 0, 0, 0.4);
-    cairo_set_line_width(cr, 2.5);
-    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-    bool down = false;
-    for (const Sample& s : signing_->Record().samples) {
-        if (s.pressure == 0) {
-            down = false;
-            continue;
-        }
-        if (down) cairo_line_to(cr, s.x, s.y);
-        else { cairo_move_to(cr, s.x, s.y); cairo_line_to(cr, s.x, s.y); }
-        down = true;
-    }
-    cairo_stroke(cr);
-}
-
-const WizCtl::ScreenObject* WizCtl::ButtonAt(double x, double y) const {
-    for (const ScreenObject& o : objects_)
-        if (o.type == 1 && o.box.contains(x, y)) return &o;
-    return nullptr;
-}
-
-void WizCtl::AddSample(GdkEvent* event, double x, double y, bool down) {
-    if (!signing_) return;
-    Sample s;
-    s.x = static_cast<uint16_t>(std::clamp(std::lround(x), 0L, static_cast<long>(width_ - 1)));
-    s.y = static_cast<uint16_t>(std::clamp(std::lround(y), 0L, static_cast<long>(height_ - 1)));
-    double pressure = 1.0;  // a mouse or a touch screen reports none: full pressure
-    if (down && gdk_event_get_axis(event, GDK_AXIS_PRESSURE, &pressure)) pressure = std::clamp(pressure, 0.0, 1.0);
-    s.pressure = down ? static_cast<uint16_t>(std::max(1L, std::lround(pressure * MAX_PRESSURE))) : 0;
-    s.time = static_cast<uint32_t>((g_get_monotonic_time() - shownAt_) / 1000);
-    signing_->AddSample(s);
-    if (area_) gtk_widget_queue_draw(area_);
 }
 
 void WizCtl::Press(const std::string& button) {
     if (signing_) {
         if (button == "Clear") signing_->Clear();
         if (button == "Ok") signing_->Accept();
-        if (area_) gtk_widget_queue_draw(area_);
     }
     if (!sink_) return;
     // The sink may remove itself while it runs.
@@ -302,60 +134,36 @@ void WizCtl::Press(const std::string& button) {
     sink->Invoke(0, PadSdk::DISPATCH_METHOD, {Variant::Object(nullptr), Variant::Text(button), Variant::Int(1)});
 }
 
-gboolean WizCtl::on_draw(GtkWidget*, cairo_t* cr, gpointer self) {
-    static_cast<WizCtl*>(self)->Draw(cr);
-    return TRUE;
+// The window process is gone: the connection with it. A screen that was shown ends as the user's
+// "Cancel" would; what the screen still had to say is lost with the display.
+void WizCtl::Lost() {
+    window_.Stop();
+    connected_ = false;
+    const bool wasShown = shown_;
+    shown_ = false;
+    if (wasShown) Press("Cancel");
 }
 
-gboolean WizCtl::on_button_press(GtkWidget*, GdkEventButton* event, gpointer data) {
-    auto* self = static_cast<WizCtl*>(data);
-    if (event->button != 1 || event->type != GDK_BUTTON_PRESS) return TRUE;
-    if (const ScreenObject* button = self->ButtonAt(event->x, event->y)) {
-        self->pressed_ = button->id;
-    } else if (self->signing_) {
-        self->inking_ = true;
-        self->AddSample(reinterpret_cast<GdkEvent*>(event), event->x, event->y, true);
+bool WizCtl::Dispatch() {
+    if (!window_.Running()) return false;
+    std::vector<Message> messages;
+    const bool running = window_.Receive(&messages);
+    bool handled = false;
+    for (const Message& message : messages) {
+        handled = true;
+        if (message.kind == MessageKind::Sample) {
+            const auto sample = DecodeSample(message.payload);
+            if (sample && sample->screen == screen_ && shown_ && signing_) signing_->AddSample(sample->sample);
+        } else if (message.kind == MessageKind::Button) {
+            const auto press = DecodeButton(message.payload);
+            if (press && press->screen == screen_ && shown_) Press(press->id);
+        }
     }
-    return TRUE;
-}
-
-gboolean WizCtl::on_motion(GtkWidget*, GdkEventMotion* event, gpointer data) {
-    auto* self = static_cast<WizCtl*>(data);
-    if (self->inking_ && (event->state & GDK_BUTTON1_MASK))
-        self->AddSample(reinterpret_cast<GdkEvent*>(event), event->x, event->y, true);
-    return TRUE;
-}
-
-gboolean WizCtl::on_button_release(GtkWidget*, GdkEventButton* event, gpointer data) {
-    auto* self = static_cast<WizCtl*>(data);
-    if (event->button != 1) return TRUE;
-    if (self->inking_) {
-        self->AddSample(reinterpret_cast<GdkEvent*>(event), event->x, event->y, true);
-        self->AddSample(reinterpret_cast<GdkEvent*>(event), event->x, event->y, false);
-        self->inking_ = false;
+    if (!running) {
+        Lost();
+        handled = true;
     }
-    const std::string pressed = std::move(self->pressed_);
-    self->pressed_.clear();
-    const ScreenObject* button = self->ButtonAt(event->x, event->y);
-    if (!pressed.empty() && button && button->id == pressed) self->Press(pressed);
-    return TRUE;
-}
-
-// Closing the window is the user's way of saying no.
-gboolean WizCtl::on_delete(GtkWidget*, GdkEvent*, gpointer data) {
-    static_cast<WizCtl*>(data)->Press("Cancel");
-    return TRUE;
-}
-
-// A window destroyed from outside (a window manager's close-and-kill, xkill): forgotten at once, and
-// answered as "Cancel" while a screen is shown. A later screen makes a new window.
-void WizCtl::on_destroy(GtkWidget* widget, gpointer data) {
-    auto* self = static_cast<WizCtl*>(data);
-    if (widget != self->window_) return;  // our own Disconnect
-    self->window_ = self->area_ = nullptr;
-    self->inking_ = false;
-    self->pressed_.clear();
-    if (!self->objects_.empty()) self->Press("Cancel");
+    return handled;
 }
 
 }  // namespace OnScreenPad

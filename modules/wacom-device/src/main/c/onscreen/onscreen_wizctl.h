@@ -1,9 +1,8 @@
-// The on-screen pad's wizard control: a window the size of a pad screen that shows the screen
-// objects added to it, captures strokes from mouse, touch or pen into the signing area's signature
-// object, and reports touches of its buttons to the event sink.
+// The on-screen pad's wizard control: keeps the screen objects added to it and shows them in the
+// pad window, a process of its own (pad_window_process.h) so that a lost display ends that process
+// and never this one. Pen samples from the window go into the signing area's signature object,
+// button presses to the event sink.
 #pragma once
-
-#include <gtk/gtk.h>
 
 #include <memory>
 #include <optional>
@@ -12,14 +11,18 @@
 
 #include "onscreen_objects.h"
 #include "pad_sdk.h"
+#include "pad_window_process.h"
 
 namespace OnScreenPad {
 
 class WizCtl : public PadSdk::IWizCtl {
 public:
+    // program: the pad window's program (WindowProgramPath()).
+    explicit WizCtl(std::string program) : program_(std::move(program)) {}
     ~WizCtl() override;
 
-    // Connected means the display could be opened. The screen is the largest pad screen that fits.
+    // Connected means the window process could open the display. The screen is the largest pad
+    // screen that fits.
     HRESULT Connect(bool* connected) override;
     HRESULT PadWidth(int16_t* width) override;
     HRESULT PadHeight(int16_t* height) override;
@@ -29,48 +32,37 @@ public:
     HRESULT AddObject(int32_t type, const std::optional<std::string>& id, const PadSdk::Variant& x,
                       const PadSdk::Variant& y, const PadSdk::Variant& data, const PadSdk::Variant& options) override;
     HRESULT SetEventHandler(std::shared_ptr<PadSdk::IWizCtlEvents> sink) override;
-    // Shows the composed screen; an empty screen hides the window.
+    // Shows the composed screen; an empty screen hides the window. E_FAIL once the window is lost.
     HRESULT Display() override;
 
+    // The window process's socket while connected, -1 otherwise.
+    int Descriptor() const { return window_.Descriptor(); }
+    // Handles what the window sent. A window process that ended (its display lost) ends the
+    // connection: a screen shown then is answered as "Cancel", and Display fails from then on.
+    // true if anything was handled.
+    bool Dispatch();
+
 private:
-    struct Box {
-        double x = 0, y = 0, w = 0, h = 0;
-        bool contains(double px, double py) const { return px >= x && px < x + w && py >= y && py < y + h; }
-    };
     struct ScreenObject {
         int32_t type;
         std::string id;
         PadSdk::Variant x, y, data, options;
         PadSdk::Font font;
-        Box box;  // where it is drawn (texts and buttons)
     };
 
-    void Layout();
-    void FitButtonRows(double margin);
-    void EnsureWindow();
-    void Draw(cairo_t* cr);
     void Press(const std::string& button);
-    void AddSample(GdkEvent* event, double x, double y, bool down);
-    const ScreenObject* ButtonAt(double x, double y) const;
+    void Lost();
 
-    static gboolean on_draw(GtkWidget*, cairo_t* cr, gpointer self);
-    static gboolean on_button_press(GtkWidget*, GdkEventButton* event, gpointer self);
-    static gboolean on_button_release(GtkWidget*, GdkEventButton* event, gpointer self);
-    static gboolean on_motion(GtkWidget*, GdkEventMotion* event, gpointer self);
-    static gboolean on_delete(GtkWidget*, GdkEvent*, gpointer self);
-    static void on_destroy(GtkWidget* widget, gpointer self);
-
+    std::string program_;
+    PadWindowProcess window_;
     bool connected_ = false;
     int width_ = 0, height_ = 0;
     PadSdk::Font font_;
     std::vector<ScreenObject> objects_;
     std::shared_ptr<PadSdk::IWizCtlEvents> sink_;
     std::shared_ptr<SigObj> signing_;  // the signature object of the signing area while shown
-    GtkWidget* window_ = nullptr;
-    GtkWidget* area_ = nullptr;
-    bool inking_ = false;
-    std::string pressed_;  // the button under the pointer since the press
-    gint64 shownAt_ = 0;   // microseconds, monotonic
+    uint32_t screen_ = 0;              // the number of the screen last shown
+    bool shown_ = false;               // a screen with objects is shown
 };
 
 }  // namespace OnScreenPad
