@@ -8,6 +8,7 @@
 
 #include "appstate.h"
 #include "clock.h"
+#include "exception_text.h"
 #include "json.h"
 #include "log.h"
 #include "plugin-api.h"
@@ -169,7 +170,7 @@ void PluginApiImpl::handle_request(std::shared_ptr<SharedState> state, std::shar
         LOG_API("obtaining response %d", response->id);
         text = take_text(handle_command(&ctx, request.c_str()));
     } catch (const std::exception& e) {
-        text = error_text(99, "%s", e.what());
+        text = error_text(99, "%s", Utils::exception_text(e, Utils::EmptyWhat::Keep).c_str());
     } catch (...) {
         text = error_text(99, "%s", "unknown exception");
     }

@@ -3,8 +3,8 @@
 #include <functional>
 #include <map>
 #include <string>
-#include <typeinfo>
 
+#include "exception_text.h"
 #include "log.h"
 #include "plugin-api-pkcs-pin.h"
 #include "plugin-api-pkcs-sign.h"
@@ -141,8 +141,8 @@ bool run_card_command(CommBase::ICommFactory& factory, const char* cmd, json_mes
     } catch (const CommandException& e) {
         e.response_writer(response);
     } catch (const std::exception& e) {
-        const char* text = e.what();
-        json_response_error_with_id(response, 99, 99, "%s", text ? text : typeid(e).name());
+        json_response_error_with_id(response, 99, 99, "%s",
+                                    Utils::exception_text(e, Utils::EmptyWhat::Keep).c_str());
     } catch (...) {
         json_response_error_with_id(response, 99, 99, "%s", "unknown exception");
     }
