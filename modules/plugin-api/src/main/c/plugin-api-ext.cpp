@@ -13,9 +13,9 @@
 
 #include "com.h"
 #include "exception_text.h"
+#include "hex.h"
 #include "log.h"
 #include "plugin-api-system.h"
-#include "util.h"
 #include "wacom_sdk_device_factory.h"
 
 using namespace BioSigningDevice;

@@ -5,12 +5,12 @@
 #include <string>
 
 #include "exception_text.h"
+#include "hex.h"
 #include "log.h"
 #include "plugin-api-pkcs-pin.h"
 #include "plugin-api-pkcs-sign.h"
 #include "plugin-api-pkcs-support.h"
 #include "scard_comm.h"
-#include "util.h"
 
 namespace {
 

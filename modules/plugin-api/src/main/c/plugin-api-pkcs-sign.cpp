@@ -11,11 +11,11 @@
 #include <openssl/x509.h>
 
 #include "clock.h"
+#include "hex.h"
 #include "log.h"
 #include "plugin-api-pkcs-handlers.h"
 #include "plugin-api-pkcs-pin.h"
 #include "plugin-api-pkcs-support.h"
-#include "util.h"
 
 namespace {
 

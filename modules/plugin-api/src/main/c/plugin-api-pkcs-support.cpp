@@ -6,8 +6,8 @@
 
 #include <openssl/crypto.h>
 
+#include "hex.h"
 #include "log.h"
-#include "util.h"
 
 namespace {
 
