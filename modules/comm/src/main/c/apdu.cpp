@@ -1,7 +1,5 @@
 #include "apdu.h"
 
-#include <openssl/crypto.h>
-
 namespace SZidaZaru::detail {
 
 namespace {
@@ -95,10 +93,6 @@ Bytes EscapePinPadVerifyData() {
     Bytes d = {0x00, 0x89, 0x47, 0x04, 0x0C, 0x04, 0x02, 0x01, 0x04, 0x09, 0x00, 0x00, 0x00, 0x00};
     d.insert(d.end(), kVerifyTemplate.begin(), kVerifyTemplate.end());
     return d;
-}
-
-void Cleanse(Bytes& buffer) {
-    if (!buffer.empty()) OPENSSL_cleanse(buffer.data(), buffer.size());
 }
 
 }  // namespace SZidaZaru::detail

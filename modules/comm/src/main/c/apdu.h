@@ -42,19 +42,4 @@ Bytes PinVerifyStructure();
 // The 27 bytes of the escape command that makes a pinpad reader ask for the PIN.
 Bytes EscapePinPadVerifyData();
 
-// Wipes a buffer that held a secret.
-void Cleanse(Bytes& buffer);
-
-// Wipes a secret buffer on every exit path.
-class Wiped {
-public:
-    explicit Wiped(Bytes& buffer) : buffer_(buffer) {}
-    ~Wiped() { Cleanse(buffer_); }
-    Wiped(const Wiped&) = delete;
-    Wiped& operator=(const Wiped&) = delete;
-
-private:
-    Bytes& buffer_;
-};
-
 }  // namespace SZidaZaru::detail

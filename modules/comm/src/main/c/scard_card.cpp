@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "scard_reader.h"
+#include "secret.h"
 #include "status_word.h"
 
 namespace SZidaZaru::detail {
@@ -114,7 +115,7 @@ ApduResponse SCardReader::SendPinVerification(ReaderClass readerClass, const std
     switch (readerClass) {
     case ReaderClass::Plain: {
         Bytes block = EncodePinBlock(pin);
-        Wiped wipe(block);
+        const Utils::WipeOnExit wipe{block};
         if (block.empty()) operations_.ThrowPlain("invalid PIN format");
         return Transmit(kVerify, block, 0);
     }

@@ -7,6 +7,7 @@
 #include "log.h"
 #include "pcsc_call.h"
 #include "scard_reader.h"
+#include "secret.h"
 #include "status_word.h"
 
 namespace SZidaZaru::detail {
@@ -100,7 +101,7 @@ void SCardReader::SetPinPadListener(std::function<void(bool)> listener) { pinPad
 ApduResponse SCardReader::Transmit(uint32_t command, const Bytes& data, unsigned le) {
     if (data.size() > 255) operations_.ThrowPlain("command data too long");
     Bytes encoded = EncodeCommand(command, data, le);
-    const Wiped wipe(encoded);  // it may carry a PIN block
+    const Utils::WipeOnExit wipe{encoded};  // it may carry a PIN block
     Bytes received(kReceiveBufferSize);
     DWORD receivedLength = static_cast<DWORD>(received.size());
     PCSC_CALL(operations_, SCardTransmit, card_.get(), pci_, encoded.data(), static_cast<DWORD>(encoded.size()),

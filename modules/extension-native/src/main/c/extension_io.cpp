@@ -3,11 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <openssl/crypto.h>
-
 #include "extension_io_platform.h"
 #include "json.h"
 #include "log.h"
+#include "secret.h"
 #include "veldra_assert.h"
 
 char* extension_read_request() {
@@ -32,7 +31,7 @@ char* extension_read_request() {
     if (got < length) {
         LOG_DEBUG("Error reading request data. Received %d byte(s), expected %d", static_cast<int>(got),
                   static_cast<int>(length));
-        OPENSSL_cleanse(text, got);  // part of a request may be a PIN
+        Utils::wipe_bytes(text, got);  // part of a request may be a PIN
         std::free(text);
         return nullptr;
     }

@@ -5,13 +5,12 @@
 #include <memory>
 #include <string>
 
-#include <openssl/crypto.h>
-
 #include "extension_io.h"
 #include "json.h"
 #include "log.h"
 #include "plugin-api-oop.h"
 #include "process_start.h"
+#include "secret.h"
 #include "user_input.h"
 #include "utils.h"
 
@@ -81,10 +80,10 @@ int main(int argc, char** argv) {
     }
     // The request may carry a PIN: no copy of it outlives its use.
     std::string text(request);
-    OPENSSL_cleanse(request, text.size());
+    Utils::wipe_bytes(request, text.size());
     std::free(request);
     answer_request(text, caller_origin(argc, argv));
-    OPENSSL_cleanse(text.data(), text.size());
+    Utils::wipe(text);
     LOG_DEBUG("Native host stopped");
     finish();
 }

@@ -4,18 +4,18 @@
 #include <stdexcept>
 #include <vector>
 
-#include <openssl/crypto.h>
 #include <openssl/rand.h>
 
 #include "appstate_platform.h"
 #include "base64.h"
+#include "secret.h"
 
 namespace {
 
 [[noreturn]] void fail(const std::string& text) { throw std::runtime_error(text); }
 
 void wipe_entries(std::map<std::string, std::string>& entries) {
-    for (auto& [name, value] : entries) appstate_wipe(value);
+    for (auto& [name, value] : entries) Utils::wipe(value);
 }
 
 // Reads the key entry, if any, into key. False when the file holds none.
@@ -33,7 +33,7 @@ bool read_key(const std::string& folder, uint8_t (&key)[MASTER_KEY_LENGTH]) {
     wipe_entries(entries);
     const bool sized = decoded.size() == MASTER_KEY_LENGTH;
     if (sized) std::memcpy(key, decoded.data(), MASTER_KEY_LENGTH);
-    OPENSSL_cleanse(decoded.data(), decoded.size());
+    Utils::wipe(decoded);
     if (!sized) fail("invalid master key length");
     return true;
 }
@@ -44,18 +44,13 @@ void store_new_key(const std::string& folder, uint8_t (&key)[MASTER_KEY_LENGTH])
     try {
         appstate_store_text(folder, line);
     } catch (...) {
-        appstate_wipe(line);
+        Utils::wipe(line);
         throw;
     }
-    appstate_wipe(line);
+    Utils::wipe(line);
 }
 
 }  // namespace
-
-void appstate_wipe(std::string& text) {
-    if (!text.empty()) OPENSSL_cleanse(text.data(), text.size());
-    text.clear();
-}
 
 std::map<std::string, std::string> parse_appstate(const std::string& text) {
     std::map<std::string, std::string> entries;
@@ -74,7 +69,7 @@ std::map<std::string, std::string> parse_appstate(const std::string& text) {
 std::map<std::string, std::string> read_appstate(const std::string& folder) {
     std::string text = appstate_read_text(folder);
     auto entries = parse_appstate(text);
-    appstate_wipe(text);
+    Utils::wipe(text);
     return entries;
 }
 

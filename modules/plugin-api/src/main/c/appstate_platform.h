@@ -8,8 +8,6 @@
 std::string appstate_read_text(const std::string& folder);
 // Replaces the state file by one holding text, protected from its creation on.
 void appstate_store_text(const std::string& folder, const std::string& text);
-// Overwrites text's bytes before it is released.
-void appstate_wipe(std::string& text);
 
 // Serialises the first-time creation of the key between processes of the same user.
 class AppStateLock {

@@ -12,10 +12,9 @@
 #include <cerrno>
 #include <stdexcept>
 
-#include <openssl/crypto.h>
-
 #include "appstate.h"
 #include "appstate_platform.h"
+#include "secret.h"
 
 namespace {
 
@@ -112,7 +111,7 @@ std::string read_all(HANDLE file) {
     char buffer[4096];
     DWORD got = 0;
     while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
-    OPENSSL_cleanse(buffer, sizeof buffer);
+    Utils::wipe(buffer);
     return text;
 }
 

@@ -10,9 +10,8 @@
 #include <cstring>
 #include <vector>
 
-#include <openssl/crypto.h>
-
 #include "log.h"
+#include "secret.h"
 #include "veldra_assert.h"
 
 json_message* json_parse(const char* text) {
@@ -112,7 +111,7 @@ std::string log_mask_secrets(const char* text) {
 
 void json_free(json_message* message) {
     if (!message) return;
-    if (message->text) OPENSSL_cleanse(message->text, std::strlen(message->text));  // it may hold a PIN
+    if (message->text) Utils::wipe_bytes(message->text, std::strlen(message->text));  // it may hold a PIN
     std::free(message->text);
     std::free(message);
 }

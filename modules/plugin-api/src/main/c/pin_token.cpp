@@ -5,13 +5,13 @@
 #include <stdexcept>
 #include <vector>
 
-#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 #include <openssl/rand.h>
 
 #include "base64.h"
 #include "clock.h"
+#include "secret.h"
 
 namespace {
 
@@ -24,24 +24,15 @@ constexpr size_t HEADER_SIZE = 56;
 
 [[noreturn]] void mangled() { throw std::runtime_error("invalid mangled string"); }
 
-// Wipes a byte buffer when it goes out of scope.
-struct SecretBytes {
-    std::vector<uint8_t> bytes;
-    explicit SecretBytes(size_t n) : bytes(n) {}
-    explicit SecretBytes(std::vector<uint8_t>&& b) : bytes(std::move(b)) {}
-    ~SecretBytes() {
-        if (!bytes.empty()) OPENSSL_cleanse(bytes.data(), bytes.size());
-    }
-    uint8_t* data() { return bytes.data(); }
-    size_t size() const { return bytes.size(); }
-};
+// Key material and plain text: wiped when they go.
+using WipedBytes = std::vector<uint8_t, Utils::WipingAllocator<uint8_t>>;
 
 struct ContextFree {
     void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
 };
 using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, ContextFree>;
 
-void derive_key(const uint8_t* masterKey, const uint8_t* salt, SecretBytes& key) {
+void derive_key(const uint8_t* masterKey, const uint8_t* salt, WipedBytes& key) {
     unsigned int length = 0;
     if (!HMAC(EVP_sha256(), masterKey, static_cast<int>(MASTER_KEY_LENGTH), salt, SALT_SIZE, key.data(), &length) ||
         length != 32)
@@ -74,12 +65,12 @@ std::string pin_token_binding(const std::vector<uint8_t>& cardIdentity, const st
 
 PinTokenCipher::PinTokenCipher(const uint8_t* masterKey) { std::memcpy(masterKey_, masterKey, MASTER_KEY_LENGTH); }
 
-PinTokenCipher::~PinTokenCipher() { OPENSSL_cleanse(masterKey_, sizeof masterKey_); }
+PinTokenCipher::~PinTokenCipher() { Utils::wipe(masterKey_); }
 
 std::string PinTokenCipher::Seal(const std::string& pin, int64_t expiryMs, const std::string& binding) const {
     std::vector<uint8_t> blob(HEADER_SIZE + pin.size(), 0);
     if (RAND_bytes(blob.data() + SALT_OFFSET, SALT_SIZE) != 1) throw std::runtime_error("error generating salt");
-    SecretBytes key(32);
+    WipedBytes key(32);
     derive_key(masterKey_, blob.data() + SALT_OFFSET, key);
     if (RAND_bytes(blob.data() + IV_OFFSET, IV_SIZE) != 1) throw std::runtime_error("error generating IV");
     put_le(blob.data(), pin.size() + 52, 4);
@@ -107,10 +98,10 @@ std::string PinTokenCipher::Open(const std::string& token, const std::string& bi
     const int64_t expiry = static_cast<int64_t>(get_le(blob.data() + EXPIRY_OFFSET, 8));
     if (!(Utils::calendar_ms() < expiry)) mangled();
 
-    SecretBytes key(32);
+    WipedBytes key(32);
     derive_key(masterKey_, blob.data() + SALT_OFFSET, key);
     const size_t cipherLength = blob.size() - HEADER_SIZE;
-    SecretBytes plain(cipherLength + 16);
+    WipedBytes plain(cipherLength + 16);
     CipherContext ctx(EVP_CIPHER_CTX_new());
     int n = 0, total = 0;
     bool ok = ctx && EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&

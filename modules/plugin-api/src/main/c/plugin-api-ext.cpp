@@ -9,13 +9,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <typeinfo>
 #include <vector>
 
 #include "com.h"
+#include "exception_text.h"
+#include "hex.h"
 #include "log.h"
 #include "plugin-api-system.h"
-#include "util.h"
 #include "wacom_sdk_device_factory.h"
 
 using namespace BioSigningDevice;
@@ -38,14 +38,11 @@ Watcher* watcher_of(api_ctx* ctx) { return ctx ? ctx->watcher : nullptr; }
 std::string exception_text() {
     try {
         throw;
-    } catch (const std::exception& e) {
-        const char* what = e.what();
-        return what && *what ? what : typeid(e).name();
     } catch (const ComError& e) {
         LOG_API("Pad SDK call failed with 0x%08x", static_cast<unsigned>(e.Error()));
         return "unknown exception";
     } catch (...) {
-        return "unknown exception";
+        return Utils::current_exception_text(Utils::EmptyWhat::TypeName);
     }
 }
 

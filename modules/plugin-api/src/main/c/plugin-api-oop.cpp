@@ -4,13 +4,13 @@
 #include <cstdlib>
 #include <thread>
 
-#include <openssl/crypto.h>
-
 #include "appstate.h"
 #include "clock.h"
+#include "exception_text.h"
 #include "json.h"
 #include "log.h"
 #include "plugin-api.h"
+#include "secret.h"
 #include "user_input.h"
 #include "veldra_assert.h"
 
@@ -169,12 +169,12 @@ void PluginApiImpl::handle_request(std::shared_ptr<SharedState> state, std::shar
         LOG_API("obtaining response %d", response->id);
         text = take_text(handle_command(&ctx, request.c_str()));
     } catch (const std::exception& e) {
-        text = error_text(99, "%s", e.what());
+        text = error_text(99, "%s", Utils::exception_text(e, Utils::EmptyWhat::Keep).c_str());
     } catch (...) {
         text = error_text(99, "%s", "unknown exception");
     }
-    OPENSSL_cleanse(key, sizeof key);
-    if (!request.empty()) OPENSSL_cleanse(request.data(), request.size());  // it may hold a PIN
+    Utils::wipe(key);
+    Utils::wipe(request);  // it may hold a PIN
     dispatch_response(state, response, text, 1);
     LOG_API("thread %d done", response->id);
 }

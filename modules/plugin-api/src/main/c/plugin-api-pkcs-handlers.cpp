@@ -3,14 +3,14 @@
 #include <functional>
 #include <map>
 #include <string>
-#include <typeinfo>
 
+#include "exception_text.h"
+#include "hex.h"
 #include "log.h"
 #include "plugin-api-pkcs-pin.h"
 #include "plugin-api-pkcs-sign.h"
 #include "plugin-api-pkcs-support.h"
 #include "scard_comm.h"
-#include "util.h"
 
 namespace {
 
@@ -119,7 +119,7 @@ void CardCommands::PluginApi::verifyPin(api_ctx* ctx, json_message* message, jso
     LOG_DEBUG("[%s] verifying PIN", readerName.c_str());
     PinAndToken pinAndToken = acquire_pin(*library, *reader, message, ctx);
     try {
-        const bool valid = reader->VerifyPin(pinAndToken.pin);
+        const bool valid = reader->VerifyPin(pinAndToken.pin.text());
         json_response_begin(response);
         write_pin_result(response, valid, reader.get(), pinAndToken.token, true);
         json_response_end(response);
@@ -141,8 +141,8 @@ bool run_card_command(CommBase::ICommFactory& factory, const char* cmd, json_mes
     } catch (const CommandException& e) {
         e.response_writer(response);
     } catch (const std::exception& e) {
-        const char* text = e.what();
-        json_response_error_with_id(response, 99, 99, "%s", text ? text : typeid(e).name());
+        json_response_error_with_id(response, 99, 99, "%s",
+                                    Utils::exception_text(e, Utils::EmptyWhat::Keep).c_str());
     } catch (...) {
         json_response_error_with_id(response, 99, 99, "%s", "unknown exception");
     }

@@ -25,7 +25,7 @@ bool follows_pin_rule(const std::string& pin) {
 void trim_blanks(std::string& text) {
     const size_t first = text.find_first_not_of(" \t");
     if (first == std::string::npos) {
-        wipe(text);
+        Utils::wipe(text);
         return;
     }
     const size_t last = text.find_last_not_of(" \t");
@@ -49,7 +49,7 @@ std::string ask_user(user_input& input, const json_message* message, Watcher* wa
     try {
         typed = input.ask(PromptTexts{title.c_str(), prompt.c_str()});
     } catch (...) {
-        wipe(typed);
+        Utils::wipe(typed);
     }
     LOG_DEBUG("Got user input pin *** (%d)", static_cast<int>(typed.size()));
     if (watcher) {
@@ -70,31 +70,13 @@ std::vector<uint8_t> card_identity(CommBase::ICommReader& reader) {
 
 }  // namespace
 
-PinAndToken::PinAndToken(std::string newToken, std::string newPin) : token(std::move(newToken)), pin(std::move(newPin)) {}
-
-PinAndToken::PinAndToken(PinAndToken&& other) noexcept : token(std::move(other.token)), pin(std::move(other.pin)) {
-    wipe(other.pin);
-}
-
-PinAndToken& PinAndToken::operator=(PinAndToken&& other) noexcept {
-    if (this != &other) {
-        wipe(pin);
-        token = std::move(other.token);
-        pin = std::move(other.pin);
-        wipe(other.pin);
-    }
-    return *this;
-}
-
-PinAndToken::~PinAndToken() { wipe(pin); }
-
 PinAndToken validate_and_seal_pin(const PinTokenCipher* cipher, const std::string& pin, const std::string& binding) {
     if (!follows_pin_rule(pin))
         throw CommandException(
             "Malformed PIN. It should only contain numbers, at least one digit and at most 12 digits", 9);
     const int64_t expiry = Utils::calendar_ms() / 1000 * 1000 + PIN_TOKEN_LIFETIME_MS;
     PinAndToken result;
-    result.pin = pin;
+    result.pin = Utils::Secret::copy_of(pin);
     if (cipher) result.token = cipher->Seal(pin, expiry, binding);
     return result;
 }
@@ -118,11 +100,11 @@ PinAndToken acquire_pin(CommBase::ICommLibrary& library, CommBase::ICommReader& 
     if (!token.empty()) {
         LOG_DEBUG("Found pin token");
         std::string pin;
-        WipeOnExit guard{pin};
+        const Utils::WipeOnExit guard{pin};
         try {
             if (cipher) pin = cipher->Open(token, binding);
         } catch (...) {
-            wipe(pin);
+            Utils::wipe(pin);
         }
         if (!pin.empty()) {
             LOG_DEBUG("Extracted token pin *** (%d)", static_cast<int>(pin.size()));
@@ -135,14 +117,14 @@ PinAndToken acquire_pin(CommBase::ICommLibrary& library, CommBase::ICommReader& 
     bool missing = false;
     std::string pin = read_field(message, "pin", "", true, &missing);
     if (!missing) {
-        WipeOnExit guard{pin};
+        const Utils::WipeOnExit guard{pin};
         return validate_and_seal_pin(cipher.get(), pin, binding);
     }
     VELDRA_ASSERT(pin.empty());
 
     if (ctx && ctx->input) {
         std::string typed = ask_user(*ctx->input, message, watcher);
-        WipeOnExit guard{typed};
+        const Utils::WipeOnExit guard{typed};
         if (typed.empty()) throw CommandException::timeout(9);
         trim_blanks(typed);
         return validate_and_seal_pin(cipher.get(), typed, binding);

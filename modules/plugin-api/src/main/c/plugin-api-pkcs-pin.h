@@ -8,20 +8,13 @@
 #include "comm_base.h"
 #include "json.h"
 #include "pin_token.h"
+#include "secret.h"
 
 // The PIN to present to the card (empty when the reader collects it) and a new token (or empty).
-// The PIN is wiped when the record goes.
+// The PIN is wiped when the record goes; the record moves but is never copied.
 struct PinAndToken {
     std::string token;
-    std::string pin;
-
-    PinAndToken() = default;
-    PinAndToken(std::string newToken, std::string newPin);
-    PinAndToken(PinAndToken&& other) noexcept;
-    PinAndToken& operator=(PinAndToken&& other) noexcept;
-    PinAndToken(const PinAndToken&) = delete;
-    PinAndToken& operator=(const PinAndToken&) = delete;
-    ~PinAndToken();
+    Utils::Secret pin;
 };
 
 // Members "pinToken", "pin", "entry_title", "entry_message". The token issued is valid for

@@ -11,11 +11,11 @@
 #include <openssl/x509.h>
 
 #include "clock.h"
+#include "hex.h"
 #include "log.h"
 #include "plugin-api-pkcs-handlers.h"
 #include "plugin-api-pkcs-pin.h"
 #include "plugin-api-pkcs-support.h"
-#include "util.h"
 
 namespace {
 
@@ -200,8 +200,8 @@ void CardCommands::PluginApi::computeSignature(api_ctx* ctx, json_message* messa
               static_cast<int>(hash.size()), key.c_str());
     LOG_DEBUG("assembled data; %s", hex_upper(data).c_str());
     try {
-        const std::vector<uint8_t> signature = beid18 ? reader->SignBeid18(pinAndToken.pin, key, data, true)
-                                                      : reader->Sign(pinAndToken.pin, key, data);
+        const std::vector<uint8_t> signature = beid18 ? reader->SignBeid18(pinAndToken.pin.text(), key, data, true)
+                                                      : reader->Sign(pinAndToken.pin.text(), key, data);
         json_response_begin(response);
         write_pin_result(response, true, reader.get(), pinAndToken.token, false);
         append_string_member(response, "signature", hex_upper(signature), true);

@@ -4,29 +4,16 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include <openssl/crypto.h>
-
+#include "hex.h"
 #include "log.h"
-#include "util.h"
+#include "secret.h"
 
 namespace {
 
 constexpr size_t FIELD_BUFFER_SIZE = 256;
 constexpr size_t FORMAT_LIMIT = 2048;  // 2047 characters and the NUL
 
-// Wipes a stack buffer when it goes out of scope.
-struct WipedBuffer {
-    char data[FIELD_BUFFER_SIZE];
-    ~WipedBuffer() { OPENSSL_cleanse(data, sizeof data); }
-};
-
 }  // namespace
-
-void wipe(std::string& secret) {
-    secret.resize(secret.capacity());  // the whole buffer, including what a shorter value left behind
-    OPENSSL_cleanse(secret.data(), secret.size());
-    secret.clear();
-}
 
 std::string format_text(const char* format, ...) {
     char buffer[FORMAT_LIMIT];
@@ -81,10 +68,11 @@ CommandException to_command_exception(const Utils::api_exception& caught, const 
 
 std::string read_field(const json_message* message, const char* name, const char* defaultValue, bool optional,
                        bool* missing) {
-    WipedBuffer value;  // may hold a PIN
-    const bool found = json_get_value(message, name, value.data, sizeof value.data);
+    char value[FIELD_BUFFER_SIZE];  // may hold a PIN
+    const Utils::WipeOnExit wipeValue{value};
+    const bool found = json_get_value(message, name, value, sizeof value);
     if (missing) *missing = !found;
-    if (found) return value.data;
+    if (found) return value;
     if (optional) return defaultValue;
     // The answer quotes the request with its PIN and token masked: answers end up in logs.
     throw CommandException(

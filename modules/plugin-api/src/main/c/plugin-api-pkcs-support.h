@@ -82,11 +82,3 @@ void append_string_member(json_response* response, const char* name, const std::
 void append_int_member(json_response* response, const char* name, int value, bool last);
 void append_bool_member(json_response* response, const char* name, bool value, bool last);
 
-// Wipes a text that held a PIN.
-void wipe(std::string& secret);
-
-// Wipes a text that holds a PIN when the scope ends.
-struct WipeOnExit {
-    std::string& text;
-    ~WipeOnExit() { wipe(text); }
-};

@@ -3,13 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cxxabi.h>
 #include <exception>
 #include <fstream>
 #include <set>
 #include <string_view>
-#include <typeinfo>
 
+#include "exception_text.h"
 #include "log.h"
 #ifdef _WIN32
 #include "plugin-api-system-registry.h"
@@ -56,16 +55,6 @@ bool is_installed(std::string_view status) {
 struct Package {
     std::string name, status, version, summary;
 };
-
-// The failure's text: what() of a standard exception, its type's name when that is empty.
-std::string failure_text(const std::exception& e) {
-    if (e.what() && *e.what()) return e.what();
-    int status = 0;
-    char* name = abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, &status);
-    std::string text = (status == 0 && name) ? name : typeid(e).name();
-    std::free(name);
-    return text;
-}
 
 void write_device_list(json_response* response, const std::set<std::string>& vidpids) {
     json_response_append(response, 64, "\"%s\": [", "deviceList");
@@ -180,7 +169,7 @@ void get_system_info(api_ctx* ctx, json_response* response, const DeviceEnumerat
         json_response_end(response);
         return;
     } catch (const std::exception& e) {
-        failure = failure_text(e);
+        failure = Utils::exception_text(e, Utils::EmptyWhat::DemangledTypeName);
     } catch (...) {
         failure = "unknown exception";
     }

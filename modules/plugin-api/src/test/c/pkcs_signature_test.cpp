@@ -8,10 +8,10 @@
 #include <openssl/x509.h>
 
 #include "clock.h"
+#include "hex.h"
 #include "log.h"
 #include "pkcs_fakes.h"
 #include "plugin-api-pkcs-sign.h"
-#include "util.h"
 
 using namespace pkcstest;
 

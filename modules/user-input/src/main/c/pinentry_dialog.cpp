@@ -37,7 +37,7 @@ const char* wait_text(PinentryProcess::Wait wait) {
     return "?";
 }
 
-bool starts_with(const SecureBytes& line, const char* word) {
+bool starts_with(const Utils::SecretBytes& line, const char* word) {
     const std::size_t length = std::strlen(word);
     if (line.size() < length || std::memcmp(line.data(), word, length) != 0) return false;
     return line.size() == length || line[length] == ' ';
@@ -47,7 +47,7 @@ struct Answer {
     PinentryProcess::Wait wait = PinentryProcess::Wait::Done;
     bool ok = false;            // "OK"; otherwise "ERR" with code
     unsigned long code = 0;
-    SecureBytes data;           // the unescaped D payload
+    Utils::SecretBytes data;    // the unescaped D payload
 };
 
 // Sends one command and reads up to its OK or ERR, collecting D lines and answering INQUIREs.
@@ -55,7 +55,7 @@ Answer transact(PinentryProcess& process, const std::string& command, Deadline d
     Answer answer;
     answer.data.reserve(dataLimit);
     answer.wait = process.send_line(command, deadline);
-    SecureBytes line;
+    Utils::SecretBytes line;
     line.reserve(1024);
     while (answer.wait == PinentryProcess::Wait::Done) {
         answer.wait = process.read_line(line, deadline);
@@ -111,7 +111,7 @@ std::string pinentry_dialog_run(const PinentryRequest& request) {
     }
     LOG_DEBUG("PIN dialog: %s started as process %d", request.program.c_str(), static_cast<int>(process.pid()));
 
-    SecureBytes line;
+    Utils::SecretBytes line;
     PinentryProcess::Wait wait = process.read_line(line, setupEnd);
     if (wait != PinentryProcess::Wait::Done || !starts_with(line, "OK")) {
         LOG_API("PIN dialog unavailable: no greeting from %s (%s)", request.program.c_str(), wait_text(wait));

@@ -1,7 +1,6 @@
 #include "pinentry_process.h"
 
 #include <fcntl.h>
-#include <openssl/crypto.h>
 #include <poll.h>
 #include <signal.h>
 #include <linux/close_range.h>
@@ -149,7 +148,7 @@ PinentryProcess::Wait PinentryProcess::send_line(std::string_view line, Deadline
     return Wait::Done;
 }
 
-PinentryProcess::Wait PinentryProcess::read_line(SecureBytes& line, Deadline deadline) {
+PinentryProcess::Wait PinentryProcess::read_line(Utils::SecretBytes& line, Deadline deadline) {
     if (socket_ < 0) return Wait::Failed;
     for (;;) {
         const auto end = std::find(pending_.begin(), pending_.end(), '\n');
@@ -167,7 +166,7 @@ PinentryProcess::Wait PinentryProcess::read_line(SecureBytes& line, Deadline dea
         char buffer[1024];
         const ssize_t n = recv(socket_, buffer, sizeof buffer, 0);
         if (n > 0) pending_.insert(pending_.end(), buffer, buffer + n);
-        OPENSSL_cleanse(buffer, sizeof buffer);
+        Utils::wipe(buffer);
         if (n == 0) return Wait::Closed;
         if (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return Wait::Closed;
     }
@@ -200,6 +199,6 @@ void PinentryProcess::stop(bool graceful) {
         }
         pid_ = -1;
     }
-    OPENSSL_cleanse(pending_.data(), pending_.size());
+    Utils::wipe(pending_);
     pending_.clear();
 }

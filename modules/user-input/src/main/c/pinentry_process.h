@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "secure_bytes.h"
+#include "secret.h"
 
 using Deadline = std::chrono::steady_clock::time_point;
 constexpr Deadline kNoDeadline = Deadline::max();
@@ -30,7 +30,7 @@ public:
     // Sends line and its LF.
     Wait send_line(std::string_view line, Deadline deadline);
     // Reads the next line into line (LF and a CR before it removed).
-    Wait read_line(SecureBytes& line, Deadline deadline);
+    Wait read_line(Utils::SecretBytes& line, Deadline deadline);
 
     // Ends the process: a short grace to exit by itself when graceful (after BYE), then SIGTERM,
     // then SIGKILL if it is still there after half a second; reaps it in every case.
@@ -43,5 +43,5 @@ private:
     int wakeFd_;
     int socket_ = -1;
     pid_t pid_ = -1;
-    SecureBytes pending_;  // received bytes not yet returned as a line
+    Utils::SecretBytes pending_;  // received bytes not yet returned as a line
 };

@@ -109,7 +109,7 @@ std::string pinentry_command(std::string_view name, std::string_view text) {
     return line;
 }
 
-void pinentry_unescape_append(std::string_view data, SecureBytes& out, std::size_t limit) {
+void pinentry_unescape_append(std::string_view data, Utils::SecretBytes& out, std::size_t limit) {
     for (std::size_t at = 0; at < data.size() && out.size() < limit; ++at) {
         char c = data[at];
         if (c == '%' && at + 2 < data.size()) {

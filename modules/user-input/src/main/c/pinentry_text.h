@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "secure_bytes.h"
+#include "secret.h"
 
 // The longest line pinentry accepts, LF not counted; a longer one makes it exit without an answer.
 constexpr std::size_t kPinentryLineLimit = 1000;
@@ -26,7 +26,7 @@ std::string pinentry_double_underscores(std::string_view text);
 std::string pinentry_command(std::string_view name, std::string_view text);
 
 // Appends the unescaped payload of a "D" line to out, keeping at most limit bytes in out.
-void pinentry_unescape_append(std::string_view data, SecureBytes& out, std::size_t limit);
+void pinentry_unescape_append(std::string_view data, Utils::SecretBytes& out, std::size_t limit);
 
 // The number of bytes that the first `characters` characters of the UTF-8 text take.
 std::size_t pinentry_prefix_bytes(const char* text, std::size_t size, std::size_t characters);

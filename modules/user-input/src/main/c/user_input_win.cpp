@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "log.h"
+#include "secret.h"
 
 namespace {
 
@@ -151,7 +152,7 @@ INT_PTR CALLBACK dialog_procedure(HWND dialog, UINT message, WPARAM wParam, LPAR
             char text[PIN_DIALOG_TEXT_BUFFER] = {};
             GetDlgItemTextA(dialog, PIN_DIALOG_EDIT, text, PIN_DIALOG_TEXT_BUFFER);
             request->result = text;
-            SecureZeroMemory(text, sizeof text);
+            Utils::wipe(text);
             EndDialog(dialog, 0);
             return 1;
         }
@@ -203,7 +204,7 @@ std::string UserInputImpl::ask(const PromptTexts& texts) {
     }
     std::string result = request->result;
     std::lock_guard<std::mutex> lock(requestsMutex);
-    if (!request->result.empty()) SecureZeroMemory(request->result.data(), request->result.size());
+    Utils::wipe(request->result);
     requests.erase(request);
     return result;
 }

@@ -9,7 +9,7 @@
 namespace {
 
 std::string decoded(const std::string& data, std::size_t limit = 1000) {
-    SecureBytes out;
+    Utils::SecretBytes out;
     pinentry_unescape_append(data, out, limit);
     return std::string(out.begin(), out.end());
 }

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "base64.h"
-#include "util.h"
+#include "hex.h"
 
 namespace {
 std::vector<uint8_t> bytes(const std::string& text) { return {text.begin(), text.end()}; }

@@ -1,4 +1,4 @@
-#include "util.h"
+#include "hex.h"
 
 #include <cstdio>
 #include <cstring>
