@@ -26,8 +26,8 @@ if(VELDRA_GTK3_FOUND)
     CXX_VISIBILITY_PRESET hidden)
   # Header-only parts of the framework (result codes, message source interface).
   target_include_directories(veldra_onscreen_pad PRIVATE
-    ${CMAKE_CURRENT_SOURCE_DIR}/src/main/c
-    ${CMAKE_SOURCE_DIR}/modules/signing-device/src/main/c)
+    ${CMAKE_CURRENT_SOURCE_DIR}/include
+    ${CMAKE_SOURCE_DIR}/modules/signing-device/include)
   target_link_libraries(veldra_onscreen_pad PRIVATE veldra_onscreen_render PkgConfig::VELDRA_GTK3)
   add_dependencies(veldra_wacom_device veldra_onscreen_pad)
 endif()
