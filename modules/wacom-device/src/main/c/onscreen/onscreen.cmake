@@ -30,8 +30,8 @@ if(VELDRA_GTK3_FOUND)
     CXX_VISIBILITY_PRESET hidden)
   # Header-only parts of the framework (result codes, message source interface).
   target_include_directories(veldra_onscreen_pad PRIVATE
-    ${CMAKE_CURRENT_SOURCE_DIR}/src/main/c
-    ${CMAKE_SOURCE_DIR}/modules/signing-device/src/main/c)
+    ${CMAKE_CURRENT_SOURCE_DIR}/include
+    ${CMAKE_SOURCE_DIR}/modules/signing-device/include)
   target_link_libraries(veldra_onscreen_pad PRIVATE veldra_onscreen_render ${CMAKE_DL_LIBS})
 
   add_executable(veldra_onscreen_pad_window
@@ -43,8 +43,8 @@ if(VELDRA_GTK3_FOUND)
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
   target_include_directories(veldra_onscreen_pad_window PRIVATE
     ${VELDRA_ONSCREEN_DIR}
-    ${CMAKE_CURRENT_SOURCE_DIR}/src/main/c
-    ${CMAKE_SOURCE_DIR}/modules/signing-device/src/main/c)
+    ${CMAKE_CURRENT_SOURCE_DIR}/include
+    ${CMAKE_SOURCE_DIR}/modules/signing-device/include)
   target_link_libraries(veldra_onscreen_pad_window PRIVATE PkgConfig::VELDRA_GTK3)
   add_dependencies(veldra_onscreen_pad veldra_onscreen_pad_window)
   add_dependencies(veldra_wacom_device veldra_onscreen_pad)
