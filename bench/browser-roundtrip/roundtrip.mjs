@@ -3,8 +3,10 @@
 // worker, Firefox's add-on page), for veldra-native-host and for the minimal frame-echo host
 // registered the same way (the browser's own cost of starting a host). Also the time from starting
 // the browser until the extension can be called.
+// --host and --echo time other programs in the same places, e.g. the installed package's host
+// (/usr/libexec/veldra/veldra-native-host) against the C frame echo (BUILD/bin/veldra-frame-echo-c).
 //   node bench/browser-roundtrip/roundtrip.mjs --build BUILD [--node-modules DIR] [--calls N]
-//                                              [--browser chromium,firefox]
+//                                              [--browser chromium,firefox] [--host PATH] [--echo PATH]
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -27,8 +29,8 @@ const deps = spawnSync(path.join(harnessDir, 'setup.sh'), [nodeModules], { stdio
 if (deps.status !== 0) process.exit(1);
 
 const hosts = [
-  { name: 'org.veldra.native_host', path: path.join(build, 'bin', 'veldra-native-host') },
-  { name: 'org.veldra.frame_echo', path: path.join(build, 'bin', 'veldra-frame-echo') },
+  { name: 'org.veldra.native_host', path: path.resolve(opt('--host', path.join(build, 'bin', 'veldra-native-host'))) },
+  { name: 'org.veldra.frame_echo', path: path.resolve(opt('--echo', path.join(build, 'bin', 'veldra-frame-echo'))) },
 ];
 for (const h of hosts) if (!fs.existsSync(h.path)) { console.error(`${h.path} is not built`); process.exit(1); }
 

@@ -104,6 +104,18 @@ TEST_F(Host, TenHostsStartingAtOnceForANewUserShareOneKey) {
     EXPECT_EQ(names, (std::set<std::string>{".appstate.lock", "appstate"}));  // no temporary left behind
 }
 
+// The libraries the host opens on first use stay unloaded by a request that needs none of them
+// (GET_INFO with the state file in place): loading and binding them would cost every start.
+TEST_F(Host, GetInfoLoadsNoLibraryOfFirstUse) {
+    request(R"({"cmd":"GET_INFO"})", options());  // the first one writes the state file
+    HostOptions traced = options();
+    traced.env["LD_DEBUG"] = "files";
+    const auto run = request(R"({"cmd":"GET_INFO"})", traced);
+    EXPECT_NE(run.err.find("libc.so"), std::string::npos) << run.err;  // the loader did report
+    for (const char* library : {"libcrypto", "libpcsclite", "libudev"})
+        EXPECT_EQ(run.err.find(library), std::string::npos) << library << " loaded:\n" << run.err;
+}
+
 TEST_F(Host, DebugSwitchGatesTheHostLinesAndSecretsAreMasked) {
     const auto quiet = request(R"({"cmd":"NOPE","pin":"12345678"})", options());
     EXPECT_EQ(quiet.err.find("PLUGIN-NATIVE-DEBUG"), std::string::npos);

@@ -1,5 +1,6 @@
 #include "log.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -16,12 +17,26 @@ const char* log_base_name(const char* path) {
 
 namespace {
 
+// The whole line in one write: standard error is unbuffered, so printing its parts one by one would
+// cost a system call each (at every start of the process) and let another thread's line cut in.
 void write_line(const char* tag, const char* file, int line, const char* function, const char* format,
                 va_list args) {
     if (!stderr) return;
-    std::fprintf(stderr, "[%s] (%s %d %s) ", tag, log_base_name(file), line, function ? function : "");
-    std::vfprintf(stderr, format, args);
-    std::fputs("\n", stderr);
+    char prefix[512];
+    int head = std::snprintf(prefix, sizeof prefix, "[%s] (%s %d %s) ", tag, log_base_name(file), line,
+                             function ? function : "");
+    if (head < 0) return;
+    head = std::min<int>(head, sizeof prefix - 1);
+    va_list sizing;
+    va_copy(sizing, args);
+    const int body = std::vsnprintf(nullptr, 0, format, sizing);
+    va_end(sizing);
+    if (body < 0) return;
+    std::string text(prefix, static_cast<size_t>(head));
+    text.resize(static_cast<size_t>(head) + static_cast<size_t>(body) + 1);
+    std::vsnprintf(text.data() + head, static_cast<size_t>(body) + 1, format, args);
+    text.back() = '\n';
+    std::fwrite(text.data(), 1, text.size(), stderr);
 }
 
 // "Utils::BaseDispatchLoop::invoke" out of "virtual void Utils::BaseDispatchLoop::invoke(std::function<void()>)".

@@ -6,13 +6,21 @@
 
 #include <dlfcn.h>
 
+#include "log.h"
+
 namespace LazyLibrary {
 
-// The real function NAME of the library FILE (soname), or null when the library is not there.
+// The real function NAME of the library FILE (soname), or null (with a diagnostic line that names the
+// library and the loader's reason) when the library or the function is not there.
 inline void* Find(const char* file, const char* name) {
     void* handle = dlopen(file, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
     if (!handle) handle = dlopen(file, RTLD_NOW | RTLD_LOCAL);
-    return handle ? dlsym(handle, name) : nullptr;
+    void* found = handle ? dlsym(handle, name) : nullptr;
+    if (!found) {
+        const char* reason = dlerror();
+        LOG_UTILS("%s: cannot load %s (%s)", file, name, reason ? reason : "not found");
+    }
+    return found;
 }
 
 }  // namespace LazyLibrary
@@ -23,4 +31,11 @@ inline void* Find(const char* file, const char* name) {
         static const auto real = reinterpret_cast<decltype(&name)>(LazyLibrary::Find(file, #name)); \
         if (!real) return fail;                                                                  \
         return real args;                                                                        \
+    }
+
+// The same for a function that answers nothing: without the library the call does nothing.
+#define VELDRA_LAZY_FORWARD_VOID(file, name, params, args)                                        \
+    extern "C" void name params {                                                                \
+        static const auto real = reinterpret_cast<decltype(&name)>(LazyLibrary::Find(file, #name)); \
+        if (real) real args;                                                                     \
     }
