@@ -3,11 +3,7 @@
 // request that needs none of them (GET_INFO with the state file in place, TIMEOUT) neither loads
 // the library nor binds its symbols. Without the library every call answers its failure value (no
 // object, 0 or -1), which the callers report as their own error; the loader's reason is logged.
-//
-// OPENSSL_cleanse is the one function defined here rather than forwarded: every request wipes its
-// buffers, and explicit_bzero wipes the same way (a store the compiler may not drop) without the
-// library, so a wipe never depends on the library being there.
-#include <cstring>
+// Wiping needs no library: the host wipes with Utils::wipe_bytes.
 
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
@@ -26,10 +22,6 @@ namespace {
 // The soname of the libcrypto whose headers the host is built with (the one it links otherwise).
 constexpr const char* LIBCRYPTO = VELDRA_SONAME(OPENSSL_SHLIB_VERSION);
 }  // namespace
-
-extern "C" void OPENSSL_cleanse(void* ptr, size_t len) {
-    if (ptr && len) explicit_bzero(ptr, len);
-}
 
 // Random bytes: the master key, a token's salt and IV.
 VELDRA_LAZY_FORWARD(LIBCRYPTO, int, RAND_bytes, (unsigned char* buf, int num), (buf, num), 0)
