@@ -1,6 +1,6 @@
 #include "pad_window_protocol.h"
 
-#include <cstring>
+#include "little_endian.h"
 
 namespace OnScreenPad {
 namespace {
@@ -9,17 +9,12 @@ using PadSdk::Variant;
 
 constexpr uint8_t PLACE_NONE = 0, PLACE_NUMBER = 1, PLACE_KEYWORD = 2;
 
-class Writer {
+// A message: its length (filled in by finish), its kind, then the fields.
+class Writer : public LittleEndianWriter {
 public:
-    explicit Writer(MessageKind kind) { out.resize(4); u8(static_cast<uint8_t>(kind)); }
-    void u8(uint8_t v) { out.push_back(v); }
-    void u16(uint16_t v) { number(v, 2); }
-    void u32(uint32_t v) { number(v, 4); }
-    void i32(int32_t v) { number(static_cast<uint32_t>(v), 4); }
-    void i64(int64_t v) { number(static_cast<uint64_t>(v), 8); }
-    void text(const std::string& s) {
-        u32(static_cast<uint32_t>(s.size()));
-        out.insert(out.end(), s.begin(), s.end());
+    explicit Writer(MessageKind kind) {
+        out.resize(4);
+        u8(static_cast<uint8_t>(kind));
     }
     void place(const Variant& v) {
         if (v.type == Variant::Type::Int) { u8(PLACE_NUMBER); i32(v.number); }
@@ -33,53 +28,19 @@ public:
         for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(length >> (8 * i));
         return std::move(out);
     }
-
-private:
-    void number(uint64_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    }
-    std::vector<uint8_t> out;
 };
 
-class Reader {
+class Reader : public LittleEndianReader {
 public:
-    explicit Reader(const std::vector<uint8_t>& in) : in_(in) {}
-    bool complete() const { return ok_ && at_ == in_.size(); }
-    uint8_t u8() { return static_cast<uint8_t>(number(1)); }
-    uint16_t u16() { return static_cast<uint16_t>(number(2)); }
-    uint32_t u32() { return static_cast<uint32_t>(number(4)); }
-    int32_t i32() { return static_cast<int32_t>(static_cast<uint32_t>(number(4))); }
-    int64_t i64() { return static_cast<int64_t>(number(8)); }
-    std::string text() {
-        const uint32_t length = u32();
-        if (!take(length)) return {};
-        return std::string(reinterpret_cast<const char*>(in_.data() + at_ - length), length);
-    }
+    using LittleEndianReader::LittleEndianReader;
     Variant place() {
         switch (u8()) {
         case PLACE_NONE: return Variant();
         case PLACE_NUMBER: return Variant::Int(i32());
         case PLACE_KEYWORD: return Variant::Text(text());
-        default: ok_ = false; return Variant();
+        default: fail(); return Variant();
         }
     }
-    size_t left() const { return in_.size() - at_; }
-
-private:
-    uint64_t number(int bytes) {
-        if (!take(static_cast<size_t>(bytes))) return 0;
-        uint64_t v = 0;
-        for (int i = 0; i < bytes; ++i) v |= static_cast<uint64_t>(in_[at_ - bytes + i]) << (8 * i);
-        return v;
-    }
-    bool take(size_t n) {
-        if (!ok_ || in_.size() - at_ < n) return ok_ = false;
-        at_ += n;
-        return true;
-    }
-    const std::vector<uint8_t>& in_;
-    size_t at_ = 0;
-    bool ok_ = true;
 };
 
 }  // namespace
