@@ -75,9 +75,9 @@ public:
     Bytes Send(const Bytes& apdu) {
         Bytes response(10240);
         DWORD length = static_cast<DWORD>(response.size());
-        Check(SCardTransmit(card_, pci_, apdu.data(), static_cast<DWORD>(apdu.size()), nullptr, response.data(),
-                            &length),
-              "SCardTransmit");
+        Check(
+            SCardTransmit(card_, pci_, apdu.data(), static_cast<DWORD>(apdu.size()), nullptr, response.data(), &length),
+            "SCardTransmit");
         response.resize(length);
         if (response.size() < 2) throw std::runtime_error("short response");
         return response;
@@ -91,7 +91,8 @@ public:
         if (Sw(Send(select)) != 0x9000) throw std::runtime_error("select");
         Bytes out;
         for (;;) {
-            const Bytes r = Send({0x00, 0xB0, static_cast<uint8_t>(out.size() >> 8), static_cast<uint8_t>(out.size()), 0x00});
+            const Bytes r =
+                Send({0x00, 0xB0, static_cast<uint8_t>(out.size() >> 8), static_cast<uint8_t>(out.size()), 0x00});
             if (Sw(r) == 0x6B00) break;
             if (Sw(r) != 0x9000) throw std::runtime_error("read");
             out.insert(out.end(), r.begin(), r.end() - 2);
@@ -202,7 +203,8 @@ std::string RunHost(const std::string& host, const std::string& json) {
     const uint32_t length = static_cast<uint32_t>(json.size());
     std::string frame(reinterpret_cast<const char*>(&length), 4);
     frame += json;
-    if (write(in[1], frame.data(), frame.size()) != static_cast<ssize_t>(frame.size())) throw std::runtime_error("write");
+    if (write(in[1], frame.data(), frame.size()) != static_cast<ssize_t>(frame.size()))
+        throw std::runtime_error("write");
     close(in[1]);
     std::string answer;
     char buffer[65536];
@@ -223,8 +225,8 @@ long CardApdus() {
 }
 
 // Median time of a request through the host and the APDUs it cost, against the raw sequence.
-void HostFigures(const char* title, const std::string& host, const std::string& json, const char* expect,
-                 long needed, const std::function<void()>& raw) {
+void HostFigures(const char* title, const std::string& host, const std::string& json, const char* expect, long needed,
+                 const std::function<void()>& raw) {
     std::vector<double> hostMs, rawMs;
     long hostApdus = 0, rawApdus = 0;
     for (int i = 0; i < kHostRounds; ++i) {
@@ -264,13 +266,15 @@ int main() {
             Bare bare;
             size = reader->ReadFile(path).size();
             if (bare.ReadFile(kSignatureCertPath).size() != size) throw std::runtime_error("the two reads differ");
-            Measure(read, kRounds / kBlocks, [&] { reader->ReadFile(path); }, [&] { bare.ReadFile(kSignatureCertPath); });
-            Measure(sign, kRounds / kBlocks, [&] { reader->Sign("1234", "__signature__", info); },
-                    [&] { bare.Sign(info); });
+            Measure(
+                read, kRounds / kBlocks, [&] { reader->ReadFile(path); }, [&] { bare.ReadFile(kSignatureCertPath); });
+            Measure(
+                sign, kRounds / kBlocks, [&] { reader->Sign("1234", "__signature__", info); },
+                [&] { bare.Sign(info); });
         }
 
-        std::printf("card-ops: %d rounds each in %d blocks, through pcscd and the emulated card in \"%s\"\n",
-                    kRounds, kBlocks, kReader);
+        std::printf("card-ops: %d rounds each in %d blocks, through pcscd and the emulated card in \"%s\"\n", kRounds,
+                    kBlocks, kReader);
         char title[96];
         std::snprintf(title, sizeof title, "ReadFile of the signature certificate (%zu bytes)", size);
         const Figures r = Summarise(read), g = Summarise(sign);
@@ -291,10 +295,10 @@ int main() {
         HostFigures("READ_FILE of the signature certificate", host,
                     "{\"cmd\":\"READ_FILE\"," + reader + ",\"fileId\":\"3F00DF005039\"}", "\"data\"",
                     1 + static_cast<long>(size / 256) + 1, [&] { bare.ReadFile(kSignatureCertPath); });
-        HostFigures("COMPUTE_SIGNATURE", host,
-                    "{\"cmd\":\"COMPUTE_SIGNATURE\"," + reader + ",\"pin\":\"1234\",\"hash\":\"" +
-                        std::string(64, 'a') + "\"}",
-                    "\"signature\"", 4, [&] { bare.Sign(info); });
+        HostFigures(
+            "COMPUTE_SIGNATURE", host,
+            "{\"cmd\":\"COMPUTE_SIGNATURE\"," + reader + ",\"pin\":\"1234\",\"hash\":\"" + std::string(64, 'a') + "\"}",
+            "\"signature\"", 4, [&] { bare.Sign(info); });
         std::string cleanup = std::string("rm -rf ") + home;
         if (std::system(cleanup.c_str()) != 0) std::fprintf(stderr, "card-ops: could not remove %s\n", home);
         std::printf("ratio %.2f\n", ratio);

@@ -66,8 +66,8 @@ int main(int argc, char** argv) {
 
     const double base = median(programs.front().times);
     const double baseMin = *std::min_element(programs.front().times.begin(), programs.front().times.end());
-    std::printf("GET_INFO round trips, %d of each, in turn (ratio to %s; target <= 1.5, peak RSS <= 8 MiB)\n",
-                runs, programs.front().label.c_str());
+    std::printf("GET_INFO round trips, %d of each, in turn (ratio to %s; target <= 1.5, peak RSS <= 8 MiB)\n", runs,
+                programs.front().label.c_str());
     std::printf("  %-34s %9s %6s %9s %6s\n", "", "median", "ratio", "minimum", "ratio");
     for (const Program& p : programs) {
         const double m = median(p.times);

@@ -42,6 +42,4 @@ size_t extension_read_bytes(uint8_t* buffer, size_t count) {
     return n;
 }
 
-void extension_write_bytes(const void* data, size_t length) {
-    output.append(static_cast<const char*>(data), length);
-}
+void extension_write_bytes(const void* data, size_t length) { output.append(static_cast<const char*>(data), length); }

@@ -37,19 +37,27 @@ const Bytes kV18Atr = {0x3B, 0x7F, 0x96, 0x00, 0x00, 0x80, 0x31, 0x80, 0x65, 0xB
 
 // The failures a call can be given. The first ten are PC/SC result codes, once.
 enum Kind : unsigned {
-    kNoService, kRemovedCard, kSharing, kTimeout, kCommError, kNotTransacted, kProtoMismatch, kInsufficientBuffer,
-    kNoSmartcard, kReaderUnavailable,
-    kTruncated,     // the answer of this exchange is cut short
-    kStatusWord,    // from now on every APDU is answered by one status word
-    kListGrew,      // from now on the reader list grows between the size query and the fill
-    kHugeAtr,       // this status reports an ATR length beyond the structure
-    kRawProtocol,   // this connection is made with a protocol nobody can talk over
-    kCardPulled,    // from now on there is no card
+    kNoService,
+    kRemovedCard,
+    kSharing,
+    kTimeout,
+    kCommError,
+    kNotTransacted,
+    kProtoMismatch,
+    kInsufficientBuffer,
+    kNoSmartcard,
+    kReaderUnavailable,
+    kTruncated,    // the answer of this exchange is cut short
+    kStatusWord,   // from now on every APDU is answered by one status word
+    kListGrew,     // from now on the reader list grows between the size query and the fill
+    kHugeAtr,      // this status reports an ATR length beyond the structure
+    kRawProtocol,  // this connection is made with a protocol nobody can talk over
+    kCardPulled,   // from now on there is no card
     kKinds
 };
-const LONG kResults[] = {SCARD_E_NO_SERVICE,     SCARD_W_REMOVED_CARD,   SCARD_E_SHARING_VIOLATION,
-                         SCARD_E_TIMEOUT,        SCARD_F_COMM_ERROR,     SCARD_E_NOT_TRANSACTED,
-                         SCARD_E_PROTO_MISMATCH, SCARD_E_INSUFFICIENT_BUFFER, SCARD_E_NO_SMARTCARD,
+const LONG kResults[] = {SCARD_E_NO_SERVICE,        SCARD_W_REMOVED_CARD,        SCARD_E_SHARING_VIOLATION,
+                         SCARD_E_TIMEOUT,           SCARD_F_COMM_ERROR,          SCARD_E_NOT_TRANSACTED,
+                         SCARD_E_PROTO_MISMATCH,    SCARD_E_INSUFFICIENT_BUFFER, SCARD_E_NO_SMARTCARD,
                          SCARD_E_READER_UNAVAILABLE};
 
 struct Keys {
@@ -172,7 +180,9 @@ void Begin(const Setup& setup) {
                             : setup.pinPad == PinPad::Timeout ? VirtualCard::PinPadOutcome::Timeout
                                                               : VirtualCard::PinPadOutcome::Typed;
     if (setup.pinPad == PinPad::Wrong) options.pinPadPin = "000000";
-    const VirtualCard::CardKeys& keys = setup.v18 ? s.keys->v18 : setup.oldCertificate ? s.keys->classic2015 : s.keys->classic;
+    const VirtualCard::CardKeys& keys = setup.v18              ? s.keys->v18
+                                        : setup.oldCertificate ? s.keys->classic2015
+                                                               : s.keys->classic;
     s.card = std::make_unique<VirtualCard::BelpicCard>(options, Share(keys));
     s.calls = 0;
     s.contexts.clear();
@@ -261,8 +271,7 @@ LONG SCardGetStatusChange(SCARDCONTEXT context, DWORD, SCARD_READERSTATE* states
     return SCARD_S_SUCCESS;
 }
 
-LONG SCardConnect(SCARDCONTEXT context, LPCSTR reader, DWORD, DWORD protocols, LPSCARDHANDLE card,
-                  LPDWORD active) {
+LONG SCardConnect(SCARDCONTEXT context, LPCSTR reader, DWORD, DWORD protocols, LPSCARDHANDLE card, LPDWORD active) {
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     const auto kind = Fault(s);
@@ -323,8 +332,7 @@ LONG SCardTransmit(SCARDHANDLE card, const SCARD_IO_REQUEST*, LPCBYTE send, DWOR
     return Answer(answer, receive, receiveLength, *receiveLength);
 }
 
-LONG SCardControl(SCARDHANDLE card, DWORD code, LPCVOID, DWORD, LPVOID output, DWORD outputLength,
-                  LPDWORD returned) {
+LONG SCardControl(SCARDHANDLE card, DWORD code, LPCVOID, DWORD, LPVOID output, DWORD outputLength, LPDWORD returned) {
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     const auto kind = Fault(s);

@@ -16,15 +16,15 @@ constexpr const char* kCardPin = "591847";
 enum class PinPad : uint8_t { Typed, Cancel, Timeout, Wrong };
 
 struct Setup {
-    bool noReaders = false;    // SCardListReaders answers "no readers"
+    bool noReaders = false;  // SCardListReaders answers "no readers"
     bool cardPresent = true;
-    bool v18 = false;          // the ECDSA card generation (else RSA)
+    bool v18 = false;             // the ECDSA card generation (else RSA)
     bool oldCertificate = false;  // the RSA card's signature certificate dates from 2015
-    int tries = 3;             // PIN tries the card starts with
+    int tries = 3;                // PIN tries the card starts with
     PinPad pinPad = PinPad::Typed;
-    unsigned faultAt = 0;      // the number of the PC/SC call that fails (1 the first; 0 none)
-    unsigned faultKind = 0;    // what that failure is (any value; taken modulo the kinds)
-    uint8_t faultByte = 0;     // a free byte some kinds use (a status word's second byte, a length)
+    unsigned faultAt = 0;    // the number of the PC/SC call that fails (1 the first; 0 none)
+    unsigned faultKind = 0;  // what that failure is (any value; taken modulo the kinds)
+    uint8_t faultByte = 0;   // a free byte some kinds use (a status word's second byte, a length)
 };
 
 // Makes both card generations' keys; call once before the first Begin.

@@ -145,8 +145,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzIo::SetInput(in.rawFrame ? in.body : frame(in.body));
     FuzzPcsc::Begin(in.pcsc);
     calendarNow = in.beforeEidasRule ? kBeforeRuleMs : kAfterRuleMs;
-    if (in.forceEidasFail) setenv("VELDRA_FORCE_EIDAS2_FAIL", "1", 1); else unsetenv("VELDRA_FORCE_EIDAS2_FAIL");
-    if (in.skipEidas) setenv("VELDRA_SKIP_EIDAS2", "1", 1); else unsetenv("VELDRA_SKIP_EIDAS2");
+    if (in.forceEidasFail) setenv("VELDRA_FORCE_EIDAS2_FAIL", "1", 1);
+    else unsetenv("VELDRA_FORCE_EIDAS2_FAIL");
+    if (in.skipEidas) setenv("VELDRA_SKIP_EIDAS2", "1", 1);
+    else unsetenv("VELDRA_SKIP_EIDAS2");
 
     // The host's log goes to memory, to be searched, and keeps libFuzzer's output readable.
     char* logText = nullptr;

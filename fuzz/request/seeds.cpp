@@ -39,8 +39,8 @@ std::string frame(const std::string& text, uint32_t n) {
 }
 
 std::string sign(const char* cmd, const char* reader, const std::string& extra) {
-    return std::string("{\"cmd\":\"") + cmd + "\",\"reader\":\"" + reader + "\",\"hash\":\"" + kHash32 + "\"" +
-           extra + "}";
+    return std::string("{\"cmd\":\"") + cmd + "\",\"reader\":\"" + reader + "\",\"hash\":\"" + kHash32 + "\"" + extra +
+           "}";
 }
 
 }  // namespace
@@ -51,7 +51,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     PinTokenCipher cipher(kMasterKey);
-    const std::string token = cipher.Seal("591847", kFixedCalendarMs + PIN_TOKEN_LIFETIME_MS, pin_token_binding({}, ""));
+    const std::string token =
+        cipher.Seal("591847", kFixedCalendarMs + PIN_TOKEN_LIFETIME_MS, pin_token_binding({}, ""));
     const std::string h = header();
     std::vector<Seed> seeds = {
         {"get_info", h, R"({"cmd":"GET_INFO"})"},
@@ -65,9 +66,10 @@ int main(int argc, char** argv) {
          std::string(R"({"cmd":"READ_FILE","reader":")") + kPlain + R"(","fileId":"3F00DF005039"})"},
         {"read_file_identity", h,
          std::string(R"({"cmd":"READ_FILE","reader":")") + kPlain + R"(","label":"id","fileId":"3f00df014031"})"},
-        {"read_file_photo", h, std::string(R"({"cmd":"READ_FILE","reader":")") + kCcid + R"(","fileId":"3F00DF014035"})"},
-        {"read_file_removed", header(0, 6, 0x0F), std::string(R"({"cmd":"READ_FILE","reader":")") + kPlain +
-                                                    R"(","fileId":"3F00DF005038"})"},
+        {"read_file_photo", h,
+         std::string(R"({"cmd":"READ_FILE","reader":")") + kCcid + R"(","fileId":"3F00DF014035"})"},
+        {"read_file_removed", header(0, 6, 0x0F),
+         std::string(R"({"cmd":"READ_FILE","reader":")") + kPlain + R"(","fileId":"3F00DF005038"})"},
         {"pin_pad_available", h, std::string(R"({"cmd":"PIN_PAD_AVAILABLE","reader":")") + kEscape + R"("})"},
         {"verify_pin_member", h, std::string(R"({"cmd":"VERIFY_PIN","reader":")") + kPlain + R"(","pin":"591847"})"},
         {"verify_pin_dialog", h,
@@ -84,7 +86,8 @@ int main(int argc, char** argv) {
         {"compute_signature_dialog", header(0, 0, 0, 2), sign("COMPUTE_SIGNATURE", kPlain, R"(,"debug":"true")")},
         {"compute_signature_pad", h, sign("COMPUTE_SIGNATURE", kCcid, "")},
         {"compute_signature_eidas_fail", header(0x40), sign("COMPUTE_SIGNATURE", kPlain, R"(,"pin":"591847")")},
-        {"compute_signature_before_rule", header(0, 0, 0, 0x20), sign("COMPUTE_SIGNATURE", kPlain, R"(,"pin":"591847")")},
+        {"compute_signature_before_rule", header(0, 0, 0, 0x20),
+         sign("COMPUTE_SIGNATURE", kPlain, R"(,"pin":"591847")")},
         {"compute_signature_2015_certificate", header(0, 0, 0, 0x40),
          sign("COMPUTE_SIGNATURE", kPlain, R"(,"pin":"591847")")},
         {"compute_signature_no_service", header(0, 9, 0x00), sign("COMPUTE_SIGNATURE", kPlain, R"(,"pin":"591847")")},

@@ -39,7 +39,8 @@ std::vector<uint8_t> ecdsa_der(const std::vector<uint8_t>& rs) {
 
 std::vector<uint8_t> from_hex(const std::string& hex) {
     std::vector<uint8_t> out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
     return out;
 }
 
@@ -68,7 +69,7 @@ bool verifies(const std::vector<uint8_t>& certificateDer, const std::vector<uint
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(X509_get_pubkey(certificate.get()), EVP_PKEY_free);
     if (!key) return false;
     std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key.get(), nullptr),
-                                                                     EVP_PKEY_CTX_free);
+                                                                    EVP_PKEY_CTX_free);
     if (!ctx || EVP_PKEY_verify_init(ctx.get()) != 1) return false;
     std::vector<uint8_t> sig = signature;
     if (EVP_PKEY_is_a(key.get(), "RSA")) {

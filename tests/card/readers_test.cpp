@@ -34,8 +34,9 @@ TEST_F(Readers, GetReadersListsEveryReaderWithItsCardState) {
     }
     // Member order as a browser sees it.
     EXPECT_NE(a.text.find(R"({"index":)"), std::string::npos);
-    EXPECT_NE(a.text.find(R"("name":")" + PLAIN + R"(","atr":"3B9813400AA503010101AD13","cardPresent":true,"cardType":1})"),
-              std::string::npos)
+    EXPECT_NE(
+        a.text.find(R"("name":")" + PLAIN + R"(","atr":"3B9813400AA503010101AD13","cardPresent":true,"cardType":1})"),
+        std::string::npos)
         << a.text;
     // The 1.8 card is shown with the classic ATR (its first 12 bytes).
     EXPECT_EQ(reader_entry(list, BYPASS)["atr"], "3B9813400AA503010101AD13") << a.text;
@@ -56,7 +57,8 @@ TEST_F(Readers, ReadFileReturnsTheCardFilesComplete) {
     EXPECT_NE(text.find("Tester"), std::string::npos);
     EXPECT_EQ(data[0], 0x01);  // the identity file is a run of tag-length-value fields
 
-    for (const auto& [file, pem] : {std::pair{SIGNATURE_CERT, "signature"}, std::pair{AUTHENTICATION_CERT, "authentication"}}) {
+    for (const auto& [file, pem] :
+         {std::pair{SIGNATURE_CERT, "signature"}, std::pair{AUTHENTICATION_CERT, "authentication"}}) {
         // Lower-case file ids work as well.
         std::string lower = file;
         for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -99,7 +101,8 @@ TEST_F(Readers, ReadFileIsCompleteWhateverTheCardAnswersAtTheEndOfAFile) {
     for (const char* behaviour : {"6c", "6282", "9000"}) {
         insert("plain", {"--short-read", behaviour});
         const Answer photo = request({{"cmd", "READ_FILE"}, {"reader", PLAIN}, {"fileId", "3F00DF014035"}});
-        EXPECT_EQ(from_hex(photo.json.value("data", "")).size(), 3064u) << behaviour << ": " << photo.text.substr(0, 200);
+        EXPECT_EQ(from_hex(photo.json.value("data", "")).size(), 3064u)
+            << behaviour << ": " << photo.text.substr(0, 200);
         const Answer certificate = request({{"cmd", "READ_FILE"}, {"reader", PLAIN}, {"fileId", "3F00DF005039"}});
         EXPECT_EQ(from_hex(certificate.json.value("data", "")), card_certificate("plain", "signature")) << behaviour;
         const Answer twoChunks = request({{"cmd", "READ_FILE"}, {"reader", PLAIN}, {"fileId", "3F00DF014040"}});
@@ -173,6 +176,7 @@ TEST(NoReaders, AnEmptyListAndNoReaderFound) {
     hosttest::HostOptions options;
     options.env["XDG_DATA_HOME"] = home.path();
     EXPECT_EQ(hosttest::request(R"({"cmd":"GET_READERS"})", options).answer(), R"({"readerList": []})");
-    EXPECT_EQ(hosttest::request(json({{"cmd", "VERIFY_PIN"}, {"reader", PLAIN}, {"pin", "1234"}}).dump(), options).answer(),
-              error_answer(0, 0, "Card reader [" + PLAIN + "] not found"));
+    EXPECT_EQ(
+        hosttest::request(json({{"cmd", "VERIFY_PIN"}, {"reader", PLAIN}, {"pin", "1234"}}).dump(), options).answer(),
+        error_answer(0, 0, "Card reader [" + PLAIN + "] not found"));
 }

@@ -29,18 +29,24 @@ TEST_F(Signature, AClassicCardSignsTheDigestInfoOfSha1Sha256AndSha512) {
     const std::vector<uint8_t> authenticationCert = certificate(PLAIN, AUTHENTICATION_CERT);
     for (const char* algorithm : {"SHA1", "SHA256", "SHA512"}) {
         const std::vector<uint8_t> hash = digest(algorithm, DOCUMENT);
-        const Answer a = request({{"cmd", "COMPUTE_SIGNATURE"}, {"reader", PLAIN}, {"hash", to_hex(hash)}, {"pin", "1234"}});
+        const Answer a =
+            request({{"cmd", "COMPUTE_SIGNATURE"}, {"reader", PLAIN}, {"hash", to_hex(hash)}, {"pin", "1234"}});
         ASSERT_TRUE(a.json.contains("signature")) << algorithm << ": " << a.text;
         const std::string token = a.json["pinToken"];
-        EXPECT_EQ(a.text, R"({"pinToken":")" + token + R"(","pinRemainingAttempts":-1,"pinValid":true,"valid":true,)"
-                          R"("signature":")" + a.json["signature"].get<std::string>() + R"("})");
+        EXPECT_EQ(a.text, R"({"pinToken":")" + token +
+                              R"(","pinRemainingAttempts":-1,"pinValid":true,"valid":true,)"
+                              R"("signature":")" +
+                              a.json["signature"].get<std::string>() + R"("})");
         const std::vector<uint8_t> signature = from_hex(a.json["signature"]);
         EXPECT_EQ(signature.size(), 256u);
         EXPECT_TRUE(verifies(signatureCert, hash, algorithm, signature)) << algorithm;
         EXPECT_FALSE(verifies(authenticationCert, hash, algorithm, signature)) << "signed with the wrong key";
 
-        const Answer auth = request({{"cmd", "COMPUTE_AUTHENTICATION"}, {"reader", PLAIN}, {"hash", to_hex(hash)},
-                                     {"pinToken", token}, {"debug", "true"}});
+        const Answer auth = request({{"cmd", "COMPUTE_AUTHENTICATION"},
+                                     {"reader", PLAIN},
+                                     {"hash", to_hex(hash)},
+                                     {"pinToken", token},
+                                     {"debug", "true"}});
         ASSERT_TRUE(auth.json.contains("signature")) << auth.text;
         EXPECT_TRUE(verifies(authenticationCert, hash, algorithm, from_hex(auth.json["signature"]))) << algorithm;
         EXPECT_NE(auth.run.err.find("Skipping eIDAS2 compliance checks"), std::string::npos);
@@ -53,9 +59,11 @@ TEST_F(Signature, TheTokenOfAVerificationSignsInTheNextProcess) {
     const std::vector<uint8_t> hash = digest("SHA256", DOCUMENT);
     hosttest::HostOptions noDialog;
     noDialog.env["PATH"] = "/nonexistent";
-    const Answer signed_ = request(
-        {{"cmd", "COMPUTE_SIGNATURE"}, {"reader", PLAIN}, {"hash", to_hex(hash)}, {"pinToken", verified.json["pinToken"]}},
-        noDialog);
+    const Answer signed_ = request({{"cmd", "COMPUTE_SIGNATURE"},
+                                    {"reader", PLAIN},
+                                    {"hash", to_hex(hash)},
+                                    {"pinToken", verified.json["pinToken"]}},
+                                   noDialog);
     ASSERT_TRUE(signed_.json.contains("signature")) << signed_.text;
     EXPECT_TRUE(verifies(certificate(PLAIN, SIGNATURE_CERT), hash, "SHA256", from_hex(signed_.json["signature"])));
 }
@@ -77,7 +85,8 @@ TEST_F(Signature, A18CardSignsTheBareHashWithEcdsa) {
     const std::vector<uint8_t> authenticationCert = certificate(PLAIN, AUTHENTICATION_CERT);
     for (const char* algorithm : {"SHA256", "SHA384", "SHA512"}) {
         const std::vector<uint8_t> hash = digest(algorithm, DOCUMENT);
-        const Answer a = request({{"cmd", "COMPUTE_SIGNATURE"}, {"reader", PLAIN}, {"hash", to_hex(hash)}, {"pin", "1234"}});
+        const Answer a =
+            request({{"cmd", "COMPUTE_SIGNATURE"}, {"reader", PLAIN}, {"hash", to_hex(hash)}, {"pin", "1234"}});
         ASSERT_TRUE(a.json.contains("signature")) << algorithm << ": " << a.text;
         EXPECT_TRUE(verifies(signatureCert, hash, algorithm, from_hex(a.json["signature"]))) << algorithm;
         const Answer auth =
@@ -135,7 +144,8 @@ TEST_F(Signature, APinPadReaderSignsWithoutAToken) {
     EXPECT_TRUE(verifies(certificate(ESCAPE, SIGNATURE_CERT), hash, "SHA256", from_hex(a.json["signature"])));
 
     // A bypass reader presents no PIN; this card then refuses to sign (security status 6982).
-    const Answer refused = request({{"cmd", "COMPUTE_SIGNATURE"}, {"reader", BYPASS}, {"hash", to_hex(hash)}}, noDialog);
+    const Answer refused =
+        request({{"cmd", "COMPUTE_SIGNATURE"}, {"reader", BYPASS}, {"hash", to_hex(hash)}}, noDialog);
     EXPECT_EQ(refused.text, error_answer(8, 8, "Error computing digital signature (Comm 0x1) (0x6982)"));
 }
 

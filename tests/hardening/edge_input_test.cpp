@@ -191,9 +191,9 @@ TEST_F(EdgeInput, StateFolderStaysPrivate) {
 TEST_F(EdgeInput, EveryFormOfPinAndTokenIsMasked) {
     const std::string pin = "739146", token = "U2VjcmV0VG9rZW4x";
     const std::vector<std::string> forms = {
-        R"("pin":")" + pin + "\"",          R"("pin" ")" + pin + "\"",         R"("pin",")" + pin + "\"",
-        R"("x":["pin",")" + pin + "\"]",    R"("x":"pin",")" + pin + "\":0",   R"("pin":)" + pin,
-        R"("pin":{"a":")" + pin + "\"}",    R"("pin":[")" + pin + "\"]",       R"("pinToken" ")" + token + "\"",
+        R"("pin":")" + pin + "\"",          R"("pin" ")" + pin + "\"",       R"("pin",")" + pin + "\"",
+        R"("x":["pin",")" + pin + "\"]",    R"("x":"pin",")" + pin + "\":0", R"("pin":)" + pin,
+        R"("pin":{"a":")" + pin + "\"}",    R"("pin":[")" + pin + "\"]",     R"("pinToken" ")" + token + "\"",
         R"(["pinToken",")" + token + "\"]", R"("pin":")" + pin + R"(\"x")",
     };
     for (const std::string debug : {R"("debug":"true",)", R"("debug":true,)", ""}) {

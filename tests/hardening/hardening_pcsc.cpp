@@ -79,7 +79,7 @@ bool verifies_sha256(const std::vector<uint8_t>& certificateDer, const std::vect
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(X509_get_pubkey(certificate.get()), EVP_PKEY_free);
     if (!key) return false;
     std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key.get(), nullptr),
-                                                                     EVP_PKEY_CTX_free);
+                                                                    EVP_PKEY_CTX_free);
     if (!ctx || EVP_PKEY_verify_init(ctx.get()) != 1 ||
         EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
         EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha256()) != 1)
@@ -96,9 +96,15 @@ PinentryGate::PinentryGate(const std::string& folder, const std::string& pin) : 
            "echo 'OK Pleased to meet you'\n"
            "while IFS= read -r line; do\n"
            "  case \"$line\" in\n"
-           "  GETPIN*) : > " << shell_quoted(dir_ + "/asked") << "\n"
-           "    for _ in $(seq 200); do [ -e " << shell_quoted(dir_ + "/go") << " ] && break; sleep 0.1; done\n"
-           "    echo 'D " << pin << "'; echo OK ;;\n"
+           "  GETPIN*) : > "
+        << shell_quoted(dir_ + "/asked")
+        << "\n"
+           "    for _ in $(seq 200); do [ -e "
+        << shell_quoted(dir_ + "/go")
+        << " ] && break; sleep 0.1; done\n"
+           "    echo 'D "
+        << pin
+        << "'; echo OK ;;\n"
            "  'GETINFO flavor'*) echo 'D gtk2'; echo OK ;;\n"
            "  'GETINFO pid'*) echo \"D $$\"; echo OK ;;\n"
            "  BYE*) echo OK; exit 0 ;;\n"

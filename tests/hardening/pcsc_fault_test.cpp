@@ -116,8 +116,8 @@ TEST_F(PcscTest, CardRemovedDuringReadFileOfACertificate) {
     std::stringstream commands;
     commands << log.rdbuf();
     EXPECT_NE(commands.str().find("pulled out"), std::string::npos) << commands.str();
-    EXPECT_NE(commands.str().find("C 00B0"), std::string::npos) << "no READ BINARY before the card went: "
-                                                               << commands.str();
+    EXPECT_NE(commands.str().find("C 00B0"), std::string::npos)
+        << "no READ BINARY before the card went: " << commands.str();
     // A new card in the same reader is read in full: nothing of the old one is left open.
     remove("plain");
     insert("plain", {"--pin", CARD_PIN});

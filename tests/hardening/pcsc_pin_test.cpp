@@ -56,10 +56,12 @@ TEST_F(PinPaths, NoPinDigitsInTheLogAtAnyDebugSetting) {
         const std::string token = member.json["pinToken"];
         const auto wrong = secret_safe(with_debug(verify + R"(,"pin":")" + WRONG_PIN + "\"}", debug));
         EXPECT_EQ(wrong.json.value("pinValid", true), false) << wrong.text;
-        EXPECT_EQ(secret_safe(with_debug(verify + R"(,"pinToken":")" + token + "\"}", debug)).json.value("valid", false),
-                  true);
-        EXPECT_EQ(secret_safe(with_debug(verify + "}", debug), dialog(" " + CARD_PIN + "\t")).json.value("valid", false),
-                  true);
+        EXPECT_EQ(
+            secret_safe(with_debug(verify + R"(,"pinToken":")" + token + "\"}", debug)).json.value("valid", false),
+            true);
+        EXPECT_EQ(
+            secret_safe(with_debug(verify + "}", debug), dialog(" " + CARD_PIN + "\t")).json.value("valid", false),
+            true);
         EXPECT_EQ(secret_safe(with_debug(verify + "}", debug), dialog(MALFORMED_PIN)).code(), 9);
         EXPECT_EQ(secret_safe(with_debug(verify + R"(,"pin":")" + std::string(254, '7') + "\"}", debug)).code(), 9);
         const std::string sign = R"({"cmd":"COMPUTE_SIGNATURE","reader":")" + PLAIN + R"(","hash":")" + HASH + "\"";
@@ -73,10 +75,10 @@ TEST_F(PinPaths, NoPinDigitsInTheLogAtAnyDebugSetting) {
         EXPECT_EQ(secret_safe(with_debug(R"({"cmd":"VERIFY_PIN","reader":")" + ESCAPE + "\"}", debug))
                       .json.value("valid", false),
                   true);
-        EXPECT_FALSE(secret_safe(with_debug(R"({"cmd":"VERIFY_PIN","reader":")" + BYPASS + R"(","pin":")" + CARD_PIN +
-                                                "\"}",
-                                            debug))
-                         .error());
+        EXPECT_FALSE(
+            secret_safe(
+                with_debug(R"({"cmd":"VERIFY_PIN","reader":")" + BYPASS + R"(","pin":")" + CARD_PIN + "\"}", debug))
+                .error());
     }
 }
 

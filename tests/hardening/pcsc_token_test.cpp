@@ -106,8 +106,8 @@ TEST_F(TokenRules, TheEidas2RuleGuardsTheSignatureKeyWhateverTheCommand) {
         }
     }
     // The authentication key stays usable.
-    const auto authentication =
-        ask(R"({"cmd":"COMPUTE_AUTHENTICATION","reader":")" + PLAIN + R"(","hash":")" + HASH + "\"" + pin + "}", forced);
+    const auto authentication = ask(
+        R"({"cmd":"COMPUTE_AUTHENTICATION","reader":")" + PLAIN + R"(","hash":")" + HASH + "\"" + pin + "}", forced);
     EXPECT_TRUE(authentication.json.contains("signature")) << authentication.text;
     // A card of 2016 on: the signature key signs after reading only the certificate's first chunk.
     remove("plain");

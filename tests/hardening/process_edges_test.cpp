@@ -69,7 +69,8 @@ TEST_F(ProcessEdges, ClosedStandardDescriptorsAreTheNullDevice) {
                 std::vector<std::string> targets;
                 for (int fd : {1, 2}) {
                     std::error_code error;
-                    targets.push_back(fs::read_symlink("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd), error));
+                    targets.push_back(
+                        fs::read_symlink("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd), error));
                 }
                 return targets;
             });
@@ -91,8 +92,8 @@ TEST_F(ProcessEdges, AFifoAsStateFileIsRefusedAtOnce) {
     fs::remove(folder() + "/appstate");
     ASSERT_EQ(mkfifo((folder() + "/appstate").c_str(), 0600), 0);
     const HostRun run = hosttest::request(R"({"cmd":"GET_INFO"})", options());
-    EXPECT_EQ(run.answer(),
-              R"({"error": { "code":99,"id":99,"message":"appstate file is not a regular file"}})" "\n");
+    EXPECT_EQ(run.answer(), R"({"error": { "code":99,"id":99,"message":"appstate file is not a regular file"}})"
+                            "\n");
     EXPECT_LT(run.elapsed, std::chrono::seconds(3));
 }
 

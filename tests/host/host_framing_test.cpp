@@ -56,7 +56,8 @@ TEST_F(Framing, EmptyTextIsInvalidJsonAndTrailingBytesAreIgnored) {
 
 // The three ways a frame can fail to arrive, run side by side since each waits out the 10-second window.
 TEST_F(Framing, MissingShortAndSilentInputsAnswerAfterTheWindow) {
-    auto closedAfterTwo = std::async(std::launch::async, [&] { return run_host(std::string("\x05\x00", 2), options()); });
+    auto closedAfterTwo =
+        std::async(std::launch::async, [&] { return run_host(std::string("\x05\x00", 2), options()); });
     auto shortText = std::async(std::launch::async, [&] { return run_host(length_prefix(10) + "{\"cmd", options()); });
     auto silent = std::async(std::launch::async, [&] {
         HostOptions o = options();

@@ -61,14 +61,14 @@ TEST_F(Host, ErrorAnswersAreValidJsonAndTheirLengthCountsTheNewline) {
 
 TEST_F(Host, TimeoutCommandAgainstTheWatchdog) {
     // The limit is shorter than the sleep: the watchdog answers after about a second.
-    auto fired = std::async(std::launch::async, [&] {
-        return request(R"({"cmd":"TIMEOUT","sleep":5,"timeout":1})", options());
-    });
+    auto fired = std::async(std::launch::async,
+                            [&] { return request(R"({"cmd":"TIMEOUT","sleep":5,"timeout":1})", options()); });
     // No limit: the command's own answer after its sleep.
     const auto rested = request(R"({"cmd":"TIMEOUT","sleep":2,"timeout":0})", options());
     const auto timedOut = fired.get();
-    EXPECT_EQ(timedOut.answer(), "{\"error\": { \"code\":14,\"id\":14,\"message\":\"Timeout processing message "
-                                 "[{ cmd : TIMEOUT , sleep :5, timeout :1}]\"}}\n");
+    EXPECT_EQ(timedOut.answer(),
+              "{\"error\": { \"code\":14,\"id\":14,\"message\":\"Timeout processing message "
+              "[{ cmd : TIMEOUT , sleep :5, timeout :1}]\"}}\n");
     EXPECT_GE(timedOut.elapsed.count(), 1000);
     EXPECT_LT(timedOut.elapsed.count(), 4000);
     EXPECT_EQ(rested.answer(), R"({"rested":true})");

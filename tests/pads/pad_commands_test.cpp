@@ -110,7 +110,8 @@ TEST_F(PadCommandsTest, ASignatureAnswersTheMetadataAndThePicture) {
     script.presses = {"Ok"};
     const std::string answer = capture(R"("pad":"Wacom","hash":"0aFF","signer":"Alice","reason":"Deal")");
     EXPECT_EQ(answer, R"({"metadata":{"1.2.528.56.1004.1.1":"STU-520 or STU-530","1.2.528.56.1004.1.2":"",)"
-                      R"("1.2.528.56.1004.1.3":"AQID"},"image":")" + base64({0x89, 'P', 'N', 'G'}) + "\"}");
+                      R"("1.2.528.56.1004.1.3":"AQID"},"image":")" +
+                          base64({0x89, 'P', 'N', 'G'}) + "\"}");
     const std::string log = script.joined();
     EXPECT_NE(log.find("hash.SetHash bytes2"), std::string::npos);
     EXPECT_NE(log.find("who 'right' 360 'Alice'"), std::string::npos);

@@ -62,8 +62,11 @@ protected:
 };
 
 json signing_request() {
-    return {{"cmd", "COMPUTE_SIGNATURE_IMAGE"}, {"pad", "Wacom"}, {"hash", "0aFF"},
-            {"signer", "Alice \"Al\" Example"}, {"reason", "Approval of contract 7"}};
+    return {{"cmd", "COMPUTE_SIGNATURE_IMAGE"},
+            {"pad", "Wacom"},
+            {"hash", "0aFF"},
+            {"signer", "Alice \"Al\" Example"},
+            {"reason", "Approval of contract 7"}};
 }
 
 }  // namespace
@@ -80,7 +83,10 @@ TEST_F(PadsHostTest, AStrokeAndOkAnswerThePictureAndTheData) {
         EXPECT_TRUE(padgui::click(xvfb.display(), window, padgui::OK_800));
     });
     ASSERT_EQ(answer.rfind(R"({"metadata":{"1.2.528.56.1004.1.1":"STU-520 or STU-530","1.2.528.56.1004.1.2":"",)"
-                           R"("1.2.528.56.1004.1.3":")", 0), 0u) << answer.substr(0, 300);
+                           R"("1.2.528.56.1004.1.3":")",
+                           0),
+              0u)
+        << answer.substr(0, 300);
     const json parsed = json::parse(answer);
     const auto png = base64_decode(parsed["image"].get<std::string>());
     const auto pixels = BioSigningDevice::decode_image(png);
@@ -106,29 +112,36 @@ TEST_F(PadsHostTest, AStrokeAndOkAnswerThePictureAndTheData) {
 }
 
 TEST_F(PadsHostTest, CancelAndClearThenOkAnswerNoSignature) {
-    EXPECT_EQ(sign(signing_request(), [&](const std::string& window) {
-        padgui::draw(xvfb.display(), window, {{200, 150}, {400, 230}});
-        padgui::click(xvfb.display(), window, padgui::CANCEL_800);
-    }), NO_SIGNATURE);
-    EXPECT_EQ(sign(signing_request(), [&](const std::string& window) {
-        padgui::draw(xvfb.display(), window, {{200, 150}, {400, 230}});
-        padgui::click(xvfb.display(), window, padgui::CLEAR_800);
-        padgui::click(xvfb.display(), window, padgui::OK_800);
-    }), NO_SIGNATURE);
+    EXPECT_EQ(sign(signing_request(),
+                   [&](const std::string& window) {
+                       padgui::draw(xvfb.display(), window, {{200, 150}, {400, 230}});
+                       padgui::click(xvfb.display(), window, padgui::CANCEL_800);
+                   }),
+              NO_SIGNATURE);
+    EXPECT_EQ(sign(signing_request(),
+                   [&](const std::string& window) {
+                       padgui::draw(xvfb.display(), window, {{200, 150}, {400, 230}});
+                       padgui::click(xvfb.display(), window, padgui::CLEAR_800);
+                       padgui::click(xvfb.display(), window, padgui::OK_800);
+                   }),
+              NO_SIGNATURE);
 }
 
 TEST_F(PadsHostTest, RequestErrorsWithAPadAttached) {
     auto answer = [&](json request) { return hosttest::request(request.dump(), with_display()).answer().value_or(""); };
     json request = signing_request();
     request["pad"] = "wacom";
-    EXPECT_EQ(answer(request), R"({"error": { "code":21,"id":21,"message":"Signature pad [wacom] not found"}})" "\n");
+    EXPECT_EQ(answer(request), R"({"error": { "code":21,"id":21,"message":"Signature pad [wacom] not found"}})"
+                               "\n");
     request = signing_request();
     request["image"] = "%%%%";
-    EXPECT_EQ(answer(request), R"({"error": { "code":99,"id":99,"message":"Invalid image encoding"}})" "\n");
+    EXPECT_EQ(answer(request), R"({"error": { "code":99,"id":99,"message":"Invalid image encoding"}})"
+                               "\n");
     request["image"] = base64_encode(testimages::solid_png(799, 480));
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(answer(request), R"({"error": { "code":22,"id":22,"message":"Signing failed )"
-                               R"x((BioSigningDevice::DeviceBase::SetImage: invalid image dimensions)"}})x" "\n");
+                               R"x((BioSigningDevice::DeviceBase::SetImage: invalid image dimensions)"}})x"
+                               "\n");
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));  // not the time limit
     request = signing_request();
     request["hash"] = std::string(102, 'a');
@@ -145,12 +158,13 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> image_bombs() {
     testimages::detail::chunk(png, "IDAT", testimages::detail::zlib_stored(std::vector<uint8_t>(64)));
     // Logical screen and image, no colour table, an LZW stream that never ends.
     std::vector<uint8_t> gif = bytes("GIF89a");
-    gif.insert(gif.end(), {0x10, 0x27, 0x10, 0x27, 0, 0, 0, ',', 0, 0, 0, 0, 0x10, 0x27, 0x10, 0x27, 0, 2, 4,
-                           0x84, 0x8F, 0xA9, 0xCB});
+    gif.insert(gif.end(), {0x10, 0x27, 0x10, 0x27, 0, 0, 0, ',',  0,    0,    0,   0,
+                           0x10, 0x27, 0x10, 0x27, 0, 2, 4, 0x84, 0x8F, 0xA9, 0xCB});
     // 24 bits a pixel.
     std::vector<uint8_t> bmp = bytes("BM");
-    bmp.insert(bmp.end(), {0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 0x10, 0x27, 0, 0, 0x10, 0x27, 0, 0,
-                           1, 0, 24, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    bmp.insert(bmp.end(),
+               {0,  0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 0x10, 0x27, 0, 0, 0x10, 0x27, 0, 0, 1, 0,
+                24, 0, 0, 0, 0, 0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0,    0,    0, 0, 0,    0,    0, 0, 0, 0});
     bmp.resize(bmp.size() + 64);
     // Uncompressed true-colour Targa.
     std::vector<uint8_t> tga = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x10, 0x27, 0x10, 0x27, 24, 0x20};
@@ -163,7 +177,8 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> image_bombs() {
 // An image that declares a huge size is refused by its header: at once, and without the memory.
 TEST_F(PadsHostTest, ImageBombsAreRefusedBeforeTheirPixelsAreMade) {
     const std::string refused = R"({"error": { "code":22,"id":22,"message":"Signing failed )"
-                                R"x((BioSigningDevice::DeviceBase::SetImage: invalid image dimensions)"}})x" "\n";
+                                R"x((BioSigningDevice::DeviceBase::SetImage: invalid image dimensions)"}})x"
+                                "\n";
     json request = signing_request();
     request["image"] = base64_encode(testimages::solid_png(799, 480));
     const long own = hosttest::request(request.dump(), with_display()).max_rss_kib;
@@ -180,9 +195,9 @@ TEST_F(PadsHostTest, AScreenSizedBackgroundIsAcceptedAndTheCaptureRuns) {
     json request = signing_request();
     request["image"] = base64_encode(testimages::solid_png(800, 480));
     request["rectX"] = "900";
-    EXPECT_EQ(sign(request, [&](const std::string& window) {
-        padgui::click(xvfb.display(), window, padgui::CANCEL_800);
-    }), NO_SIGNATURE);
+    EXPECT_EQ(
+        sign(request, [&](const std::string& window) { padgui::click(xvfb.display(), window, padgui::CANCEL_800); }),
+        NO_SIGNATURE);
 }
 
 // Only a pad command pays for the toolkit: the dynamic linker's own account of what it loads.
@@ -207,22 +222,26 @@ TEST(PadsHostWithoutDisplay, NoPadIsListedOrFound) {
     EXPECT_NE(pads.err.find("Found 0 pad(s)"), std::string::npos);
     const auto run = hosttest::request(R"({"cmd":"COMPUTE_SIGNATURE_IMAGE","pad":"Wacom","hash":""})", options);
     EXPECT_EQ(run.answer().value_or(""),
-              R"({"error": { "code":21,"id":21,"message":"Signature pad [Wacom] not found"}})" "\n");
+              R"({"error": { "code":21,"id":21,"message":"Signature pad [Wacom] not found"}})"
+              "\n");
 }
 
 // A window manager's close-and-kill (xkill, xdotool windowclose) destroys the window under the capture.
 TEST_F(PadsHostTest, AWindowDestroyedFromOutsideIsCancel) {
-    EXPECT_EQ(sign(signing_request(), [&](const std::string& window) {
-        padgui::draw(xvfb.display(), window, {{200, 150}, {400, 230}});
-        EXPECT_EQ(padgui::run(xvfb.display(), "xdotool windowclose " + window), 0);
-    }), NO_SIGNATURE);
+    EXPECT_EQ(sign(signing_request(),
+                   [&](const std::string& window) {
+                       padgui::draw(xvfb.display(), window, {{200, 150}, {400, 230}});
+                       EXPECT_EQ(padgui::run(xvfb.display(), "xdotool windowclose " + window), 0);
+                   }),
+              NO_SIGNATURE);
 }
 
 // The X server going away under a capture ends the pad window's process, not the host: the capture
 // is answered as a failed signing, and the host exits normally, long before the capture's own time
 // limit (60 s) and the run's limit (40 s).
 TEST_F(PadsHostTest, TheDisplayLostMidCaptureIsAnsweredAndTheHostExits) {
-    auto host = std::async(std::launch::async, [&] { return hosttest::request(signing_request().dump(), with_display()); });
+    auto host =
+        std::async(std::launch::async, [&] { return hosttest::request(signing_request().dump(), with_display()); });
     const std::string window = padgui::find_pad_window(xvfb.display());
     EXPECT_FALSE(window.empty()) << "the signing screen did not appear";
     if (!window.empty()) padgui::draw(xvfb.display(), window, {{200, 150}, {400, 230}});
@@ -231,7 +250,8 @@ TEST_F(PadsHostTest, TheDisplayLostMidCaptureIsAnsweredAndTheHostExits) {
     EXPECT_FALSE(run.timed_out);
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(run.answer().value_or(""),
-              R"x({"error": { "code":22,"id":22,"message":"Signing failed (unknown exception)"}})x" "\n");
+              R"x({"error": { "code":22,"id":22,"message":"Signing failed (unknown exception)"}})x"
+              "\n");
 }
 
 // The bottom row of a 320 x 200 screen holds three buttons of 110 pixels: they share the width, and

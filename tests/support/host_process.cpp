@@ -126,8 +126,8 @@ HostRun run_host(const std::string& input, const HostOptions& options) {
         if (errOpen) fds.push_back({err.fd[0], POLLIN, 0});
         const bool writing = in.fd[1] >= 0 && written < input.size();
         if (writing) fds.push_back({in.fd[1], POLLOUT, 0});
-        const int wait = static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count());
+        const int wait =
+            static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count());
         if (poll(fds.data(), fds.size(), std::min(wait, 200)) < 0 && errno != EINTR) break;
         for (auto& p : fds) {
             if (!p.revents) continue;
@@ -152,11 +152,10 @@ HostRun run_host(const std::string& input, const HostOptions& options) {
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    run.cpu = std::chrono::milliseconds(
-        (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000);
+    run.cpu = std::chrono::milliseconds((usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 +
+                                        (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000);
     run.max_rss_kib = usage.ru_maxrss;
-    run.elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
     if (WIFEXITED(status)) run.exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
     if (WIFSIGNALED(status)) run.core_dumped = WCOREDUMP(status);

@@ -22,32 +22,32 @@ std::string bin_dir();
 std::string frame(const std::string& text);
 
 struct HostRun {
-    std::string out;          // everything written to standard output
-    std::string err;          // everything written to standard error
-    int exit_code = -1;       // -1 when killed or not exited
-    int signal = 0;           // terminating signal, 0 when it exited
-    bool core_dumped = false; // it left a core file
-    bool timed_out = false;   // killed after the run's limit
+    std::string out;           // everything written to standard output
+    std::string err;           // everything written to standard error
+    int exit_code = -1;        // -1 when killed or not exited
+    int signal = 0;            // terminating signal, 0 when it exited
+    bool core_dumped = false;  // it left a core file
+    bool timed_out = false;    // killed after the run's limit
     std::chrono::milliseconds elapsed{0};
-    std::chrono::milliseconds cpu{0};   // user + system time the program used
-    long max_rss_kib = 0;               // its peak resident memory
+    std::chrono::milliseconds cpu{0};  // user + system time the program used
+    long max_rss_kib = 0;              // its peak resident memory
 
     // The answer's text when out is exactly one frame; nullopt otherwise.
     std::optional<std::string> answer() const;
 };
 
 struct HostOptions {
-    std::map<std::string, std::string> env;   // added to (or replacing in) the environment
-    std::vector<std::string> unset_env;       // removed from the environment
-    bool close_stdin = true;                  // close standard input after writing the input
-    std::chrono::milliseconds limit{30000};   // the run is killed after this
-    std::string program;                      // default: host_path()
-    std::vector<std::string> args;            // arguments after the program name
-    bool closed_stdout = false;               // start the program with descriptor 1 closed
-    bool closed_stderr = false;               // start the program with descriptor 2 closed
-    std::string cwd;                          // its working directory; default: this one's
-    int limit_signal = 9;                     // the signal that ends it at the limit (SIGKILL)
-    std::function<void(int pid)> started;     // called with its process id once it runs
+    std::map<std::string, std::string> env;  // added to (or replacing in) the environment
+    std::vector<std::string> unset_env;      // removed from the environment
+    bool close_stdin = true;                 // close standard input after writing the input
+    std::chrono::milliseconds limit{30000};  // the run is killed after this
+    std::string program;                     // default: host_path()
+    std::vector<std::string> args;           // arguments after the program name
+    bool closed_stdout = false;              // start the program with descriptor 1 closed
+    bool closed_stderr = false;              // start the program with descriptor 2 closed
+    std::string cwd;                         // its working directory; default: this one's
+    int limit_signal = 9;                    // the signal that ends it at the limit (SIGKILL)
+    std::function<void(int pid)> started;    // called with its process id once it runs
 };
 
 // Starts the program, writes input, collects its output until it exits (or the limit passes).

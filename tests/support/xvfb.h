@@ -35,8 +35,8 @@ public:
             start(number);
         }
         if (display_.empty() && error_.empty()) {
-            error_ = "no Xvfb could start on a display from :" + std::to_string(FIRST_DISPLAY) + " to :" +
-                     std::to_string(LAST_DISPLAY) + " (each taken, or its server did not answer)";
+            error_ = "no Xvfb could start on a display from :" + std::to_string(FIRST_DISPLAY) +
+                     " to :" + std::to_string(LAST_DISPLAY) + " (each taken, or its server did not answer)";
         }
     }
     ~Xvfb() { stop(); }
@@ -86,8 +86,9 @@ private:
         int ready[2];
         if (pipe2(ready, O_CLOEXEC) != 0) return stop();
         const std::string name = ":" + std::to_string(number);
-        std::vector<std::string> args = {"Xvfb", name, "-displayfd", std::to_string(ready[1]), "-noreset",
-                                         "-nolisten", "tcp", "-screen", "0", screen_};
+        std::vector<std::string> args = {"Xvfb",     name,        "-displayfd", std::to_string(ready[1]),
+                                         "-noreset", "-nolisten", "tcp",        "-screen",
+                                         "0",        screen_};
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);

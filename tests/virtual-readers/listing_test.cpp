@@ -38,9 +38,12 @@ TEST_F(Listing, WithoutServiceWithoutReadersAndWithReaders) {
 
     ASSERT_EQ(Script("start --no-card"), 0);
     auto library = factory.OpenLibrary("");
-    const std::vector<std::string> expected = {"Veldra Virtual Reader 00 00", "Veldra Virtual Reader 00 01",
-                                               "VASCO DIGIPASS 870 00 00",    "VASCO DIGIPASS 870 00 01",
-                                               "BOSA BEIDX 00 00",            "BOSA BEIDX 00 01",
+    const std::vector<std::string> expected = {"Veldra Virtual Reader 00 00",
+                                               "Veldra Virtual Reader 00 01",
+                                               "VASCO DIGIPASS 870 00 00",
+                                               "VASCO DIGIPASS 870 00 01",
+                                               "BOSA BEIDX 00 00",
+                                               "BOSA BEIDX 00 01",
                                                "APG8201 00 00"};
     auto listed = library->ListReaders();
     std::sort(listed.begin(), listed.end());
@@ -166,8 +169,7 @@ TEST_F(Files, EveryCardFileReadsWholeInChunks) {
     // One SELECT and one READ BINARY per started 256 bytes: the photo in 12 chunks, the last one
     // asked again with the length the card names.
     const std::string log = CardLog("plain");
-    EXPECT_NE(log.find("C 00B00B00 Le=256 -> 6CF8 (0 bytes)\nC 00B00B00 Le=248 -> 9000 (248 bytes)"),
-              std::string::npos)
+    EXPECT_NE(log.find("C 00B00B00 Le=256 -> 6CF8 (0 bytes)\nC 00B00B00 Le=248 -> 9000 (248 bytes)"), std::string::npos)
         << log;
 }
 

@@ -76,8 +76,8 @@ bool VerifySignature(EVP_PKEY* key, const EVP_MD* digest, const std::string& mes
     }
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
     const bool ok = EVP_DigestVerifyInit(ctx, nullptr, digest, nullptr, key) == 1 &&
-                    EVP_DigestVerify(ctx, der.data(), der.size(), reinterpret_cast<const unsigned char*>(message.data()),
-                                     message.size()) == 1;
+                    EVP_DigestVerify(ctx, der.data(), der.size(),
+                                     reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1;
     EVP_MD_CTX_free(ctx);
     return ok;
 }

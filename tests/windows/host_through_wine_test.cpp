@@ -81,7 +81,9 @@ TEST_F(HostThroughWine, BuiltInCommandsAnswerAsOnLinux) {
 TEST_F(HostThroughWine, BytesThatTextModeWouldChangeTravelUntouched) {
     // CR LF, a lone LF, Ctrl-Z and a NUL-free high byte inside the request; a text-mode stream would
     // shorten the frame or end it at the Ctrl-Z.
-    expect_same(hosttest::frame("{\"cmd\":\"GET_INFO\",\"x\":\"a\r\nb\nc\x1a" "d\xc3\xa9\"}"), "control bytes");
+    expect_same(hosttest::frame("{\"cmd\":\"GET_INFO\",\"x\":\"a\r\nb\nc\x1a"
+                                "d\xc3\xa9\"}"),
+                "control bytes");
     expect_same(hosttest::frame("{\"cmd\":\"UNKNOWN\r\n\x1a\"}"), "control bytes quoted in the answer");
     expect_same(hosttest::frame(R"({"cmd":"GET_INFO"})") + "\r\n\x1a trailing bytes", "bytes after the frame");
 }
@@ -202,7 +204,8 @@ TEST_F(HostThroughWine, PadCommandsDriveTheSdkObjectsThroughCom) {
     EXPECT_EQ(run_windows(sign, with_pad("presses=Cancel")).answer(), NO_SIGNATURE);
     // No pad on the line: the pad is not found; the SDK's controls missing: no pad is listed.
     EXPECT_EQ(run_windows(sign, with_pad("connected=0")).answer(),
-              R"({"error": { "code":21,"id":21,"message":"Signature pad [Wacom] not found"}})" "\n");
+              R"({"error": { "code":21,"id":21,"message":"Signature pad [Wacom] not found"}})"
+              "\n");
     EXPECT_EQ(run_windows(hosttest::frame(R"({"cmd":"GET_PADS"})"), with_pad("sigctl=0")).answer(),
               R"({"padList": []})");
 }

@@ -51,7 +51,8 @@ std::string trimmed(std::string text) {
 // or the 64-bit one ("64"); the key's default value when name is empty; nullopt when there is none.
 std::optional<std::string> hklm_value(const std::string& view, const std::string& key, const std::string& name = "") {
     std::vector<std::string> args = {"reg", "query", "HKLM\\" + key};
-    if (name.empty()) args.push_back("/ve"); else args.insert(args.end(), {"/v", name});
+    if (name.empty()) args.push_back("/ve");
+    else args.insert(args.end(), {"/v", name});
     args.push_back("/reg:" + view);
     const HostRun run = wine(args);
     const size_t at = run.out.find("REG_SZ");
@@ -90,7 +91,8 @@ protected:
     void SetUp() override {
         msi_ = env("VELDRA_WINDOWS_MSI");
         oldMsi_ = env("VELDRA_WINDOWS_OLD_MSI");
-        if (msi_.empty() || oldMsi_.empty()) FAIL() << "VELDRA_WINDOWS_MSI / VELDRA_WINDOWS_OLD_MSI not set (run scripts/windows-test)";
+        if (msi_.empty() || oldMsi_.empty())
+            FAIL() << "VELDRA_WINDOWS_MSI / VELDRA_WINDOWS_OLD_MSI not set (run scripts/windows-test)";
         // What an interrupted run may have left installed in the prefix.
         for (const std::string& package : {msi_, oldMsi_}) wine({"msiexec", "/x", package, "/qn"});
         // [ProgramFilesFolder] of a 32-bit package: "Program Files (x86)" where there is a 64-bit view.
@@ -107,14 +109,15 @@ protected:
     void expect_gone() {
         for (const char* view : {"32", "64"}) {
             for (const std::string& browser : CHROME_FAMILY)
-                EXPECT_FALSE(hklm_key_exists(view, "Software\\" + browser + "\\NativeMessagingHosts\\" + NAME)) << browser;
+                EXPECT_FALSE(hklm_key_exists(view, "Software\\" + browser + "\\NativeMessagingHosts\\" + NAME))
+                    << browser;
             EXPECT_FALSE(hklm_key_exists(view, "Software\\Mozilla\\NativeMessagingHosts\\" + NAME));
         }
         EXPECT_FALSE(std::filesystem::exists(folder_)) << folder_;
         EXPECT_FALSE(product_registered(product_code(msi_)));
     }
     std::string msi_, oldMsi_, windowsFolder_, folder_;
-    bool win64_ = false;   // a prefix with a 64-bit registry view beside the 32-bit one
+    bool win64_ = false;  // a prefix with a 64-bit registry view beside the 32-bit one
 };
 
 }  // namespace
@@ -140,7 +143,8 @@ TEST_F(MsiThroughWine, InstallsPerMachineTheBrowsersFindTheHostAndUninstallLeave
     std::vector<std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(folder_)) files.push_back(entry.path().filename());
     std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{NAME + ".chrome.json", NAME + ".firefox.json", "veldra-native-host.exe"}));
+    EXPECT_EQ(files,
+              (std::vector<std::string>{NAME + ".chrome.json", NAME + ".firefox.json", "veldra-native-host.exe"}));
 
     // As a browser does: the key's manifest, the manifest's path relative to its folder, then a request.
     const std::string built = env("VELDRA_WINDOWS_HOST");
@@ -150,7 +154,8 @@ TEST_F(MsiThroughWine, InstallsPerMachineTheBrowsersFindTheHostAndUninstallLeave
         ASSERT_TRUE(manifest.is_object()) << manifestPath;
         EXPECT_EQ(manifest["name"], NAME);
         EXPECT_EQ(manifest["type"], "stdio");
-        EXPECT_TRUE(manifest.contains(key.find("Mozilla") != std::string::npos ? "allowed_extensions" : "allowed_origins"));
+        EXPECT_TRUE(
+            manifest.contains(key.find("Mozilla") != std::string::npos ? "allowed_extensions" : "allowed_origins"));
         const std::string host = std::filesystem::path(manifestPath).parent_path() / std::string(manifest["path"]);
         EXPECT_EQ(read_file(host), read_file(built)) << host;
 

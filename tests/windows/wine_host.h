@@ -29,10 +29,10 @@ inline hosttest::HostOptions wine_options(const std::string& program) {
 // received" after its read window (seen a few times per hundred runs under load, never alone); such a
 // run is repeated, at most twice, and each repeat is said so.
 inline hosttest::HostRun run_through_wine(const std::string& input, const hosttest::HostOptions& options) {
-    const bool completeFrame =
-        input.size() >= 4 && input[3] == 0 &&
-        static_cast<uint8_t>(input[0]) + (static_cast<uint8_t>(input[1]) << 8) +
-                (static_cast<uint8_t>(input[2]) << 16) + 4u == input.size();
+    const bool completeFrame = input.size() >= 4 && input[3] == 0 &&
+                               static_cast<uint8_t>(input[0]) + (static_cast<uint8_t>(input[1]) << 8) +
+                                       (static_cast<uint8_t>(input[2]) << 16) + 4u ==
+                                   input.size();
     hosttest::HostRun run = hosttest::run_host(input, options);
     for (int repeat = 1; repeat <= 2 && completeFrame && run.out == hosttest::frame(NO_REQUEST); ++repeat) {
         std::fprintf(stderr, "note: Wine delivered no standard input to the host; the run is repeated (%d)\n", repeat);

@@ -11,30 +11,24 @@
 
 namespace {
 
-constexpr std::uint32_t max_frame = 1024 * 1024;   // the browser refuses larger answers anyway
+constexpr std::uint32_t max_frame = 1024 * 1024;  // the browser refuses larger answers anyway
 
-bool read_all(int fd, char* data, std::size_t size)
-{
+bool read_all(int fd, char* data, std::size_t size) {
     while (size > 0) {
         ssize_t n = ::read(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
         data += n;
         size -= static_cast<std::size_t>(n);
     }
     return true;
 }
 
-bool write_all(int fd, const char* data, std::size_t size)
-{
+bool write_all(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
         data += n;
         size -= static_cast<std::size_t>(n);
     }
@@ -43,17 +37,14 @@ bool write_all(int fd, const char* data, std::size_t size)
 
 }  // namespace
 
-int main()
-{
+int main() {
     // The browser may close our standard output first; a failed write must not kill us.
     std::signal(SIGPIPE, SIG_IGN);
 
     std::uint32_t length = 0;
-    if (!read_all(STDIN_FILENO, reinterpret_cast<char*>(&length), sizeof length) || length > max_frame)
-        return 1;
+    if (!read_all(STDIN_FILENO, reinterpret_cast<char*>(&length), sizeof length) || length > max_frame) return 1;
     std::string frame(sizeof length + length, '\0');
     std::memcpy(frame.data(), &length, sizeof length);
-    if (!read_all(STDIN_FILENO, frame.data() + sizeof length, length))
-        return 1;
+    if (!read_all(STDIN_FILENO, frame.data() + sizeof length, length)) return 1;
     return write_all(STDOUT_FILENO, frame.data(), frame.size()) ? 0 : 1;
 }

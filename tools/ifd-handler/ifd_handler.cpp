@@ -167,8 +167,8 @@ IFD_EXPORT RESPONSECODE IFDHPowerICC(DWORD Lun, DWORD Action, PUCHAR Atr, PDWORD
     }
 }
 
-IFD_EXPORT RESPONSECODE IFDHTransmitToICC(DWORD Lun, SCARD_IO_HEADER, PUCHAR TxBuffer, DWORD TxLength,
-                                          PUCHAR RxBuffer, PDWORD RxLength, PSCARD_IO_HEADER RecvPci) {
+IFD_EXPORT RESPONSECODE IFDHTransmitToICC(DWORD Lun, SCARD_IO_HEADER, PUCHAR TxBuffer, DWORD TxLength, PUCHAR RxBuffer,
+                                          PDWORD RxLength, PSCARD_IO_HEADER RecvPci) {
     auto reader = Find(Lun);
     const DWORD capacity = *RxLength;
     *RxLength = 0;
@@ -181,8 +181,8 @@ IFD_EXPORT RESPONSECODE IFDHTransmitToICC(DWORD Lun, SCARD_IO_HEADER, PUCHAR TxB
     return Copy(*answer, RxBuffer, capacity, RxLength);
 }
 
-IFD_EXPORT RESPONSECODE IFDHControl(DWORD Lun, DWORD dwControlCode, PUCHAR TxBuffer, DWORD TxLength,
-                                    PUCHAR RxBuffer, DWORD RxLength, LPDWORD pdwBytesReturned) {
+IFD_EXPORT RESPONSECODE IFDHControl(DWORD Lun, DWORD dwControlCode, PUCHAR TxBuffer, DWORD TxLength, PUCHAR RxBuffer,
+                                    DWORD RxLength, LPDWORD pdwBytesReturned) {
     auto reader = Find(Lun);
     *pdwBytesReturned = 0;
     if (!reader) return IFD_COMMUNICATION_ERROR;

@@ -5,8 +5,8 @@
 namespace VirtualReader {
 namespace {
 // PIN_VERIFY_STRUCTURE offsets (multi-byte fields little-endian).
-constexpr size_t kFormatString = 2, kPinBlockString = 3, kPinLengthFormat = 4, kMaxExtraDigit = 5,
-                 kDataLength = 15, kData = 19;
+constexpr size_t kFormatString = 2, kPinBlockString = 3, kPinLengthFormat = 4, kMaxExtraDigit = 5, kDataLength = 15,
+                 kData = 19;
 constexpr size_t kApduHeader = 5;  // CLA INS P1 P2 Lc before the PIN block
 }  // namespace
 
@@ -43,10 +43,10 @@ PinVerification BuildVerify(const Bytes& structure, const KeypadEntry& typed) {
     const uint8_t lengthFormat = structure[kPinLengthFormat];
     // Only what a byte-unit, left-justified BCD layout needs; others are refused.
     if (!(format & 0x80) || (format & 0x04) || (format & 0x03) != 0x01 || (lengthFormat & 0x10)) return result;
-    const size_t pinOffset = (format >> 3) & 0x0F;      // bytes into the block
-    const size_t lengthBits = blockString >> 4;         // size of the PIN length field in bits
-    const size_t blockSize = blockString & 0x0F;        // bytes of the PIN block after its start
-    const size_t lengthOffset = lengthFormat & 0x0F;    // bit position of the length field
+    const size_t pinOffset = (format >> 3) & 0x0F;    // bytes into the block
+    const size_t lengthBits = blockString >> 4;       // size of the PIN length field in bits
+    const size_t blockSize = blockString & 0x0F;      // bytes of the PIN block after its start
+    const size_t lengthOffset = lengthFormat & 0x0F;  // bit position of the length field
     const unsigned minDigits = structure[kMaxExtraDigit + 1];
     const unsigned maxDigits = structure[kMaxExtraDigit];
     result.command.assign(structure.begin() + kData, structure.end());

@@ -28,9 +28,9 @@ struct KeypadEntry {
 KeypadEntry ParseKeypadAnswer(const Bytes& answer);
 
 struct PinVerification {
-    bool valid = false;       // the structure could be used
+    bool valid = false;         // the structure could be used
     uint16_t readerStatus = 0;  // non-zero: the reader answers this without asking the card
-    Bytes command;            // else: the VERIFY command with the PIN filled in
+    Bytes command;              // else: the VERIFY command with the PIN filled in
     ~PinVerification();
 };
 

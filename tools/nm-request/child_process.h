@@ -6,11 +6,11 @@
 
 struct ChildResult {
     bool started = false;
-    std::string error;    // why it did not start
-    std::string output;   // all of its standard output
-    int exit_code = -1;   // -1 when it was ended by a signal
+    std::string error;   // why it did not start
+    std::string output;  // all of its standard output
+    int exit_code = -1;  // -1 when it was ended by a signal
     int signal = 0;
-    long max_rss_kib = 0; // its peak resident memory
+    long max_rss_kib = 0;  // its peak resident memory
 };
 
 // Standard error is inherited. Standard input is closed after input has been written.

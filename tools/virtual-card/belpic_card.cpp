@@ -97,8 +97,9 @@ Bytes BelpicCard::Process(const Bytes& apdu) {
 
     // Any other command discards a response still waiting for GET RESPONSE.
     if (!(cla == 0x00 && ins == 0xC0)) pending_.clear();
-    if (cla == 0xF1) return options_.escapePinPad ? Escape(static_cast<uint32_t>(apdu[0]) << 24 | ins << 16 | p1 << 8 | p2, data)
-                                                  : Sw(0x6E00);
+    if (cla == 0xF1)
+        return options_.escapePinPad ? Escape(static_cast<uint32_t>(apdu[0]) << 24 | ins << 16 | p1 << 8 | p2, data)
+                                     : Sw(0x6E00);
     if (cla != 0x00 && cla != 0x80) return Sw(0x6E00);
     switch (ins) {
     case 0xA4: return Select(p1, data);
@@ -196,9 +197,9 @@ Bytes BelpicCard::SetEnvironment(uint8_t p1, uint8_t p2, const Bytes& data) {
     const int algorithm = data[2];
     const int key = data[4];
     if (key != 0x82 && key != 0x83) return Sw(0x6A88);
-    if (options_.generation == Generation::Classic ? algorithm != 0x01
-                                                   : (algorithm != 0x01 && algorithm != 0x02 && algorithm != 0x04 &&
-                                                      algorithm != 0x40))
+    if (options_.generation == Generation::Classic
+            ? algorithm != 0x01
+            : (algorithm != 0x01 && algorithm != 0x02 && algorithm != 0x04 && algorithm != 0x40))
         return Sw(0x6A80);
     keyRef_ = key;
     algorithm_ = static_cast<uint8_t>(algorithm);

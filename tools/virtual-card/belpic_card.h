@@ -25,8 +25,8 @@ struct CardOptions {
     Generation generation = Generation::Classic;
     std::string pin = "1234";
     int tries = 3;
-    bool escapePinPad = false;          // answer the reader's escape PIN command
-    std::string pinPadPin;              // what the user "types" on the reader; default: the card PIN
+    bool escapePinPad = false;  // answer the reader's escape PIN command
+    std::string pinPadPin;      // what the user "types" on the reader; default: the card PIN
     PinPadOutcome pinPadOutcome = PinPadOutcome::Typed;
     ShortRead shortRead = ShortRead::WrongLength;
 };
@@ -60,12 +60,12 @@ private:
     CardKeys keys_;
     std::map<std::string, Bytes> files_;  // by full path from the MF, raw bytes
     std::string currentDf_;
-    std::string currentEf_;               // empty: none selected
+    std::string currentEf_;  // empty: none selected
     int triesLeft_;
     bool verified_ = false;
-    int keyRef_ = 0;                      // 0: no environment set
+    int keyRef_ = 0;  // 0: no environment set
     uint8_t algorithm_ = 0;
-    Bytes pending_;                       // data waiting for GET RESPONSE
+    Bytes pending_;  // data waiting for GET RESPONSE
     std::string logLine_;
 };
 

@@ -54,7 +54,8 @@ TEST(VirtualCardFiles, SelectByPathReadsToAShortChunkThenOffsetBeyondEnd) {
 }
 
 TEST(VirtualCardFiles, ShortReadAnswersAsConfigured) {
-    for (const auto& [behaviour, sw] : {std::pair{ShortRead::EndOfFile, 0x6282}, std::pair{ShortRead::Lenient, 0x9000}}) {
+    for (const auto& [behaviour, sw] :
+         {std::pair{ShortRead::EndOfFile, 0x6282}, std::pair{ShortRead::Lenient, 0x9000}}) {
         BelpicCard card = MakeCard(Generation::Classic, false, behaviour);
         ASSERT_EQ(Sw(card.Process(Hex("00 A4 08 0C 06 3F 00 DF 01 40 35"))), 0x9000);
         const Bytes last = card.Process(Hex("00 B0 0B 00 00"));
@@ -82,7 +83,8 @@ TEST(VirtualCardPin, TriesCountDownRestoreAndBlock) {
 }
 
 TEST(VirtualCardPin, EscapeCommandOnlyWhenActingAsThePinPadReader) {
-    const Bytes escape = Hex("F1 95 F7 C1 1B 00 89 47 04 0C 04 02 01 04 09 00 00 00 00 00 20 00 01 08 20 FF FF FF FF FF FF FF");
+    const Bytes escape =
+        Hex("F1 95 F7 C1 1B 00 89 47 04 0C 04 02 01 04 09 00 00 00 00 00 20 00 01 08 20 FF FF FF FF FF FF FF");
     BelpicCard plain = MakeCard(Generation::V18);
     EXPECT_EQ(Sw(plain.Process(escape)), 0x6E00);
     BelpicCard pinpad = MakeCard(Generation::V18, true);
@@ -96,11 +98,11 @@ TEST(VirtualCardSignature, EnvironmentPinThenChainedAnswer) {
         c.resize(c.size() + 51, 0x30);
         return c;
     }();
-    EXPECT_EQ(Sw(card.Process(pso)), 0x6985);                                      // no environment
-    EXPECT_EQ(Sw(card.Process(Hex("00 22 41 B6 05 04 80 01 84 81"))), 0x6A88);     // no such key
-    EXPECT_EQ(Sw(card.Process(Hex("00 22 41 B6 05 04 80 02 84 83"))), 0x6A80);     // not an RSA algorithm
+    EXPECT_EQ(Sw(card.Process(pso)), 0x6985);                                   // no environment
+    EXPECT_EQ(Sw(card.Process(Hex("00 22 41 B6 05 04 80 01 84 81"))), 0x6A88);  // no such key
+    EXPECT_EQ(Sw(card.Process(Hex("00 22 41 B6 05 04 80 02 84 83"))), 0x6A80);  // not an RSA algorithm
     EXPECT_EQ(Sw(card.Process(Hex("00 22 41 B6 05 04 80 01 84 83"))), 0x9000);
-    EXPECT_EQ(Sw(card.Process(pso)), 0x6982);                                      // no PIN yet
+    EXPECT_EQ(Sw(card.Process(pso)), 0x6982);  // no PIN yet
     card.Process(Hex("00 20 00 01 08 24 12 34 FF FF FF FF FF"));
     EXPECT_EQ(Sw(card.Process(pso)), 0x6100);
     EXPECT_EQ(Sw(card.Process(Hex("00 C0 00 00 10"))), 0x61F0);  // part of it, the rest announced
@@ -108,7 +110,7 @@ TEST(VirtualCardSignature, EnvironmentPinThenChainedAnswer) {
     EXPECT_EQ(rest.size(), 0xF0u + 2);
     EXPECT_EQ(Sw(rest), 0x9000);
     EXPECT_EQ(Sw(card.Process(Hex("00 C0 00 00 00"))), 0x6985);  // nothing pending
-    EXPECT_EQ(Sw(card.Process(pso)), 0x6982);  // the signature key wants the PIN again
+    EXPECT_EQ(Sw(card.Process(pso)), 0x6982);                    // the signature key wants the PIN again
 }
 
 TEST(VirtualCardSignature, Beid18AlgorithmByteFixesTheHashLength) {

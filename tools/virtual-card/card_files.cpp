@@ -23,8 +23,9 @@ Bytes TokenInfo(const CardKeys& keys) {
     uint8_t digest[SHA256_DIGEST_LENGTH];
     SHA256(keys.signature.certificate.data(), keys.signature.certificate.size(), digest);
     body.insert(body.end(), digest, digest + 16);
-    for (int b : {0x0C, 0x06, 0x42, 0x45, 0x4C, 0x50, 0x49, 0x43}) body.push_back(static_cast<uint8_t>(b));  // label "BELPIC"
-    for (int b : {0x03, 0x02, 0x04, 0x30}) body.push_back(static_cast<uint8_t>(b));                    // token flags
+    for (int b : {0x0C, 0x06, 0x42, 0x45, 0x4C, 0x50, 0x49, 0x43})
+        body.push_back(static_cast<uint8_t>(b));                                     // label "BELPIC"
+    for (int b : {0x03, 0x02, 0x04, 0x30}) body.push_back(static_cast<uint8_t>(b));  // token flags
     Bytes out;
     out.push_back(0x30);
     out.push_back(static_cast<uint8_t>(body.size()));
@@ -34,22 +35,22 @@ Bytes TokenInfo(const CardKeys& keys) {
 
 Bytes Identity() {
     Bytes out;
-    Tlv(out, 0x01, "592123456789");        // card number
+    Tlv(out, 0x01, "592123456789");  // card number
     Tlv(out, 0x02, std::string("\x53\x4C\x49\x4E\x33\x66\x00\x13\x26\x3D\x00\x00\x00\x00", 14));
-    Tlv(out, 0x03, "01.01.2026");          // validity start
-    Tlv(out, 0x04, "01.01.2036");          // validity end
-    Tlv(out, 0x05, "Testville");           // delivering municipality
-    Tlv(out, 0x06, "71715100070");         // national number
-    Tlv(out, 0x07, "Tester");              // name
-    Tlv(out, 0x08, "Alice Marie");         // first names
-    Tlv(out, 0x09, "J");                   // third initial
-    Tlv(out, 0x0A, "Belg");                // nationality
-    Tlv(out, 0x0B, "Testville");           // birth place
-    Tlv(out, 0x0C, "17 JUL  1971");        // birth date
-    Tlv(out, 0x0D, "F");                   // sex
-    Tlv(out, 0x0E, "");                    // noble condition
-    Tlv(out, 0x0F, "1");                   // document type
-    Tlv(out, 0x10, "");                    // special status
+    Tlv(out, 0x03, "01.01.2026");             // validity start
+    Tlv(out, 0x04, "01.01.2036");             // validity end
+    Tlv(out, 0x05, "Testville");              // delivering municipality
+    Tlv(out, 0x06, "71715100070");            // national number
+    Tlv(out, 0x07, "Tester");                 // name
+    Tlv(out, 0x08, "Alice Marie");            // first names
+    Tlv(out, 0x09, "J");                      // third initial
+    Tlv(out, 0x0A, "Belg");                   // nationality
+    Tlv(out, 0x0B, "Testville");              // birth place
+    Tlv(out, 0x0C, "17 JUL  1971");           // birth date
+    Tlv(out, 0x0D, "F");                      // sex
+    Tlv(out, 0x0E, "");                       // noble condition
+    Tlv(out, 0x0F, "1");                      // document type
+    Tlv(out, 0x10, "");                       // special status
     Tlv(out, 0x11, std::string(20, '\x5A'));  // photo hash
     return out;
 }
@@ -65,8 +66,8 @@ Bytes Address() {
 
 // A JPEG-framed block of deterministic bytes, the size of a card photo.
 Bytes Photo() {
-    Bytes out = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00, 0x01, 0x01, 0x01, 0x01, 0x2C,
-                 0x01, 0x2C, 0x00, 0x00};
+    Bytes out = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J',  'F',  'I',  'F',
+                 0x00, 0x01, 0x01, 0x01, 0x01, 0x2C, 0x01, 0x2C, 0x00, 0x00};
     uint32_t x = 0x12345678;
     while (out.size() < 3064 - 2) {
         x = x * 1103515245u + 12345u;

@@ -31,8 +31,8 @@ Key NewKey(Generation generation) {
 }
 
 void AddName(X509_NAME* name, const char* field, const char* value) {
-    Check(X509_NAME_add_entry_by_txt(name, field, MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(value), -1,
-                                     -1, 0) == 1,
+    Check(X509_NAME_add_entry_by_txt(name, field, MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(value), -1, -1,
+                                     0) == 1,
           field);
 }
 
@@ -127,21 +127,34 @@ CardKeys MakeCardKeys(Generation generation, const std::string& signatureNotBefo
     keys.intermediate.key = caKey.get();
     keys.signature.key = sigKey.get();
 
-    const Profile root{{{"C", "BE"}, {"O", "Veldra Test"}, {"CN", "Veldra Test Root CA"}}, true, "critical,keyCertSign,cRLSign", 1};
-    const Profile intermediate{{{"C", "BE"}, {"O", "Veldra Test"}, {"serialNumber", "202601"},
-                                {"CN", "Veldra Test Citizen CA"}},
-                               true, "critical,keyCertSign,cRLSign", 2};
-    const Profile signature{{{"C", "BE"}, {"CN", "Alice Tester (Signature)"}, {"SN", "Tester"},
-                             {"GN", "Alice Marie"}, {"serialNumber", "71715100070"}},
-                            false, "critical,nonRepudiation", 0x1001};
-    const Profile authentication{{{"C", "BE"}, {"CN", "Alice Tester (Authentication)"}, {"SN", "Tester"},
-                                  {"GN", "Alice Marie"}, {"serialNumber", "71715100070"}},
-                                 false, "critical,digitalSignature", 0x1002};
+    const Profile root{
+        {{"C", "BE"}, {"O", "Veldra Test"}, {"CN", "Veldra Test Root CA"}}, true, "critical,keyCertSign,cRLSign", 1};
+    const Profile intermediate{
+        {{"C", "BE"}, {"O", "Veldra Test"}, {"serialNumber", "202601"}, {"CN", "Veldra Test Citizen CA"}},
+        true,
+        "critical,keyCertSign,cRLSign",
+        2};
+    const Profile signature{{{"C", "BE"},
+                             {"CN", "Alice Tester (Signature)"},
+                             {"SN", "Tester"},
+                             {"GN", "Alice Marie"},
+                             {"serialNumber", "71715100070"}},
+                            false,
+                            "critical,nonRepudiation",
+                            0x1001};
+    const Profile authentication{{{"C", "BE"},
+                                  {"CN", "Alice Tester (Authentication)"},
+                                  {"SN", "Tester"},
+                                  {"GN", "Alice Marie"},
+                                  {"serialNumber", "71715100070"}},
+                                 false,
+                                 "critical,digitalSignature",
+                                 0x1002};
 
     Cert rootCert = Issue(root, keys.root.key.get(), nullptr, keys.root.key.get(), "");
     Cert caCert = Issue(intermediate, keys.intermediate.key.get(), rootCert.get(), keys.root.key.get(), "");
-    Cert sigCert = Issue(signature, keys.signature.key.get(), caCert.get(), keys.intermediate.key.get(),
-                         signatureNotBefore);
+    Cert sigCert =
+        Issue(signature, keys.signature.key.get(), caCert.get(), keys.intermediate.key.get(), signatureNotBefore);
     Cert authCert = Issue(authentication, keys.authentication.key.get(), caCert.get(), keys.intermediate.key.get(), "");
     keys.root.certificate = ToDer(rootCert.get());
     keys.intermediate.certificate = ToDer(caCert.get());
@@ -158,8 +171,7 @@ void WriteCertificatesPem(const CardKeys& keys, const std::string& directory) {
 }
 
 Bytes CardSign(EVP_PKEY* key, const Bytes& data) {
-    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key, nullptr),
-                                                                     EVP_PKEY_CTX_free);
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key, nullptr), EVP_PKEY_CTX_free);
     if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1) return {};
     const bool rsa = EVP_PKEY_is_a(key, "RSA");
     if (rsa && EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1) return {};

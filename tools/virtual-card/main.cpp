@@ -182,8 +182,7 @@ int main(int argc, char** argv) {
                     if (log) std::fprintf(log, "%s\n", card.LastLogLine().c_str());
                     break;
                 }
-                default:
-                    break;
+                default: break;
                 }
                 continue;
             }

@@ -50,8 +50,7 @@ int WaitCard(const char* reader, bool wantPresent, Clock::time_point deadline) {
                 // Block on the next change rather than polling, up to the deadline.
                 state.dwCurrentState = state.dwEventState;
                 const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-                if (left.count() > 0)
-                    SCardGetStatusChange(context.handle, static_cast<DWORD>(left.count()), &state, 1);
+                if (left.count() > 0) SCardGetStatusChange(context.handle, static_cast<DWORD>(left.count()), &state, 1);
                 if (((state.dwEventState & SCARD_STATE_PRESENT) != 0) == wantPresent &&
                     (state.dwEventState & SCARD_STATE_CHANGED))
                     return 0;

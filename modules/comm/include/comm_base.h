@@ -15,11 +15,11 @@ namespace CommBase {
 
 // Codes of CommException.
 enum CommExceptionCode : int32_t {
-    kSignatureFailed = 1,   // the signing step failed after the PIN was verified; value: the underlying code
-    kCardBlocked = 3,       // "card blocked"; value 0
+    kSignatureFailed = 1,        // the signing step failed after the PIN was verified; value: the underlying code
+    kCardBlocked = 3,            // "card blocked"; value 0
     kPinTimeoutOrCancelled = 4,  // "PIN timeout or cancelled"; value 0
     kInvalidPinNoCount = 5,      // a wrong PIN without a count of the tries left (the PC/SC library never raises it)
-    kInvalidPin = 6,        // "invalid pin; remaining %d"; value: the tries left
+    kInvalidPin = 6,             // "invalid pin; remaining %d"; value: the tries left
 };
 
 // Raised only for the outcomes above; every other comm failure is a plain Utils::api_exception.

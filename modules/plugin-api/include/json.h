@@ -15,9 +15,9 @@ constexpr int JSON_MAX_TOKENS = 250;
 constexpr size_t JSON_RESPONSE_INITIAL_SIZE = 20480;
 
 struct json_message {
-    char* text;                            // own NUL-terminated copy of the request
+    char* text;  // own NUL-terminated copy of the request
     jsmntok_t tokens[JSON_MAX_TOKENS];
-    int count;                             // tokens found, at least 1
+    int count;  // tokens found, at least 1
 };
 
 // Parses text; null when it has no token or does not tokenize.
@@ -33,12 +33,12 @@ void json_free(json_message* message);
 std::string log_mask_secrets(const char* text);
 
 struct json_response {
-    char* data;       // always NUL-terminated
-    size_t size;      // capacity of data
-    size_t length;    // string length of data
-    int nestlevel;    // open objects; 0: none
-    bool owned;       // the record itself is on the heap
-    bool failed;      // an append could not get memory; the text is incomplete
+    char* data;     // always NUL-terminated
+    size_t size;    // capacity of data
+    size_t length;  // string length of data
+    int nestlevel;  // open objects; 0: none
+    bool owned;     // the record itself is on the heap
+    bool failed;    // an append could not get memory; the text is incomplete
 };
 
 void json_response_init(json_response* message);

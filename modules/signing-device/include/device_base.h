@@ -34,8 +34,8 @@ protected:
     // Keeps the thread's messages flowing while Busy. Ends when *cancel is set, when progress()
     // has not grown for more than stallSeconds (once it grew at all), when timeSeconds passed (0: no
     // limit), or when the state left Busy. Sleeps pauseMs between turns. Never changes the state.
-    void WaitWhileBusy(const std::function<int64_t()>& progress, const std::atomic<bool>* cancel,
-                       int64_t stallSeconds, int64_t timeSeconds, int pauseMs);
+    void WaitWhileBusy(const std::function<int64_t()>& progress, const std::atomic<bool>* cancel, int64_t stallSeconds,
+                       int64_t timeSeconds, int pauseMs);
 
     std::atomic<int32_t> state_{Idle};
     PadDescription description_;

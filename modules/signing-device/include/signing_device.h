@@ -18,11 +18,11 @@ enum PadType : int32_t {
 
 struct PadDescription {
     int32_t type = 0;
-    std::string name;    // how a command selects the pad
-    std::string model;   // label from the family's model table
-    int32_t width = 0;   // screen size in pixels
+    std::string name;   // how a command selects the pad
+    std::string model;  // label from the family's model table
+    int32_t width = 0;  // screen size in pixels
     int32_t height = 0;
-    bool colour = false; // screen images: 3 bytes per pixel when true, 1 bit per pixel when false
+    bool colour = false;  // screen images: 3 bytes per pixel when true, 1 bit per pixel when false
     std::map<std::string, std::string> properties;  // "Certificate" holds a pad certificate
 };
 

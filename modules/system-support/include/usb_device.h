@@ -10,10 +10,10 @@ namespace WacomGSS {
 struct UsbDevice {
     uint16_t vendorId = 0;
     uint16_t productId = 0;
-    uint16_t revision = 0;          // the device release number (bcdDevice)
-    bool isInterface = false;       // one interface of a composite device
-    std::string devicePath;         // the hidraw node, or the sysfs path when the interface has none
-    uint32_t deviceInstance = 0;    // the hidraw node's device number (major << 20 | minor), 0 without one
+    uint16_t revision = 0;        // the device release number (bcdDevice)
+    bool isInterface = false;     // one interface of a composite device
+    std::string devicePath;       // the hidraw node, or the sysfs path when the interface has none
+    uint32_t deviceInstance = 0;  // the hidraw node's device number (major << 20 | minor), 0 without one
 };
 
 // Gets every record by reference; true continues the enumeration, false stops it.

@@ -60,9 +60,13 @@ struct WipingAllocator {
     }
 
     template <typename U>
-    bool operator==(const WipingAllocator<U>&) const noexcept { return true; }
+    bool operator==(const WipingAllocator<U>&) const noexcept {
+        return true;
+    }
     template <typename U>
-    bool operator!=(const WipingAllocator<U>&) const noexcept { return false; }
+    bool operator!=(const WipingAllocator<U>&) const noexcept {
+        return false;
+    }
 };
 
 // A buffer that grows while a secret arrives (the PIN read from pinentry). A vector rather than a

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define VELDRA_ASSERT(expr)                                                                           \
-    do {                                                                                              \
-        if (!(expr)) {                                                                                \
+#define VELDRA_ASSERT(expr)                                                                              \
+    do {                                                                                                 \
+        if (!(expr)) {                                                                                   \
             std::fprintf(stderr, "Assertion failed: %s, file %s, line %d\n", #expr, __FILE__, __LINE__); \
-            std::abort();                                                                             \
-        }                                                                                             \
+            std::abort();                                                                                \
+        }                                                                                                \
     } while (0)

@@ -51,14 +51,34 @@ struct Variant {
     std::shared_ptr<IObject> object;
     std::vector<uint8_t> bytes;
 
-    static Variant Int(int32_t value) { Variant v; v.type = Type::Int; v.number = value; return v; }
-    static Variant Text(std::string value) { Variant v; v.type = Type::Text; v.text = std::move(value); return v; }
-    static Variant Object(std::shared_ptr<IObject> value) {
-        Variant v; v.type = Type::Object; v.object = std::move(value); return v;
+    static Variant Int(int32_t value) {
+        Variant v;
+        v.type = Type::Int;
+        v.number = value;
+        return v;
     }
-    static Variant Missing() { Variant v; v.type = Type::Missing; return v; }
+    static Variant Text(std::string value) {
+        Variant v;
+        v.type = Type::Text;
+        v.text = std::move(value);
+        return v;
+    }
+    static Variant Object(std::shared_ptr<IObject> value) {
+        Variant v;
+        v.type = Type::Object;
+        v.object = std::move(value);
+        return v;
+    }
+    static Variant Missing() {
+        Variant v;
+        v.type = Type::Missing;
+        return v;
+    }
     static Variant Bytes(std::vector<uint8_t> value) {
-        Variant v; v.type = Type::Bytes; v.bytes = std::move(value); return v;
+        Variant v;
+        v.type = Type::Bytes;
+        v.bytes = std::move(value);
+        return v;
     }
 };
 
@@ -90,8 +110,8 @@ public:
 
 class IHash : public IObject {
 public:
-    virtual HRESULT SetType(int32_t type) = 0;           // slot 8
-    virtual HRESULT SetHash(const Variant& bytes) = 0;   // slot 10
+    virtual HRESULT SetType(int32_t type) = 0;          // slot 8
+    virtual HRESULT SetHash(const Variant& bytes) = 0;  // slot 10
 };
 
 // _IWizCtlEvents: the wizard calls Invoke(0, DISPATCH_METHOD, 3 arguments) when a screen object is
@@ -106,12 +126,12 @@ public:
 class IWizCtl {
 public:
     virtual ~IWizCtl() = default;
-    virtual HRESULT Connect(bool* connected) = 0;             // slot 29
-    virtual HRESULT PadWidth(int16_t* width) = 0;             // slot 23
-    virtual HRESULT PadHeight(int16_t* height) = 0;           // slot 25
-    virtual HRESULT Disconnect() = 0;                         // slot 30
-    virtual HRESULT Reset() = 0;                              // slot 31: remove all screen objects
-    virtual HRESULT SetFont(const Font& font) = 0;            // slot 18
+    virtual HRESULT Connect(bool* connected) = 0;    // slot 29
+    virtual HRESULT PadWidth(int16_t* width) = 0;    // slot 23
+    virtual HRESULT PadHeight(int16_t* height) = 0;  // slot 25
+    virtual HRESULT Disconnect() = 0;                // slot 30
+    virtual HRESULT Reset() = 0;                     // slot 31: remove all screen objects
+    virtual HRESULT SetFont(const Font& font) = 0;   // slot 18
     // slot 32: type 0 text, 1 button, 3 signing area (data: the signature object), 6 hash (data: a hash
     // object). x: a pixel column or "left", "centre"/"center", "right"; y: a pixel row or "top",
     // "middle", "bottom"; options: the button width for buttons.

@@ -28,7 +28,8 @@ Bytes EncodePinBlock(const std::string& pin) {
     for (size_t i = 0; i < pin.size(); ++i) {
         const uint8_t digit = static_cast<uint8_t>(pin[i] - '0');
         uint8_t& target = block[1 + i / 2];
-        target = (i % 2 == 0) ? static_cast<uint8_t>((digit << 4) | 0x0F) : static_cast<uint8_t>((target & 0xF0) | digit);
+        target =
+            (i % 2 == 0) ? static_cast<uint8_t>((digit << 4) | 0x0F) : static_cast<uint8_t>((target & 0xF0) | digit);
     }
     return block;
 }
@@ -72,17 +73,17 @@ uint8_t Beid18AlgorithmByte(size_t dataLength) {
 
 Bytes PinVerifyStructure() {
     Bytes s = {
-        0x00,              // bTimerOut: the reader's default for the first key
-        0x1E,              // bTimerOut2: 30 seconds between keys
-        0x89,              // bmFormatString: bytes, PIN at byte 1, left justified, BCD
-        0x47,              // bmPINBlockString: 4-bit length field, 7-byte PIN block
-        0x04,              // bmPINLengthFormat: length at bit 4 of byte 0
-        0x0C, 0x04,        // wPINMaxExtraDigit: 4 to 12 digits
-        0x02,              // bEntryValidationCondition: validation key
-        0x01,              // bNumberMessage
-        0x09, 0x04,        // wLangId 0x0409
-        0x00,              // bMsgIndex
-        0x00, 0x00, 0x00,  // bTeoPrologue
+        0x00,                    // bTimerOut: the reader's default for the first key
+        0x1E,                    // bTimerOut2: 30 seconds between keys
+        0x89,                    // bmFormatString: bytes, PIN at byte 1, left justified, BCD
+        0x47,                    // bmPINBlockString: 4-bit length field, 7-byte PIN block
+        0x04,                    // bmPINLengthFormat: length at bit 4 of byte 0
+        0x0C, 0x04,              // wPINMaxExtraDigit: 4 to 12 digits
+        0x02,                    // bEntryValidationCondition: validation key
+        0x01,                    // bNumberMessage
+        0x09, 0x04,              // wLangId 0x0409
+        0x00,                    // bMsgIndex
+        0x00, 0x00, 0x00,        // bTeoPrologue
         0x0D, 0x00, 0x00, 0x00,  // ulDataLength: 13
     };
     s.insert(s.end(), kVerifyTemplate.begin(), kVerifyTemplate.end());

@@ -24,7 +24,7 @@ Bytes EncodePinBlock(const std::string& pin);
 // One entry of a tag-length-value list with one-byte tags and lengths.
 struct TlvEntry {
     uint8_t tag = 0;
-    size_t length = 0;      // the length byte
+    size_t length = 0;  // the length byte
     size_t valueOffset = 0;
     bool complete = false;  // the whole value lies inside the list
 };

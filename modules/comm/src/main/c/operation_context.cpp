@@ -10,8 +10,7 @@ std::string OperationContext::Compose(const std::string& message) const {
     const std::string& top = Top();
     if (top.empty()) return message;
     char buffer[2048];
-    std::snprintf(buffer, sizeof buffer, "Error %s%s%s", top.c_str(), message.empty() ? "" : "; ",
-                  message.c_str());
+    std::snprintf(buffer, sizeof buffer, "Error %s%s%s", top.c_str(), message.empty() ? "" : "; ", message.c_str());
     return buffer;
 }
 

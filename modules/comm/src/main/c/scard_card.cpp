@@ -119,8 +119,7 @@ ApduResponse SCardReader::SendPinVerification(ReaderClass readerClass, const std
         if (block.empty()) operations_.ThrowPlain("invalid PIN format");
         return Transmit(kVerify, block, 0);
     }
-    case ReaderClass::EscapePinPad:
-        return Transmit(kEscapeVerifyPin, EscapePinPadVerifyData(), 0);
+    case ReaderClass::EscapePinPad: return Transmit(kEscapeVerifyPin, EscapePinPadVerifyData(), 0);
     case ReaderClass::CcidPinPad: {
         const ApduResponse features = Control(CM_IOCTL_GET_FEATURE_REQUEST, {}, false);
         std::optional<DWORD> verifyCode;
@@ -135,8 +134,7 @@ ApduResponse SCardReader::SendPinVerification(ReaderClass readerClass, const std
         if (!verifyCode) operations_.ThrowPlain("Signature Feature not found");
         return Control(*verifyCode, PinVerifyStructure(), true);
     }
-    case ReaderClass::Bypass:
-        break;
+    case ReaderClass::Bypass: break;
     }
     return {};
 }

@@ -39,8 +39,8 @@ public:
     bool VerifyPin(const std::string& pin) override;
     std::vector<uint8_t> Sign(const std::string& pin, const std::string& keyId,
                               const std::vector<uint8_t>& data) override;
-    std::vector<uint8_t> SignBeid18(const std::string& pin, const std::string& keyId,
-                                    const std::vector<uint8_t>& data, bool beid18) override;
+    std::vector<uint8_t> SignBeid18(const std::string& pin, const std::string& keyId, const std::vector<uint8_t>& data,
+                                    bool beid18) override;
 
     std::vector<uint8_t> GetAtr() override;
     int GetRemainingAttempts() override;
@@ -67,8 +67,8 @@ private:
     // Card operations (scard_card.cpp).
     ApduResponse SendPinVerification(ReaderClass readerClass, const std::string& pin);
     void ActOnPinStatus(const ApduResponse& response);
-    Bytes SignWith(const char* description, const std::string& keyId, const std::string& pin,
-                   const Bytes& data, uint8_t algorithm);
+    Bytes SignWith(const char* description, const std::string& keyId, const std::string& pin, const Bytes& data,
+                   uint8_t algorithm);
 
     // Declared first so that it is released last, after the card connection.
     std::shared_ptr<CommBase::ICommLibrary> library_;

@@ -43,9 +43,9 @@ void SCardReader::Connect() {
     if (connected_) return;
     SCARDHANDLE handle = 0;
     DWORD protocol = 0;
-    const LONG rv = PCSC_CALL_TOLERATING(operations_, Tolerate(SCARD_E_PROTO_MISMATCH), SCardConnect, context_,
-                                         name_.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
-                                         &handle, &protocol);
+    const LONG rv =
+        PCSC_CALL_TOLERATING(operations_, Tolerate(SCARD_E_PROTO_MISMATCH), SCardConnect, context_, name_.c_str(),
+                             SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &handle, &protocol);
     if (rv == SCARD_E_PROTO_MISMATCH)
         PCSC_CALL(operations_, SCardConnect, context_, name_.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &handle,
                   &protocol);

@@ -7,13 +7,13 @@ namespace SZidaZaru::detail {
 
 enum StatusWord : uint32_t {
     kSwSuccess = 0x9000,
-    kSwEndOfFileReached = 0x6282,      // end of file reached before Le bytes (with the bytes there were)
-    kSwPinPadTimeout = 0x6400,         // the reader's PIN entry timed out
-    kSwPinPadCancelled = 0x6401,       // the user cancelled on the reader
-    kSwVerifyFailed = 0x63C0,          // wrong PIN; the low nibble counts the tries left
+    kSwEndOfFileReached = 0x6282,  // end of file reached before Le bytes (with the bytes there were)
+    kSwPinPadTimeout = 0x6400,     // the reader's PIN entry timed out
+    kSwPinPadCancelled = 0x6401,   // the user cancelled on the reader
+    kSwVerifyFailed = 0x63C0,      // wrong PIN; the low nibble counts the tries left
     kSwAuthenticationBlocked = 0x6983,
-    kSwWrongOffset = 0x6B00,           // offset beyond the end of the file
-    kSwWrongLengthNoHint = 0x6C00,     // 6Cxx with xx = 00
+    kSwWrongOffset = 0x6B00,        // offset beyond the end of the file
+    kSwWrongLengthNoHint = 0x6C00,  // 6Cxx with xx = 00
 };
 
 // First bytes of status-word families.

@@ -176,7 +176,10 @@ TEST_F(Card, CcidReaderWithoutTheVerifyFeature) {
     for (const char* features : {"0A 04 42 33 00 12", "06 03 42 33 00", "06 04 42 33"}) {
         SCOPED_TRACE(features);
         Script s;
-        ConnectBelpic(OpenWith(s, kCcid), kCcid).Control(CM_IOCTL_GET_FEATURE_REQUEST, "", features).Disconnect().Release();
+        ConnectBelpic(OpenWith(s, kCcid), kCcid)
+            .Control(CM_IOCTL_GET_FEATURE_REQUEST, "", features)
+            .Disconnect()
+            .Release();
         PcscMock::Install(s);
         auto reader = OpenReader(kCcid);
         ListenerLog log;
@@ -317,10 +320,11 @@ TEST_F(Card, SignFailuresKeepTheirKind) {
         EXPECT_EQ(e.code(), 6);
         EXPECT_EQ(e.message(), "Error verifying PIN; invalid pin; remaining 1");
     }
-    for (auto [code, value, text] : {std::tuple{1, 0x6982, "Error computing digital signature; error SW (0x1) (0x6982)"},
-                                     std::tuple{1, static_cast<int>(0x80100069),
-                                                "Error computing digital signature; error calling SCardTransmit (0x1) "
-                                                "(0x80100069)"}}) {
+    for (auto [code, value, text] :
+         {std::tuple{1, 0x6982, "Error computing digital signature; error SW (0x1) (0x6982)"},
+          std::tuple{1, static_cast<int>(0x80100069),
+                     "Error computing digital signature; error calling SCardTransmit (0x1) "
+                     "(0x80100069)"}}) {
         try {
             reader->Sign("1234", "__signature__", Hex("AA"));
             ADD_FAILURE() << "no exception";

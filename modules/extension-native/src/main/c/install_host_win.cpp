@@ -143,8 +143,7 @@ int main(int argc, char** argv) {
     options.host = full_path(options.host.empty() ? program_folder() + "veldra-native-host.exe" : options.host);
     if (GetFileAttributesW(widen(options.host).c_str()) == INVALID_FILE_ATTRIBUTES)
         return usage("no host program at " + options.host);
-    if (!options.uninstall && options.chromeIds.empty() && options.firefoxIds.empty())
-        return usage("no extension id");
+    if (!options.uninstall && options.chromeIds.empty() && options.firefoxIds.empty()) return usage("no extension id");
 
     const std::string folder = options.host.substr(0, options.host.find_last_of("\\/") + 1);
     const std::string chromeManifest = folder + options.name + ".chrome.json";

@@ -60,8 +60,7 @@ void make_directory_chain(const std::string& folder) {
 // The folder must be a real directory of ours, closed to everybody else.
 void secure_folder(const std::string& folder) {
     struct stat info {};
-    if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-        fail("failed to create directory " + folder);
+    if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) fail("failed to create directory " + folder);
     if (info.st_uid != geteuid()) fail("appstate folder is not owned by the current user");
     if ((info.st_mode & 07777) != FOLDER_MODE && chmod(folder.c_str(), FOLDER_MODE) != 0)
         fail("failed to apply restricted access to appstate folder");

@@ -119,8 +119,8 @@ std::string read_all(HANDLE file) {
 
 std::wstring appstate_widen(const std::string& text) {
     if (text.empty()) return {};
-    const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
+    const int size =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0);
     if (size <= 0) fail("MultiByteToWideChar failed");
     std::wstring wide(static_cast<size_t>(size), L'\0');
     if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), wide.data(),
@@ -131,12 +131,11 @@ std::wstring appstate_widen(const std::string& text) {
 
 std::string appstate_narrow(const std::wstring& text) {
     if (text.empty()) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     if (size <= 0) fail("WideCharToMultiByte size query failed");
     std::string narrow(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), size, nullptr,
-                        nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), size, nullptr, nullptr);
     return narrow;
 }
 
@@ -148,8 +147,7 @@ std::vector<uint8_t> appstate_current_user_sid() {
     GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
     if (size == 0) fail("failed to get token user info");
     std::vector<uint8_t> info(size);
-    if (!GetTokenInformation(token.get(), TokenUser, info.data(), size, &size))
-        fail("failed to get token user info");
+    if (!GetTokenInformation(token.get(), TokenUser, info.data(), size, &size)) fail("failed to get token user info");
     const PSID sid = reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid;
     std::vector<uint8_t> copy(GetLengthSid(sid));
     if (!CopySid(static_cast<DWORD>(copy.size()), copy.data(), sid)) fail("failed to copy user SID");
@@ -183,10 +181,9 @@ bool appstate_owner_only_acl_accepted(const ACL* dacl, PSID sid) {
 void apply_owner_only_acl(const std::wstring& path) {
     auto sid = appstate_current_user_sid();
     LocalAcl acl = appstate_build_owner_only_acl(sid.data());
-    const DWORD result =
-        SetNamedSecurityInfoW(const_cast<LPWSTR>(path.c_str()), SE_FILE_OBJECT,
-                              DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                              acl.get(), nullptr);
+    const DWORD result = SetNamedSecurityInfoW(const_cast<LPWSTR>(path.c_str()), SE_FILE_OBJECT,
+                                               DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                               nullptr, acl.get(), nullptr);
     if (result != ERROR_SUCCESS) fail("failed to apply restricted ACL to appstate file");
 }
 
@@ -254,8 +251,7 @@ void appstate_store_text(const std::string& folder, const std::string& text) {
         Handle file(raw);
         for (size_t done = 0; ok && done < text.size();) {
             DWORD written = 0;
-            ok = WriteFile(file.get(), text.data() + done, static_cast<DWORD>(text.size() - done), &written,
-                           nullptr) &&
+            ok = WriteFile(file.get(), text.data() + done, static_cast<DWORD>(text.size() - done), &written, nullptr) &&
                  written > 0;
             done += written;
         }

@@ -26,8 +26,7 @@ json_message* json_parse(const char* text) {
     LOG_DEBUG("Parsing message [%s]", log_mask_secrets(message->text).c_str());
     jsmn_parser parser;
     jsmn_init(&parser);
-    const int result = jsmn_parse(&parser, message->text, std::strlen(message->text), message->tokens,
-                                  JSON_MAX_TOKENS);
+    const int result = jsmn_parse(&parser, message->text, std::strlen(message->text), message->tokens, JSON_MAX_TOKENS);
     if (result <= 0) {
         LOG_DEBUG("Error parsing message [%s], error code %d", log_mask_secrets(message->text).c_str(), result);
         json_free(message);
@@ -153,8 +152,8 @@ size_t append_v(json_response* message, size_t size_hint, const char* format, va
     const int needed = std::vsnprintf(nullptr, 0, format, measure);
     va_end(measure);
     if (needed < 0) return message->length;
-    const size_t hint = size_hint + 10 > static_cast<size_t>(needed) + 1 ? size_hint + 10
-                                                                         : static_cast<size_t>(needed) + 1;
+    const size_t hint =
+        size_hint + 10 > static_cast<size_t>(needed) + 1 ? size_hint + 10 : static_cast<size_t>(needed) + 1;
     if (message->size < message->length + hint) {
         const size_t newSize = message->size + hint;
         char* grown = static_cast<char*>(std::realloc(message->data, newSize));
@@ -170,8 +169,7 @@ size_t append_v(json_response* message, size_t size_hint, const char* format, va
     return message->length;
 }
 
-size_t append(json_response* message, size_t size_hint, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+size_t append(json_response* message, size_t size_hint, const char* format, ...) __attribute__((format(printf, 3, 4)));
 size_t append(json_response* message, size_t size_hint, const char* format, ...) {
     va_list args;
     va_start(args, format);
@@ -253,8 +251,8 @@ void json_response_add_string(json_response* message, const char* name, const ch
     VELDRA_ASSERT(value);
     const std::string escapedName = json_escape(name);
     const std::string escapedValue = json_escape(value);
-    json_response_append(message, escapedName.size() + escapedValue.size() + 64, "\"%s\":\"%s\"%s",
-                         escapedName.c_str(), escapedValue.c_str(), last ? "" : ",");
+    json_response_append(message, escapedName.size() + escapedValue.size() + 64, "\"%s\":\"%s\"%s", escapedName.c_str(),
+                         escapedValue.c_str(), last ? "" : ",");
 }
 
 size_t json_response_append(json_response* message, size_t size_hint, const char* format, ...) {
@@ -305,10 +303,16 @@ size_t utf8_sequence(const unsigned char* p, const unsigned char* end) {
     size_t length;
     unsigned min;
     if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) { length = 2; min = 0x80; }
-    else if (c >= 0xE0 && c <= 0xEF) { length = 3; min = 0x800; }
-    else if (c >= 0xF0 && c <= 0xF4) { length = 4; min = 0x10000; }
-    else return 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+        min = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        min = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        min = 0x10000;
+    } else return 0;
     if (static_cast<size_t>(end - p) < length) return 0;
     unsigned value = c & (0x7F >> length);
     for (size_t i = 1; i < length; ++i) {
@@ -337,14 +341,12 @@ std::string json_escape(const char* text, size_t length) {
         } else if (c < 0x20) {
             char escape[8];
             switch (c) {
-                case '\n': out += "\\n"; break;
-                case '\r': out += "\\r"; break;
-                case '\t': out += "\\t"; break;
-                case '\b': out += "\\b"; break;
-                case '\f': out += "\\f"; break;
-                default:
-                    std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                    out += escape;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            default: std::snprintf(escape, sizeof escape, "\\u%04x", c); out += escape;
             }
             ++p;
         } else if (c < 0x80) {

@@ -78,16 +78,17 @@ std::string PinTokenCipher::Seal(const std::string& pin, int64_t expiryMs, const
 
     CipherContext ctx(EVP_CIPHER_CTX_new());
     int n = 0;
-    const bool ok = ctx && EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
-                    EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_IVLEN, IV_SIZE, nullptr) == 1 &&
-                    EVP_EncryptInit_ex(ctx.get(), nullptr, nullptr, key.data(), blob.data() + IV_OFFSET) == 1 &&
-                    EVP_EncryptUpdate(ctx.get(), nullptr, &n, blob.data(), AAD_SIZE) == 1 &&
-                    EVP_EncryptUpdate(ctx.get(), nullptr, &n, reinterpret_cast<const uint8_t*>(binding.data()),
-                                      static_cast<int>(binding.size())) == 1 &&
-                    EVP_EncryptUpdate(ctx.get(), blob.data() + HEADER_SIZE, &n,
-                                      reinterpret_cast<const uint8_t*>(pin.data()), static_cast<int>(pin.size())) == 1 &&
-                    EVP_EncryptFinal_ex(ctx.get(), blob.data() + HEADER_SIZE + n, &n) == 1 &&
-                    EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_GET_TAG, TAG_SIZE, blob.data() + TAG_OFFSET) == 1;
+    const bool ok =
+        ctx && EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
+        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_IVLEN, IV_SIZE, nullptr) == 1 &&
+        EVP_EncryptInit_ex(ctx.get(), nullptr, nullptr, key.data(), blob.data() + IV_OFFSET) == 1 &&
+        EVP_EncryptUpdate(ctx.get(), nullptr, &n, blob.data(), AAD_SIZE) == 1 &&
+        EVP_EncryptUpdate(ctx.get(), nullptr, &n, reinterpret_cast<const uint8_t*>(binding.data()),
+                          static_cast<int>(binding.size())) == 1 &&
+        EVP_EncryptUpdate(ctx.get(), blob.data() + HEADER_SIZE, &n, reinterpret_cast<const uint8_t*>(pin.data()),
+                          static_cast<int>(pin.size())) == 1 &&
+        EVP_EncryptFinal_ex(ctx.get(), blob.data() + HEADER_SIZE + n, &n) == 1 &&
+        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_GET_TAG, TAG_SIZE, blob.data() + TAG_OFFSET) == 1;
     if (!ok) throw std::runtime_error("error sealing pin token");
     return base64_encode(blob);
 }
@@ -104,17 +105,18 @@ std::string PinTokenCipher::Open(const std::string& token, const std::string& bi
     WipedBytes plain(cipherLength + 16);
     CipherContext ctx(EVP_CIPHER_CTX_new());
     int n = 0, total = 0;
-    bool ok = ctx && EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
-              EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_IVLEN, IV_SIZE, nullptr) == 1 &&
-              EVP_DecryptInit_ex(ctx.get(), nullptr, nullptr, key.data(), blob.data() + IV_OFFSET) == 1 &&
-              EVP_DecryptUpdate(ctx.get(), nullptr, &n, blob.data(), AAD_SIZE) == 1 &&
-              EVP_DecryptUpdate(ctx.get(), nullptr, &n, reinterpret_cast<const uint8_t*>(binding.data()),
-                                static_cast<int>(binding.size())) == 1 &&
-              EVP_DecryptUpdate(ctx.get(), plain.data(), &n, blob.data() + HEADER_SIZE,
-                                static_cast<int>(cipherLength)) == 1;
+    bool ok =
+        ctx && EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
+        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_IVLEN, IV_SIZE, nullptr) == 1 &&
+        EVP_DecryptInit_ex(ctx.get(), nullptr, nullptr, key.data(), blob.data() + IV_OFFSET) == 1 &&
+        EVP_DecryptUpdate(ctx.get(), nullptr, &n, blob.data(), AAD_SIZE) == 1 &&
+        EVP_DecryptUpdate(ctx.get(), nullptr, &n, reinterpret_cast<const uint8_t*>(binding.data()),
+                          static_cast<int>(binding.size())) == 1 &&
+        EVP_DecryptUpdate(ctx.get(), plain.data(), &n, blob.data() + HEADER_SIZE, static_cast<int>(cipherLength)) == 1;
     total = n;
-    ok = ok && EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_TAG, TAG_SIZE,
-                                   const_cast<uint8_t*>(blob.data() + TAG_OFFSET)) == 1 &&
+    ok = ok &&
+         EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_TAG, TAG_SIZE,
+                             const_cast<uint8_t*>(blob.data() + TAG_OFFSET)) == 1 &&
          EVP_DecryptFinal_ex(ctx.get(), plain.data() + total, &n) == 1;
     if (!ok) mangled();
     total += n;

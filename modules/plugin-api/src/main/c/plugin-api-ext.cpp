@@ -22,8 +22,8 @@ using namespace BioSigningDevice;
 
 namespace {
 
-constexpr size_t PAD_NAME_SIZE = 500;   // at most 498 characters
-constexpr size_t HASH_MAX_BYTES = 50;   // 100 hex digits
+constexpr size_t PAD_NAME_SIZE = 500;  // at most 498 characters
+constexpr size_t HASH_MAX_BYTES = 50;  // 100 hex digits
 constexpr int32_t PADS_TIMEOUT_SECONDS = 30;
 constexpr int32_t CAPTURE_TIMEOUT_SECONDS = 60;
 constexpr int64_t CAPTURE_STALL_SECONDS = 1;
@@ -67,8 +67,8 @@ int32_t read_coordinate(const json_message* message, const char* name, int32_t d
 }
 
 void missing_member(json_response* response, const json_message* message, const char* name) {
-    json_response_error(response, 99, "Message [%s] misses a field named [%s]",
-                        log_mask_secrets(message->text).c_str(), name);
+    json_response_error(response, 99, "Message [%s] misses a field named [%s]", log_mask_secrets(message->text).c_str(),
+                        name);
 }
 
 void write_pad(json_response* response, int index, const PadDescription& pad) {

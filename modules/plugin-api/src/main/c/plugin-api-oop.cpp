@@ -68,8 +68,7 @@ void WatchDog::thread_main(std::weak_ptr<WatchDog> weak) {
         }
         try {
             dog->check();
-        } catch (...) {
-        }
+        } catch (...) {}
     }
 }
 
@@ -95,9 +94,7 @@ void WatchDog::check() {
     }
 }
 
-PluginApiImpl::SharedState::~SharedState() {
-    LOG_API("%p shared state destruction", static_cast<void*>(this));
-}
+PluginApiImpl::SharedState::~SharedState() { LOG_API("%p shared state destruction", static_cast<void*>(this)); }
 
 PluginApiImpl::PluginApiImpl(std::shared_ptr<Utils::SimpleDispatcher> dispatcher, std::shared_ptr<user_input> input,
                              std::string origin)

@@ -34,8 +34,8 @@ std::map<std::string, Handler> command_table() {
 
 // The ATR as GET_READERS shows it: a 1.8 card as the classic ATR, the final byte left out.
 std::string atr_text(const std::vector<uint8_t>& atr) {
-    std::string text = is_beid18_atr(atr) ? hex_upper({std::begin(BEID_CLASSIC_ATR), std::end(BEID_CLASSIC_ATR)})
-                                          : hex_upper(atr);
+    std::string text =
+        is_beid18_atr(atr) ? hex_upper({std::begin(BEID_CLASSIC_ATR), std::end(BEID_CLASSIC_ATR)}) : hex_upper(atr);
     if (text.size() >= 4) text.resize(text.size() - 2);
     return text;
 }
@@ -141,8 +141,7 @@ bool run_card_command(CommBase::ICommFactory& factory, const char* cmd, json_mes
     } catch (const CommandException& e) {
         e.response_writer(response);
     } catch (const std::exception& e) {
-        json_response_error_with_id(response, 99, 99, "%s",
-                                    Utils::exception_text(e, Utils::EmptyWhat::Keep).c_str());
+        json_response_error_with_id(response, 99, 99, "%s", Utils::exception_text(e, Utils::EmptyWhat::Keep).c_str());
     } catch (...) {
         json_response_error_with_id(response, 99, 99, "%s", "unknown exception");
     }

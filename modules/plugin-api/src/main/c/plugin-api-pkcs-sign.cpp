@@ -30,10 +30,10 @@ bool env_is_one(const char* name) {
 // DER object identifiers of the digest algorithms, by hash length.
 std::vector<uint8_t> digest_oid(size_t hashLength) {
     switch (hashLength) {
-        case 20: return {0x06, 0x05, 0x2B, 0x0E, 0x03, 0x02, 0x1A};                          // 1.3.14.3.2.26
-        case 32: return {0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};  // SHA-256
-        case 64: return {0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x03};  // SHA-512
-        default: return {};
+    case 20: return {0x06, 0x05, 0x2B, 0x0E, 0x03, 0x02, 0x1A};                          // 1.3.14.3.2.26
+    case 32: return {0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};  // SHA-256
+    case 64: return {0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x03};  // SHA-512
+    default: return {};
     }
 }
 
@@ -169,7 +169,8 @@ void eidas2_check(SZidaZaru::ISCardReader& reader, const std::string& readerName
     if (notBefore < EIDAS2_QUALIFIED_LIMIT_MS) throw CommandException(NOT_QUALIFIED, 1);
 }
 
-void CardCommands::PluginApi::computeSignature(api_ctx* ctx, json_message* message, json_response* response, bool authentication) {
+void CardCommands::PluginApi::computeSignature(api_ctx* ctx, json_message* message, json_response* response,
+                                               bool authentication) {
     auto library = open_library(factory, "");
     const std::string readerName = read_field(message, "reader");
     std::string key = read_field(message, "key", "", true);
@@ -184,11 +185,13 @@ void CardCommands::PluginApi::computeSignature(api_ctx* ctx, json_message* messa
 
     const bool beid18 = is_beid18_atr(scard->GetAtr());
     if (beid18)
-        LOG_PKCS("this is a beid v1.8 card! (or at least it has an atr of one...) we'll use the raw hash without "
-                 "modifying it as the data to sign.");
+        LOG_PKCS(
+            "this is a beid v1.8 card! (or at least it has an atr of one...) we'll use the raw hash without "
+            "modifying it as the data to sign.");
     else
-        LOG_PKCS("this is not a beid v1.8 card! (or at least it doesn't have an atr of one...) we'll aplly "
-                 "EMSA-PKCS1-v1_5 encoding to the raw hash, and us that as the data to sign.");
+        LOG_PKCS(
+            "this is not a beid v1.8 card! (or at least it doesn't have an atr of one...) we'll aplly "
+            "EMSA-PKCS1-v1_5 encoding to the raw hash, and us that as the data to sign.");
     // A 1.8 card signs the hash as given, whatever its length, but never an empty or undecodable one.
     if (beid18 && hash.empty())
         throw CommandException(format_text("Invalid hash [%s]; should be either 20, 32 or 64 bytes", hashText.c_str()),

@@ -49,16 +49,14 @@ CommandException CommandException::timeout(int32_t code) {
 CommandException to_command_exception(const Utils::api_exception& caught, const std::string& context, int32_t code) {
     if (dynamic_cast<const CommBase::CommException*>(&caught)) {
         switch (caught.code()) {
-            case CommBase::kCardBlocked:
-                return CommandException("Card blocked, no remaining pin attempts.", 99, 13, write_error_response);
-            case CommBase::kPinTimeoutOrCancelled:
-                return CommandException::timeout(99);
-            case CommBase::kInvalidPinNoCount:
-                return CommandException("", NO_ATTEMPTS, NO_ATTEMPTS, write_pin_failure_response);
-            case CommBase::kInvalidPin:
-                return CommandException("", caught.value(), caught.value(), write_pin_failure_response);
-            default:
-                break;
+        case CommBase::kCardBlocked:
+            return CommandException("Card blocked, no remaining pin attempts.", 99, 13, write_error_response);
+        case CommBase::kPinTimeoutOrCancelled: return CommandException::timeout(99);
+        case CommBase::kInvalidPinNoCount:
+            return CommandException("", NO_ATTEMPTS, NO_ATTEMPTS, write_pin_failure_response);
+        case CommBase::kInvalidPin:
+            return CommandException("", caught.value(), caught.value(), write_pin_failure_response);
+        default: break;
         }
     }
     return CommandException(format_text("%s (Comm %#x) (%#x)", context.c_str(), static_cast<unsigned>(caught.code()),

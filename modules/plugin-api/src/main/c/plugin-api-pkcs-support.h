@@ -81,4 +81,3 @@ void write_pin_result(json_response* response, bool valid, CommBase::ICommReader
 void append_string_member(json_response* response, const char* name, const std::string& value, bool last);
 void append_int_member(json_response* response, const char* name, int value, bool last);
 void append_bool_member(json_response* response, const char* name, bool value, bool last);
-

@@ -197,8 +197,7 @@ TEST(AppStateAcl, OnlyTheSingleOwnerEntryWithReadAndWriteIsAccepted) {
     EXPECT_FALSE(appstate_owner_only_acl_accepted(acl_of({{everyone.data(), 0x0013019F}}).get(), user.data()));
     // The owner's entry without write rights, or as a deny entry.
     EXPECT_FALSE(appstate_owner_only_acl_accepted(acl_of({{user.data(), 0x00120089}}).get(), user.data()));
-    EXPECT_FALSE(appstate_owner_only_acl_accepted(acl_of({{user.data(), 0x0013019F}}, DENY_ACCESS).get(),
-                                                  user.data()));
+    EXPECT_FALSE(appstate_owner_only_acl_accepted(acl_of({{user.data(), 0x0013019F}}, DENY_ACCESS).get(), user.data()));
     // More rights than needed are fine; exactly the required ones too.
     EXPECT_TRUE(appstate_owner_only_acl_accepted(acl_of({{user.data(), FILE_ALL_ACCESS}}).get(), user.data()));
     EXPECT_TRUE(appstate_owner_only_acl_accepted(acl_of({{user.data(), 0x0012019F}}).get(), user.data()));

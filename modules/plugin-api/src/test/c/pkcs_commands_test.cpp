@@ -12,8 +12,8 @@ namespace {
 
 const std::vector<uint8_t> CLASSIC = {0x3B, 0x98, 0x13, 0x40, 0x0A, 0xA5, 0x03, 0x01, 0x01, 0x01, 0xAD, 0x13, 0x11};
 std::vector<uint8_t> beid18_atr() {
-    return {0x3B, 0x7F, 0x96, 0x00, 0x00, 0x80, 0x31, 0x80, 0x65, 0xB0, 0x85, 0x04,
-            0x01, 0x20, 0x12, 0x0F, 0xFF, 0x82, 0x90, 0x00, 0x11, 0x22};
+    return {0x3B, 0x7F, 0x96, 0x00, 0x00, 0x80, 0x31, 0x80, 0x65, 0xB0, 0x85,
+            0x04, 0x01, 0x20, 0x12, 0x0F, 0xFF, 0x82, 0x90, 0x00, 0x11, 0x22};
 }
 
 }  // namespace
@@ -62,7 +62,9 @@ TEST(CardGroup, GetReadersWithoutReadersAndWhenListingFails) {
     auto& library = factory.library();
     Context c;
     EXPECT_EQ(run(factory, R"({"cmd":"GET_READERS"})", &c.ctx).text, R"({"readerList": []})");
-    library.onList = [] { throw Utils::api_exception("error calling SCardListReaders", static_cast<int32_t>(0x8010001D), 0); };
+    library.onList = [] {
+        throw Utils::api_exception("error calling SCardListReaders", static_cast<int32_t>(0x8010001D), 0);
+    };
     EXPECT_EQ(run(factory, R"({"cmd":"GET_READERS"})", &c.ctx).text,
               error_text(2, 2, "Error getting readers (Comm 0x8010001d) (0)"));
 }
@@ -87,10 +89,13 @@ TEST(CardGroup, ReadFileReadsThePathAndConvertsFailures) {
     EXPECT_EQ(run(factory, R"({"cmd":"READ_FILE","fileId":"3F00"})", &c.ctx).text,
               error_text(99, 99, "Message [{ cmd : READ_FILE , fileId : 3F00 }] misses a field named [reader]"));
     EXPECT_EQ(run(factory, R"({"cmd":"VERIFY_PIN","pin":"9876","pinToken":"secret"})", &c.ctx).text,
-              error_text(99, 99, "Message [{ cmd : VERIFY_PIN , pin : *** , pinToken : *** }] misses a field named [reader]"));
+              error_text(99, 99,
+                         "Message [{ cmd : VERIFY_PIN , pin : *** , pinToken : *** }] misses a field named [reader]"));
     EXPECT_EQ(run(factory, R"({"cmd":"READ_FILE","reader":"r","fileId":"3F00"})", &c.ctx).text,
               error_text(0, 0, "Card reader [r] not found"));
-    card->onRead = [] { throw Utils::api_exception("error calling SCardTransmit", static_cast<int32_t>(0x80100016), 0); };
+    card->onRead = [] {
+        throw Utils::api_exception("error calling SCardTransmit", static_cast<int32_t>(0x80100016), 0);
+    };
     EXPECT_EQ(run(factory, R"({"cmd":"READ_FILE","reader":"R","fileId":"3F00DF014031"})", &c.ctx).text,
               error_text(5, 5, "Error reading file (Comm 0x80100016) (0)"));
 }
@@ -136,7 +141,8 @@ TEST(CardGroup, VerifyPinAnswers) {
 
     // The token of one answer unlocks the next request.
     const Answer again =
-        run(factory, R"({"cmd":"VERIFY_PIN","reader":"Plain","pinToken":")" + ok.json["pinToken"].get<std::string>() + "\"}",
+        run(factory,
+            R"({"cmd":"VERIFY_PIN","reader":"Plain","pinToken":")" + ok.json["pinToken"].get<std::string>() + "\"}",
             &c.ctx);
     EXPECT_EQ(again.json["valid"], true) << again.text;
     EXPECT_EQ(card->verifiedPins.back(), "1234");
@@ -156,8 +162,9 @@ TEST(CardGroup, VerifyPinAnswers) {
               R"({"pinRemainingAttempts":-1,"pinValid":true,"valid":true})");
     EXPECT_TRUE(c.input.titles.empty());
 
-    EXPECT_EQ(run(factory, R"({"cmd":"VERIFY_PIN","reader":"Plain","pin":"12345678901234"})", &c.ctx).text,
-              error_text(9, 9, "Malformed PIN. It should only contain numbers, at least one digit and at most 12 digits"));
+    EXPECT_EQ(
+        run(factory, R"({"cmd":"VERIFY_PIN","reader":"Plain","pin":"12345678901234"})", &c.ctx).text,
+        error_text(9, 9, "Malformed PIN. It should only contain numbers, at least one digit and at most 12 digits"));
     EXPECT_EQ(run(factory, R"({"cmd":"VERIFY_PIN","reader":"Plain"})", &c.ctx).text,
               error_text(9, 12, "Timeout entering PIN or cancelled by user."));
 }
@@ -191,8 +198,8 @@ TEST(CardGroup, SignatureCommandsNeedAPcscReader) {
     library.names.push_back("Other");
     library.readers["Other"] = std::make_shared<OtherReader>();
     Context c;
-    EXPECT_EQ(run(factory, R"({"cmd":"COMPUTE_AUTHENTICATION","reader":"Other","hash":")" + std::string(64, 'A') + "\"}",
-                  &c.ctx)
+    EXPECT_EQ(run(factory,
+                  R"({"cmd":"COMPUTE_AUTHENTICATION","reader":"Other","hash":")" + std::string(64, 'A') + "\"}", &c.ctx)
                   .text,
               error_text(99, 99, "operation not supported for library"));
 }

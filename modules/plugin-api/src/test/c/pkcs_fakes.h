@@ -29,8 +29,8 @@ struct FakeCard {
     int tries = 3;
     std::string padPin = "1234";  // what the user types on a PIN-pad reader
     std::map<std::string, std::vector<uint8_t>> files;
-    std::function<void()> onRead;  // runs before each ReadFile (may throw)
-    std::function<void()> onSign;  // runs before the signature is computed (may throw)
+    std::function<void()> onRead;    // runs before each ReadFile (may throw)
+    std::function<void()> onSign;    // runs before the signature is computed (may throw)
     std::function<void()> onVerify;  // runs while the PIN is verified (after the listener's start)
     // Recorded.
     std::vector<std::string> readPaths;
@@ -83,8 +83,8 @@ public:
         }
         if (entered != card_->pin) {
             remaining_ = --card_->tries;
-            throw CommBase::CommException("Error verifying PIN; invalid pin; remaining " + std::to_string(remaining_), 6,
-                                          remaining_);
+            throw CommBase::CommException("Error verifying PIN; invalid pin; remaining " + std::to_string(remaining_),
+                                          6, remaining_);
         }
         card_->tries = 3;
         remaining_ = -1;
@@ -137,7 +137,9 @@ public:
     void SetPinPadListener(std::function<void(bool)>) override {}
     std::vector<uint8_t> ReadFile(const std::string&) override { return {0x01}; }
     bool VerifyPin(const std::string&) override { return true; }
-    std::vector<uint8_t> Sign(const std::string&, const std::string&, const std::vector<uint8_t>&) override { return {}; }
+    std::vector<uint8_t> Sign(const std::string&, const std::string&, const std::vector<uint8_t>&) override {
+        return {};
+    }
     std::vector<uint8_t> SignBeid18(const std::string&, const std::string&, const std::vector<uint8_t>&,
                                     bool) override {
         return {};
@@ -148,7 +150,7 @@ class FakeLibrary : public CommBase::ICommLibrary {
 public:
     explicit FakeLibrary(std::string name) : name_(std::move(name)) {}
 
-    std::vector<std::string> names;                                   // as listed
+    std::vector<std::string> names;                                         // as listed
     std::map<std::string, std::shared_ptr<CommBase::ICommReader>> readers;  // as GetReader finds them
     bool capability = false;
     std::function<void()> onList;  // may throw
@@ -169,8 +171,8 @@ public:
 
     // Adds a listed reader; a null card leaves it empty.
     std::shared_ptr<FakeReader> add(const std::string& name, std::shared_ptr<FakeCard> card,
-                                    std::vector<uint8_t> atr = {0x3B, 0x98, 0x13, 0x40, 0x0A, 0xA5, 0x03, 0x01,
-                                                                0x01, 0x01, 0xAD, 0x13, 0x11},
+                                    std::vector<uint8_t> atr = {0x3B, 0x98, 0x13, 0x40, 0x0A, 0xA5, 0x03, 0x01, 0x01,
+                                                                0x01, 0xAD, 0x13, 0x11},
                                     int cardType = 1, bool pinPad = false) {
         auto reader = std::make_shared<FakeReader>(name, pinPad, std::move(atr), cardType, std::move(card));
         names.push_back(name);
@@ -207,7 +209,7 @@ public:
     std::vector<std::string> answers;  // one per ask; empty when exhausted
     bool throws = false;
     std::vector<std::string> titles, prompts;
-    Watcher* watcher = nullptr;         // its active flag is recorded during ask
+    Watcher* watcher = nullptr;  // its active flag is recorded during ask
     std::vector<int> activeDuringAsk;
 
     std::string ask(const PromptTexts& texts) override {

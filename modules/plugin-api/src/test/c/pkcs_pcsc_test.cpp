@@ -128,8 +128,7 @@ TEST_F(CcidPinPad, AReaderWithoutTheVerifyFeatureOrWithoutControl) {
     script = Script();
     probe(connected(script));
     script.Control(CM_IOCTL_GET_FEATURE_REQUEST, "", "", SCARD_E_UNSUPPORTED_FEATURE).Disconnect().Release();
-    EXPECT_EQ(run(R"({"cmd":"VERIFY_PIN","reader":")" + CCID + "\"}"),
-              error_text(99, 99, unsupported_feature_text()));
+    EXPECT_EQ(run(R"({"cmd":"VERIFY_PIN","reader":")" + CCID + "\"}"), error_text(99, 99, unsupported_feature_text()));
 }
 
 TEST_F(CcidPinPad, SigningOnTheReaderSendsTheDigestInfo) {

@@ -28,15 +28,15 @@ const std::string SIGNATURE_CERT = bytes({0x3F, 0x00, 0xDF, 0x00, 0x50, 0x39});
 // A self-signed DER certificate whose notBefore is the given time (seconds since 1970).
 std::vector<uint8_t> certificate(time_t notBefore) {
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"),
-                                                          EVP_PKEY_free);
+                                                            EVP_PKEY_free);
     std::unique_ptr<X509, decltype(&X509_free)> x(X509_new(), X509_free);
     X509_set_version(x.get(), 2);
     ASN1_INTEGER_set(X509_get_serialNumber(x.get()), 1);
     ASN1_TIME_set(X509_getm_notBefore(x.get()), notBefore);
     ASN1_TIME_set(X509_getm_notAfter(x.get()), notBefore + 10 * 365 * 86400);
     X509_NAME* name = X509_get_subject_name(x.get());
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("Test Holder (Signature)"),
-                               -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("Test Holder (Signature)"), -1, -1, 0);
     X509_set_issuer_name(x.get(), name);
     X509_set_pubkey(x.get(), key.get());
     X509_sign(x.get(), key.get(), EVP_sha256());
@@ -62,8 +62,8 @@ protected:
         card->files[SIGNATURE_CERT] = certificate(ISSUED_2021);
         auto& library = factory.library();
         library.add("Classic", card);
-        library.add("Newer", card, {0x3B, 0x7F, 0x96, 0x00, 0x00, 0x80, 0x31, 0x80, 0x65, 0xB0, 0x85, 0x04, 0x01, 0x20,
-                                    0x12, 0x0F, 0xFF, 0x82, 0x90, 0x00, 0x01},
+        library.add("Newer", card, {0x3B, 0x7F, 0x96, 0x00, 0x00, 0x80, 0x31, 0x80, 0x65, 0xB0, 0x85,
+                                    0x04, 0x01, 0x20, 0x12, 0x0F, 0xFF, 0x82, 0x90, 0x00, 0x01},
                     1);
         library.add("Pad", card, {0x3B}, 1, true);
         library.add("Unknown card", card, {0x3B}, 0);
@@ -76,10 +76,10 @@ protected:
 
     Answer sign(const std::string& reader, const std::string& hash, const std::string& extra = R"(,"pin":"1234")",
                 const char* cmd = "COMPUTE_SIGNATURE") {
-        return run(factory,
-                   std::string(R"({"cmd":")") + cmd + R"(","reader":")" + reader + R"(","hash":")" + hash + "\"" + extra +
-                       "}",
-                   &context.ctx);
+        return run(
+            factory,
+            std::string(R"({"cmd":")") + cmd + R"(","reader":")" + reader + R"(","hash":")" + hash + "\"" + extra + "}",
+            &context.ctx);
     }
 
     FakeFactory factory;
@@ -93,8 +93,7 @@ std::string hash_of(size_t bytes) {
     return text;
 }
 
-const std::string NOT_QUALIFIED =
-    "Certificate was issued before 2016-07-01 and is no longer qualified under eIDAS 2.0";
+const std::string NOT_QUALIFIED = "Certificate was issued before 2016-07-01 and is no longer qualified under eIDAS 2.0";
 
 }  // namespace
 
@@ -154,9 +153,7 @@ TEST_F(Signatures, PinOutcomesOfTheSignature) {
               R"({"pinRemainingAttempts":2,"pinValid":false,"valid":false})");
     EXPECT_EQ(sign("Pad", hash_of(32), "").text,
               R"({"pinRemainingAttempts":-1,"pinValid":true,"valid":true,"signature":"DEADBEEF"})");
-    card->onSign = [] {
-        throw CommBase::CommException("Error computing digital signature; error SW", 1, 0x6982);
-    };
+    card->onSign = [] { throw CommBase::CommException("Error computing digital signature; error SW", 1, 0x6982); };
     EXPECT_EQ(sign("Classic", hash_of(32)).text,
               error_text(8, 8, "Error computing digital signature (Comm 0x1) (0x6982)"));
     card->onSign = [] { throw Utils::api_exception("Error setting security environment; error SW", 0x6A80, 0x2241B6); };
@@ -223,6 +220,9 @@ TEST_F(Signatures, TheLogNamesTheCardGenerationAndTheSkip) {
     EXPECT_NE(log.find("[PLUGIN-API-PKCS]"), std::string::npos);
     EXPECT_NE(log.find("this is not a beid v1.8 card!"), std::string::npos);
     EXPECT_NE(log.find("this is a beid v1.8 card!"), std::string::npos);
-    EXPECT_NE(log.find("assembled data; 3031300D0609608648016503040201050004" "20" + hash_of(32)), std::string::npos);
+    EXPECT_NE(log.find("assembled data; 3031300D0609608648016503040201050004"
+                       "20" +
+                       hash_of(32)),
+              std::string::npos);
     EXPECT_EQ(log.find("1234"), std::string::npos);
 }

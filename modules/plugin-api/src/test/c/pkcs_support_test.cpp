@@ -41,15 +41,16 @@ TEST(CommandErrors, PinOutcomesOfTheCommLayerBecomeTheirOwnAnswers) {
 }
 
 TEST(CommandErrors, OtherFailuresCarryTheContextAndBothNumbersInHashX) {
-    const auto removed = to_command_exception(
-        Utils::api_exception("error calling SCardTransmit", static_cast<int32_t>(0x80100069), 0), "Error reading file", 5);
+    const auto removed =
+        to_command_exception(Utils::api_exception("error calling SCardTransmit", static_cast<int32_t>(0x80100069), 0),
+                             "Error reading file", 5);
     EXPECT_EQ(removed.message(), "Error reading file (Comm 0x80100069) (0)");
     EXPECT_EQ(written(removed), error_text(5, 5, "Error reading file (Comm 0x80100069) (0)"));
 
     // A CommException code that has no answer of its own (signing failed after the PIN) is converted too.
-    const auto signing = to_command_exception(CommBase::CommException("Error computing digital signature; error SW", 1,
-                                                                      0x6982),
-                                              "Error computing digital signature", 8);
+    const auto signing =
+        to_command_exception(CommBase::CommException("Error computing digital signature; error SW", 1, 0x6982),
+                             "Error computing digital signature", 8);
     EXPECT_EQ(written(signing), error_text(8, 8, "Error computing digital signature (Comm 0x1) (0x6982)"));
 
     const auto zeros = to_command_exception(Utils::api_exception("x", 0, 0), "Error getting readers", 2);

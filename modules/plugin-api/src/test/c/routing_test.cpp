@@ -22,8 +22,8 @@ std::string route(const std::string& request, Watcher* watcher = nullptr) {
 }
 
 std::string error(int code, const std::string& message) {
-    return "{\"error\": { \"code\":" + std::to_string(code) + ",\"id\":" + std::to_string(code) +
-           ",\"message\":\"" + message + "\"}}\n";
+    return "{\"error\": { \"code\":" + std::to_string(code) + ",\"id\":" + std::to_string(code) + ",\"message\":\"" +
+           message + "\"}}\n";
 }
 
 }  // namespace
@@ -43,20 +43,26 @@ TEST(Routing, GetInfoAndTheDebugSwitch) {
 
 TEST(Routing, ErrorTextsByteForByte) {
     EXPECT_EQ(route(""), error(99, "Invalid JSON message []"));
-    EXPECT_EQ(route(R"({"debug":"true"})"), error(99, "Invalid JSON message [{ debug : true }]. [cmd] value not found"));
+    EXPECT_EQ(route(R"({"debug":"true"})"),
+              error(99, "Invalid JSON message [{ debug : true }]. [cmd] value not found"));
     EXPECT_EQ(route(R"({"cmd":"get_info"})"),
               error(99, "Error handling JSON message [{ cmd : get_info }]. Unknown command [get_info]"));
     EXPECT_EQ(route(R"({"cmd":"TIMEOUT","sleep":1})"), error(99, "Missing or invalid parameters"));
     // A quoted request never carries the PIN or the token.
-    EXPECT_EQ(route(R"({"cmd":"NOPE","pin":"1234","pinToken":"QUJD"})"),
-              error(99, "Error handling JSON message [{ cmd : NOPE , pin : *** , pinToken : *** }]. Unknown command [NOPE]"));
+    EXPECT_EQ(
+        route(R"({"cmd":"NOPE","pin":"1234","pinToken":"QUJD"})"),
+        error(99, "Error handling JSON message [{ cmd : NOPE , pin : *** , pinToken : *** }]. Unknown command [NOPE]"));
     debug_enabled.store(false);
 }
 
 TEST(Routing, AnswersAreJsonWhateverTheRequestHolds) {
-    const std::string requests[] = {
-        R"({"cmd":"A\"B"})", "{\"cmd\":\"new\nline\"}", R"({"cmd":"back\\slash"})", "{\"cmd\":\"\xff\xfe\"}",
-        "{\"cmd\":\"" + std::string(200, 'x') + "\"}", "[1,2", "{\"cmd\":GET_INFO}"};
+    const std::string requests[] = {R"({"cmd":"A\"B"})",
+                                    "{\"cmd\":\"new\nline\"}",
+                                    R"({"cmd":"back\\slash"})",
+                                    "{\"cmd\":\"\xff\xfe\"}",
+                                    "{\"cmd\":\"" + std::string(200, 'x') + "\"}",
+                                    "[1,2",
+                                    "{\"cmd\":GET_INFO}"};
     for (const auto& request : requests) {
         const std::string text = route(request);
         EXPECT_TRUE(nlohmann::json::accept(text)) << request << " -> " << text;

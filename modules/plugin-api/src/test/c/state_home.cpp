@@ -23,8 +23,8 @@ const wchar_t* const LOCAL_APP_DATA = L"Local AppData";
 std::wstring read_local_app_data() {
     wchar_t value[1024] = {};
     DWORD size = sizeof value - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_CURRENT_USER, USER_SHELL_FOLDERS, LOCAL_APP_DATA, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ |
-                     RRF_NOEXPAND, nullptr, value, &size) != ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_CURRENT_USER, USER_SHELL_FOLDERS, LOCAL_APP_DATA,
+                     RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, value, &size) != ERROR_SUCCESS)
         return {};
     return value;
 }
@@ -34,8 +34,9 @@ void write_local_app_data(const std::wstring& value) {
     if (RegCreateKeyExW(HKEY_CURRENT_USER, USER_SHELL_FOLDERS, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
         ERROR_SUCCESS)
         throw std::runtime_error("cannot open User Shell Folders");
-    const LSTATUS result = RegSetValueExW(key, LOCAL_APP_DATA, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    const LSTATUS result =
+        RegSetValueExW(key, LOCAL_APP_DATA, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
     if (result != ERROR_SUCCESS) throw std::runtime_error("cannot redirect Local AppData");
 }
@@ -49,9 +50,8 @@ std::string fresh_folder() {
     const unsigned long process = static_cast<unsigned long>(getpid());
 #endif
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    fs::path path = fs::temp_directory_path() /
-                    ("veldra-state-" + std::to_string(process) + "-" + std::to_string(stamp) + "-" +
-                     std::to_string(serial++));
+    fs::path path = fs::temp_directory_path() / ("veldra-state-" + std::to_string(process) + "-" +
+                                                 std::to_string(stamp) + "-" + std::to_string(serial++));
     fs::create_directories(path);
     return path.string();
 }
@@ -69,8 +69,7 @@ StateHome::~StateHome() {
 #ifdef _WIN32
     try {
         write_local_app_data(saved_.empty() ? L"%USERPROFILE%\\AppData\\Local" : saved_);
-    } catch (...) {
-    }
+    } catch (...) {}
 #else
     unsetenv("XDG_DATA_HOME");
 #endif

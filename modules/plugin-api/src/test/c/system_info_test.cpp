@@ -57,12 +57,13 @@ Answer answer(const std::vector<UsbDevice>& devices, const ComponentTable& compo
     api_ctx ctx;
     ctx.watcher = &watcher;
     json_response* response = json_response_new();
-    get_system_info(&ctx, response,
-                    [&devices](const WacomGSS::UsbDeviceCallback& callback) {
-                        for (UsbDevice d : devices)
-                            if (!callback(d)) return;
-                    },
-                    components);
+    get_system_info(
+        &ctx, response,
+        [&devices](const WacomGSS::UsbDeviceCallback& callback) {
+            for (UsbDevice d : devices)
+                if (!callback(d)) return;
+        },
+        components);
     char* text = json_response_release(response);
     Answer result{text, static_cast<int32_t>(watcher.timeout.load() / 1000000000LL)};
     std::free(text);
@@ -76,7 +77,8 @@ ComponentTable table_over(const std::string& statusPath) {
 
 std::string answer_for_failure(const std::function<void()>& fail) {
     json_response* response = json_response_new();
-    get_system_info(nullptr, response, [&fail](const WacomGSS::UsbDeviceCallback&) { fail(); }, component_table());
+    get_system_info(
+        nullptr, response, [&fail](const WacomGSS::UsbDeviceCallback&) { fail(); }, component_table());
     char* text = json_response_release(response);
     std::string result = text;
     std::free(text);
@@ -148,11 +150,11 @@ TEST(SystemInfoAnswer, ListingFailureAnswersError20WithItsText) {
 }
 
 TEST(SystemInfoPackages, ListsInstalledPackagesByDescriptionThenByName) {
-    const StatusFile status(package("alpha", "1:2.0-1", "Alpha tool") +
-                            package("beta", "3.1", "Beta tool", "deinstall ok config-files") +
-                            package("gamma", "0.9", "Gamma tool", "install ok half-installed") +
-                            package("delta", "4.0", "Delta tool", "install ok triggers-pending") +
-                            "Package: epsilon\nStatus: install ok installed\nVersion: 5\n");  // no description, no final blank line
+    const StatusFile status(
+        package("alpha", "1:2.0-1", "Alpha tool") + package("beta", "3.1", "Beta tool", "deinstall ok config-files") +
+        package("gamma", "0.9", "Gamma tool", "install ok half-installed") +
+        package("delta", "4.0", "Delta tool", "install ok triggers-pending") +
+        "Package: epsilon\nStatus: install ok installed\nVersion: 5\n");  // no description, no final blank line
     const auto programs = installed_programs(status.path());
     std::vector<std::pair<std::string, std::string>> listed;
     for (const auto& p : programs) listed.emplace_back(p.name, p.version);
@@ -162,11 +164,10 @@ TEST(SystemInfoPackages, ListsInstalledPackagesByDescriptionThenByName) {
 }
 
 TEST(SystemInfoPackages, MatchesASubstringInAnyLetterCaseAndTheFirstSourceWins) {
-    const StatusFile status(
-        package("stepover signature device driver", "9.9", "Something else") +
-        package("vasco-drv", "1.2.3", "vasco digipass SECURE card reader driver (x64)") +
-        package("stepover-drv", "2.0", "The StepOver Signature Device Driver for pads") +
-        package("vasco-old", "0.1", "VASCO DIGIPASS Secure Card Reader Driver (x86)"));
+    const StatusFile status(package("stepover signature device driver", "9.9", "Something else") +
+                            package("vasco-drv", "1.2.3", "vasco digipass SECURE card reader driver (x64)") +
+                            package("stepover-drv", "2.0", "The StepOver Signature Device Driver for pads") +
+                            package("vasco-old", "0.1", "VASCO DIGIPASS Secure Card Reader Driver (x86)"));
     EXPECT_EQ(RegistryChecker("VASCO DIGIPASS Secure Card Reader Driver", status.path()).version(), "1.2.3");
     // The description of stepover-drv comes before the package name of the first package.
     EXPECT_EQ(RegistryChecker("StepOver Signature Device Driver", status.path()).version(), "2.0");

@@ -36,8 +36,8 @@ GroupRun run_group(const std::string& request) {
 }
 
 std::string error(int code, const std::string& message) {
-    return "{\"error\": { \"code\":" + std::to_string(code) + ",\"id\":" + std::to_string(code) +
-           ",\"message\":\"" + message + "\"}}\n";
+    return "{\"error\": { \"code\":" + std::to_string(code) + ",\"id\":" + std::to_string(code) + ",\"message\":\"" +
+           message + "\"}}\n";
 }
 
 }  // namespace
@@ -67,16 +67,16 @@ TEST(PadCommandGroup, ComputeSignatureImageChecksTheRequestThenFindsNoPad) {
 
     EXPECT_EQ(run_group(R"({"cmd":"COMPUTE_SIGNATURE_IMAGE","pad":"Wacom","hash":""})").text,
               error(21, "Signature pad [Wacom] not found"));
-    EXPECT_EQ(run_group(R"({"cmd":"COMPUTE_SIGNATURE_IMAGE","pad":"Wacom","hash":")" + std::string(100, 'a') +
-                        R"("})")
-                  .text,
-              error(21, "Signature pad [Wacom] not found"));
+    EXPECT_EQ(
+        run_group(R"({"cmd":"COMPUTE_SIGNATURE_IMAGE","pad":"Wacom","hash":")" + std::string(100, 'a') + R"("})").text,
+        error(21, "Signature pad [Wacom] not found"));
 }
 
 TEST(PadCommandGroup, ComputeSignatureImageRejectsMissingMembersAndBadHashes) {
     GroupRun run = run_group(R"({"cmd":"COMPUTE_SIGNATURE_IMAGE","hash":"00"})");
     EXPECT_TRUE(run.owned);
-    EXPECT_EQ(run.text, error(99, "Message [{ cmd : COMPUTE_SIGNATURE_IMAGE , hash : 00 }] misses a field named [pad]"));
+    EXPECT_EQ(run.text,
+              error(99, "Message [{ cmd : COMPUTE_SIGNATURE_IMAGE , hash : 00 }] misses a field named [pad]"));
     EXPECT_EQ(run.timeoutSeconds, 0);  // answered before the capture's limit is set
 
     EXPECT_EQ(run_group(R"({"cmd":"COMPUTE_SIGNATURE_IMAGE","pad":"Wacom"})").text,

@@ -24,10 +24,10 @@ public:
     const char* name() const noexcept override { return "HRESULT"; }
     std::string message(int value) const override {
         char* text = nullptr;
-        const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                                FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                                            nullptr, static_cast<DWORD>(value), 0, reinterpret_cast<char*>(&text),
-                                            0, nullptr);
+        const DWORD length =
+            FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                               FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                           nullptr, static_cast<DWORD>(value), 0, reinterpret_cast<char*>(&text), 0, nullptr);
         std::string message;
         if (length > 0 && text) message.assign(text, length);
         if (text) LocalFree(text);
@@ -100,8 +100,7 @@ std::vector<uint8_t> decode_image(const std::vector<uint8_t>& file) {
     ComApartment apartment;
     std::vector<uint8_t> pixels;
     if (file.empty()) return pixels;
-    std::unique_ptr<IStream, StreamRelease> stream(
-        SHCreateMemStream(file.data(), static_cast<UINT>(file.size())));
+    std::unique_ptr<IStream, StreamRelease> stream(SHCreateMemStream(file.data(), static_cast<UINT>(file.size())));
     if (!stream) return pixels;
     GdiplusSession gdiplus;
     if (!gdiplus.started()) return pixels;

@@ -10,9 +10,7 @@ thread_local IMessageSource* threadSource = nullptr;
 
 }  // namespace
 
-MessageSourceScope::MessageSourceScope(IMessageSource* source) : previous_(threadSource) {
-    threadSource = source;
-}
+MessageSourceScope::MessageSourceScope(IMessageSource* source) : previous_(threadSource) { threadSource = source; }
 
 MessageSourceScope::~MessageSourceScope() { threadSource = previous_; }
 

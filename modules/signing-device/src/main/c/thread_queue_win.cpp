@@ -16,7 +16,7 @@ bool PumpThreadQueue(int timeoutMs) {
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE)) {
             const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-            if (got == 0) break;    // a quit message
+            if (got == 0) break;  // a quit message
             if (got == -1) continue;
             TranslateMessage(&message);
             DispatchMessageW(&message);

@@ -59,8 +59,11 @@ TEST(DeviceBaseSetImage, AcceptsAScreenSizedImageFileAndKeepsThePixels) {
 TEST(DeviceBaseSetImage, RejectsOtherSizesAndKeepsThePreviousImage) {
     TestDevice device;
     device.SetImage(std::vector<uint8_t>(800 * 480 * 3, 7), {1, 2, 3, 4}, false);
-    EXPECT_TRUE(logic_error_with([&] { device.SetImage(testimages::solid_png(799, 480), {0, 0, 9, 9}, true); },
-                                 BAD_SIZE));
+    EXPECT_TRUE(logic_error_with(
+        [&] {
+            device.SetImage(testimages::solid_png(799, 480), {0, 0, 9, 9}, true);
+        },
+        BAD_SIZE));
     EXPECT_TRUE(logic_error_with([&] { device.SetImage({'x', 'y'}, {0, 0, 9, 9}, true); }, BAD_SIZE));
     EXPECT_TRUE(logic_error_with([&] { device.SetImage(std::vector<uint8_t>(10), {0, 0, 9, 9}, false); }, BAD_SIZE));
     EXPECT_EQ(device.GetBackground(), std::vector<uint8_t>(800 * 480 * 3, 7));
@@ -73,13 +76,18 @@ TEST(DeviceBaseSetImage, MonochromeScreensTakeOneBitPerPixel) {
     device.SetImage(std::vector<uint8_t>(396 * 100 / 8), {0, 0, 2048, 2048}, false);
     EXPECT_EQ(device.GetBackground().size(), 396u * 100 / 8);
     EXPECT_TRUE(logic_error_with(
-        [&] { device.SetImage(std::vector<uint8_t>(396 * 100 * 3), {0, 0, 1, 1}, false); }, BAD_SIZE));
+        [&] {
+            device.SetImage(std::vector<uint8_t>(396 * 100 * 3), {0, 0, 1, 1}, false);
+        },
+        BAD_SIZE));
 }
 
 TEST(DeviceBaseSetImage, ClampsTheRectangleToTheScreen) {
     TestDevice device;
     const std::vector<uint8_t> raw(800 * 480 * 3);
-    struct Case { Rect in, out; };
+    struct Case {
+        Rect in, out;
+    };
     const Case cases[] = {
         {{0, 0, 2048, 2048}, {0, 0, 800, 480}},
         {{900, 10, 50, 50}, {799, 10, 1, 50}},
@@ -140,24 +148,36 @@ TEST_F(WaitWhileBusyTest, ASetCancelFlagReturnsBeforeAnyProgressCall) {
 
 TEST_F(WaitWhileBusyTest, EndsAfterTheTimeLimitWhileProgressGrows) {
     int64_t value = 0;
-    device.Wait([&] { fakeNow += 10 * SECOND; return ++value; }, nullptr, 1000, 60, 0);
+    device.Wait(
+        [&] {
+            fakeNow += 10 * SECOND;
+            return ++value;
+        },
+        nullptr, 1000, 60, 0);
     EXPECT_EQ(value, 8);  // the turn that reads 60 s is not past the limit, the one that reads 70 s is
 }
 
 TEST_F(WaitWhileBusyTest, EndsWhenProgressStallsButNotBeforeItStarted) {
     int calls = 0;
     // Zero progress for a long time does not count as a stall; then one step, then no growth.
-    device.Wait([&] {
-        ++calls;
-        fakeNow += SECOND / 2;
-        return calls < 10 ? 0 : 5;
-    }, nullptr, 1, 0, 0);
+    device.Wait(
+        [&] {
+            ++calls;
+            fakeNow += SECOND / 2;
+            return calls < 10 ? 0 : 5;
+        },
+        nullptr, 1, 0, 0);
     EXPECT_EQ(calls, 13);  // growth seen at call 10, more than 1 s later at call 13
 }
 
 TEST_F(WaitWhileBusyTest, EndsWhenTheStateLeavesBusyAndNeedsAProgressFunction) {
     int calls = 0;
-    device.Wait([&] { if (++calls == 3) device.End(); return calls; }, nullptr, 1, 0, 1);
+    device.Wait(
+        [&] {
+            if (++calls == 3) device.End();
+            return calls;
+        },
+        nullptr, 1, 0, 1);
     EXPECT_EQ(calls, 3);
     device.Start();
     EXPECT_THROW(device.Wait(std::function<int64_t()>(), nullptr, 1, 0, 0), std::bad_function_call);

@@ -47,9 +47,8 @@ bool parse(std::basic_string_view<Char> id, UsbDevice& device) {
     constexpr size_t vidAt = 8, pidAt = 17, revAt = 26, end = 30;
     if (id.size() <= 28) return false;
     uint32_t vendor = 0, product = 0, revision = 0;
-    if (!matches_at(id, 0, "HID\\VID_") || !hex_at(id, vidAt, 4, vendor) ||
-        !matches_at(id, vidAt + 4, "&PID_") || !hex_at(id, pidAt, 4, product) ||
-        !matches_at(id, pidAt + 4, "&REV_") || !hex_at(id, revAt, 4, revision))
+    if (!matches_at(id, 0, "HID\\VID_") || !hex_at(id, vidAt, 4, vendor) || !matches_at(id, vidAt + 4, "&PID_") ||
+        !hex_at(id, pidAt, 4, product) || !matches_at(id, pidAt + 4, "&REV_") || !hex_at(id, revAt, 4, revision))
         return false;
     device.vendorId = static_cast<uint16_t>(vendor);
     device.productId = static_cast<uint16_t>(product);
@@ -67,8 +66,8 @@ bool parse_hid_id(std::string_view id, UsbDevice& device) {
     // 0003:0000056A:000000A5
     constexpr uint32_t busUsb = 0x0003;
     uint32_t bus = 0, vendor = 0, product = 0;
-    if (id.size() != 22 || !hex_at(id, 0, 4, bus) || id[4] != ':' || !hex_at(id, 5, 8, vendor) ||
-        id[13] != ':' || !hex_at(id, 14, 8, product))
+    if (id.size() != 22 || !hex_at(id, 0, 4, bus) || id[4] != ':' || !hex_at(id, 5, 8, vendor) || id[13] != ':' ||
+        !hex_at(id, 14, 8, product))
         return false;
     if (bus != busUsb || vendor > 0xFFFF || product > 0xFFFF) return false;
     device.vendorId = static_cast<uint16_t>(vendor);

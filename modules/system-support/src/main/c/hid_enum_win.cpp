@@ -69,9 +69,8 @@ bool hardware_id(HDEVINFO set, SP_DEVINFO_DATA& info, std::wstring& id) {
 void enumerate(const UsbDeviceCallback& callback) {
     GUID hidGuid;
     HidD_GetHidGuid(&hidGuid);
-    const HDEVINFO raw =
-        SetupDiGetClassDevsExW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE, nullptr, nullptr,
-                               nullptr);
+    const HDEVINFO raw = SetupDiGetClassDevsExW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE,
+                                                nullptr, nullptr, nullptr);
     if (raw == INVALID_HANDLE_VALUE)
         throw Win32::win32api_error(static_cast<int>(GetLastError()), "SetupDiGetClassDevsExW");
     DeviceInfoSet set{raw};

@@ -9,9 +9,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-static int below_sys(const char* path) {
-    return strncmp(path, "/sys", 4) == 0 && (path[4] == '\0' || path[4] == '/');
-}
+static int below_sys(const char* path) { return strncmp(path, "/sys", 4) == 0 && (path[4] == '\0' || path[4] == '/'); }
 
 static void claim_sysfs(struct statfs64* buf) { buf->f_type = SYSFS_MAGIC; }
 

@@ -72,8 +72,8 @@ SysfsFixture::~SysfsFixture() {
     fs::remove_all(root_, ignored);
 }
 
-std::string SysfsFixture::hid_device(const std::string& parent, const std::string& hidId,
-                                     const std::string& name, bool hidraw) {
+std::string SysfsFixture::hid_device(const std::string& parent, const std::string& hidId, const std::string& name,
+                                     bool hidraw) {
     const std::string path = parent + "/" + name;
     const fs::path local = root_ + path.substr(4);  // below the fixture instead of /sys
     write_file(local / "uevent", "DRIVER=hid-generic\nHID_ID=" + hidId + "\nHID_NAME=Fixture device\n" +
@@ -84,8 +84,8 @@ std::string SysfsFixture::hid_device(const std::string& parent, const std::strin
         const int minor = nextHidraw_++;
         const std::string node = "hidraw" + std::to_string(minor);
         const fs::path rawLocal = local / "hidraw" / node;
-        write_file(rawLocal / "uevent", "MAJOR=" + std::to_string(hidrawMajor) + "\nMINOR=" +
-                                            std::to_string(minor) + "\nDEVNAME=" + node + "\n");
+        write_file(rawLocal / "uevent", "MAJOR=" + std::to_string(hidrawMajor) + "\nMINOR=" + std::to_string(minor) +
+                                            "\nDEVNAME=" + node + "\n");
         write_file(rawLocal / "dev", std::to_string(hidrawMajor) + ":" + std::to_string(minor) + "\n");
         fs::create_directory_symlink("/sys/class/hidraw", rawLocal / "subsystem");
         fs::create_directory_symlink(path + "/hidraw/" + node, root_ + "/class/hidraw/" + node);
@@ -93,8 +93,8 @@ std::string SysfsFixture::hid_device(const std::string& parent, const std::strin
     return path;
 }
 
-std::vector<std::string> SysfsFixture::add_usb_hid(uint16_t vendor, uint16_t product, uint16_t revision,
-                                                   int interfaces, bool hidraw) {
+std::vector<std::string> SysfsFixture::add_usb_hid(uint16_t vendor, uint16_t product, uint16_t revision, int interfaces,
+                                                   bool hidraw) {
     const std::string port = "1-" + std::to_string(nextUsb_++);
     const std::string device = std::string(usbRoot) + "/" + port;
     const fs::path local = root_ + device.substr(4);
@@ -167,8 +167,7 @@ ChildResult run_with_binds(const std::vector<std::pair<std::string, std::string>
     }
     close(pipeFds[0]);
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {}
     result.unsupported = WIFEXITED(status) && WEXITSTATUS(status) == childUnsupported;
     result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return result;
@@ -180,8 +179,8 @@ std::pair<std::string, std::vector<std::string>> bind_command(
     std::vector<std::string> args = {"--mount", "--propagation", "private", "/bin/sh", "-c", "", "sh"};
     int position = 1;
     for (const auto& [from, to] : binds) {
-        script += "mount --bind \"${" + std::to_string(position) + "}\" \"${" + std::to_string(position + 1) +
-                  "}\" && ";
+        script +=
+            "mount --bind \"${" + std::to_string(position) + "}\" \"${" + std::to_string(position + 1) + "}\" && ";
         position += 2;
         args.push_back(from);
         args.push_back(to);

@@ -19,8 +19,8 @@ public:
 
     // A USB device with `interfaces` interfaces, each carrying one HID device (with a hidraw node
     // when hidraw is set). Returns the sysfs paths (as seen from inside) of the HID devices.
-    std::vector<std::string> add_usb_hid(uint16_t vendor, uint16_t product, uint16_t revision,
-                                         int interfaces, bool hidraw = true);
+    std::vector<std::string> add_usb_hid(uint16_t vendor, uint16_t product, uint16_t revision, int interfaces,
+                                         bool hidraw = true);
     // A HID device outside USB (a virtual or Bluetooth one) with the given HID_ID property.
     std::string add_other_hid(const std::string& hidId);
 
@@ -30,8 +30,7 @@ public:
     const std::string& root() const { return root_; }
 
 private:
-    std::string hid_device(const std::string& parent, const std::string& hidId, const std::string& name,
-                           bool hidraw);
+    std::string hid_device(const std::string& parent, const std::string& hidId, const std::string& name, bool hidraw);
 
     std::string root_;
     int nextUsb_ = 1;

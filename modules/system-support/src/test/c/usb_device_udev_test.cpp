@@ -19,8 +19,8 @@ std::string list_devices(int stopAfter = -1) {
     int seen = 0;
     WacomGSS::enumerate([&](WacomGSS::UsbDevice& device) {
         char ids[64];
-        std::snprintf(ids, sizeof ids, "%04x:%04x rev=%04x mi=%d", device.vendorId, device.productId,
-                      device.revision, device.isInterface ? 1 : 0);
+        std::snprintf(ids, sizeof ids, "%04x:%04x rev=%04x mi=%d", device.vendorId, device.productId, device.revision,
+                      device.isInterface ? 1 : 0);
         out << ids << " path=" << device.devicePath << " instance=" << device.deviceInstance << "\n";
         return ++seen != stopAfter;
     });
@@ -34,8 +34,8 @@ protected:
     }
 
     std::string run(int stopAfter = -1) {
-        const auto result = sysfstest::run_with_binds({{fixture.root(), "/sys"}},
-                                                      [stopAfter] { return list_devices(stopAfter); });
+        const auto result =
+            sysfstest::run_with_binds({{fixture.root(), "/sys"}}, [stopAfter] { return list_devices(stopAfter); });
         EXPECT_TRUE(result.ok);
         return result.output;
     }
@@ -69,8 +69,7 @@ TEST_F(UsbDeviceUdev, SkipsHidDevicesOffUsbAndKeepsUsbClaimsWithoutParent) {
     fixture.add_other_hid("0005:0000046D:0000B01A");  // Bluetooth
     fixture.add_other_hid("0018:000004F3:00002B6F");  // I2C
     fixture.add_other_hid("0003:00001234:00005678");  // a virtual device on the USB bus
-    EXPECT_EQ(run(), "1234:5678 rev=0000 mi=0 path=/dev/hidraw2 instance=" + std::to_string((240u << 20) | 2) +
-                         "\n");
+    EXPECT_EQ(run(), "1234:5678 rev=0000 mi=0 path=/dev/hidraw2 instance=" + std::to_string((240u << 20) | 2) + "\n");
 }
 
 TEST_F(UsbDeviceUdev, StopsWhenTheCallbackSaysSo) {

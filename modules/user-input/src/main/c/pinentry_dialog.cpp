@@ -28,11 +28,11 @@ const char* kCancelLabel = "Cancel";
 
 const char* wait_text(PinentryProcess::Wait wait) {
     switch (wait) {
-        case PinentryProcess::Wait::Done: return "done";
-        case PinentryProcess::Wait::Woken: return "cancelled";
-        case PinentryProcess::Wait::TimedOut: return "timed out";
-        case PinentryProcess::Wait::Closed: return "pinentry ended";
-        case PinentryProcess::Wait::Failed: return "broken channel";
+    case PinentryProcess::Wait::Done: return "done";
+    case PinentryProcess::Wait::Woken: return "cancelled";
+    case PinentryProcess::Wait::TimedOut: return "timed out";
+    case PinentryProcess::Wait::Closed: return "pinentry ended";
+    case PinentryProcess::Wait::Failed: return "broken channel";
     }
     return "?";
 }
@@ -45,9 +45,9 @@ bool starts_with(const Utils::SecretBytes& line, const char* word) {
 
 struct Answer {
     PinentryProcess::Wait wait = PinentryProcess::Wait::Done;
-    bool ok = false;            // "OK"; otherwise "ERR" with code
+    bool ok = false;  // "OK"; otherwise "ERR" with code
     unsigned long code = 0;
-    Utils::SecretBytes data;    // the unescaped D payload
+    Utils::SecretBytes data;  // the unescaped D payload
 };
 
 // Sends one command and reads up to its OK or ERR, collecting D lines and answering INQUIREs.

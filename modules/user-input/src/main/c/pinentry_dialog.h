@@ -5,11 +5,11 @@
 #include <string>
 
 struct PinentryRequest {
-    std::string program;   // absolute path of the pinentry to run
-    std::string title;     // window title, UTF-8 or not
-    std::string prompt;    // the description above the field, UTF-8 or not
-    int64_t timeout = 0;   // seconds; 0 or less: none
-    int wakeFd = -1;       // readable when the dialog must end at once
+    std::string program;  // absolute path of the pinentry to run
+    std::string title;    // window title, UTF-8 or not
+    std::string prompt;   // the description above the field, UTF-8 or not
+    int64_t timeout = 0;  // seconds; 0 or less: none
+    int wakeFd = -1;      // readable when the dialog must end at once
 };
 
 // The text typed when the user confirmed, cut to kPinMaxCharacters characters; empty in every

@@ -90,15 +90,13 @@ bool PinentryProcess::start(const std::string& program, std::string& error) {
     int childError = 0;
     if (child > 0) {
         ssize_t n;
-        while ((n = read(report[0], &childError, sizeof childError)) < 0 && errno == EINTR) {
-        }
+        while ((n = read(report[0], &childError, sizeof childError)) < 0 && errno == EINTR) {}
         if (n != static_cast<ssize_t>(sizeof childError)) childError = 0;  // end of file: the exec succeeded
     }
     close(report[0]);
     if (child < 0 || childError != 0) {
         if (child > 0) {
-            while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-            }
+            while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {}
         }
         close(pair[0]);
         error = program + ": " + std::strerror(child < 0 ? forkError : childError);
@@ -193,8 +191,7 @@ void PinentryProcess::stop(bool graceful) {
             kill(pid_, SIGTERM);
             if (!reaped_within(std::chrono::milliseconds(500))) {
                 kill(pid_, SIGKILL);
-                while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-                }
+                while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {}
             }
         }
         pid_ = -1;

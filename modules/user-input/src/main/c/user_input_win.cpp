@@ -88,9 +88,9 @@ public:
         windowClass.hInstance = GetModuleHandleW(nullptr);
         windowClass.lpszClassName = BACKDROP_WINDOW_CLASS;
         RegisterClassW(&windowClass);  // fails harmlessly when a previous dialog registered it
-        backdropWindow = CreateWindowExW(0, BACKDROP_WINDOW_CLASS, L"", WS_POPUP | WS_VISIBLE | WS_DISABLED, area.left,
-                                         area.top, area.right, area.bottom, nullptr, nullptr,
-                                         GetModuleHandleW(nullptr), nullptr);
+        backdropWindow =
+            CreateWindowExW(0, BACKDROP_WINDOW_CLASS, L"", WS_POPUP | WS_VISIBLE | WS_DISABLED, area.left, area.top,
+                            area.right, area.bottom, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
         if (backdropWindow) {
             SetWindowLongPtrW(backdropWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(backdropBitmap));
             InvalidateRect(backdropWindow, nullptr, FALSE);
@@ -161,8 +161,7 @@ INT_PTR CALLBACK dialog_procedure(HWND dialog, UINT message, WPARAM wParam, LPAR
             return 1;
         }
         return 0;
-    default:
-        return 0;
+    default: return 0;
     }
 }
 
@@ -198,8 +197,8 @@ std::string UserInputImpl::ask(const PromptTexts& texts) {
     }
     {
         SecureDesktopGuard desktop;
-        const INT_PTR shown = DialogBoxParamW(module, MAKEINTRESOURCEW(PIN_DIALOG_RESOURCE), nullptr,
-                                              dialog_procedure, reinterpret_cast<LPARAM>(&*request));
+        const INT_PTR shown = DialogBoxParamW(module, MAKEINTRESOURCEW(PIN_DIALOG_RESOURCE), nullptr, dialog_procedure,
+                                              reinterpret_cast<LPARAM>(&*request));
         if (shown == -1) LOG_API("PIN dialog could not be shown (error %lu)", GetLastError());
     }
     std::string result = request->result;

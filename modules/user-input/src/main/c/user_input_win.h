@@ -50,7 +50,7 @@ private:
     std::atomic<int32_t> cancelled{0};  // 1 once cancelled, never reset
     std::atomic<int64_t> timeout{0};    // seconds for the dialogs that start afterwards
     std::mutex requestsMutex;
-    std::list<PinRequest> requests;     // the open dialogs
+    std::list<PinRequest> requests;  // the open dialogs
 };
 
 // UTF-8 to UTF-16; text that is not valid UTF-8 is widened byte by byte, each byte as a signed

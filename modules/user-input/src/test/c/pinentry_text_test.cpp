@@ -16,7 +16,10 @@ std::string decoded(const std::string& data, std::size_t limit = 1000) {
 
 TEST(PinentryText, EscapesWhatTheProtocolWouldReadAsSyntax) {
     EXPECT_EQ(pinentry_command("SETDESC", "100% done\r\nnext"), "SETDESC 100%25 done%0D%0Anext");
-    EXPECT_EQ(pinentry_command("SETDESC", "a\tb\x7f" "c"), "SETDESC a%09b%7Fc");
+    EXPECT_EQ(pinentry_command("SETDESC",
+                               "a\tb\x7f"
+                               "c"),
+              "SETDESC a%09b%7Fc");
     // The server skips the blanks in front of an argument; inner and trailing blanks are text.
     EXPECT_EQ(pinentry_command("SETTITLE", "  two  words "), "SETTITLE %20%20two  words ");
     EXPECT_EQ(pinentry_command("SETDESC", "<b>x</b> & a+b _u_"), "SETDESC <b>x</b> & a+b _u_");

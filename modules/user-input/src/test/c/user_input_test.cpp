@@ -90,9 +90,7 @@ protected:
     std::shared_ptr<user_input> input;
 };
 
-double seconds_since(steady_clock::time_point start) {
-    return duration<double>(steady_clock::now() - start).count();
-}
+double seconds_since(steady_clock::time_point start) { return duration<double>(steady_clock::now() - start).count(); }
 
 TEST_F(UserInputFake, SendsTheDialogTextsAndReturnsThePin) {
     setenv("FAKE_PIN", "4711", 1);
@@ -227,7 +225,8 @@ TEST_F(UserInputFake, ThePinentryDoesNotOutliveTheHost) {
         kill(host, SIGKILL);
         waitpid(host, nullptr, 0);
         const auto killed = steady_clock::now();
-        while (!ended(dialog) && steady_clock::now() - killed < seconds(5)) std::this_thread::sleep_for(milliseconds(10));
+        while (!ended(dialog) && steady_clock::now() - killed < seconds(5))
+            std::this_thread::sleep_for(milliseconds(10));
         EXPECT_TRUE(ended(dialog)) << mode << ": pinentry " << dialog << " outlived its host";
         if (!ended(dialog)) kill(dialog, SIGKILL);
     }

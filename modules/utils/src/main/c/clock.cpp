@@ -16,8 +16,7 @@ int64_t calendar_ms() {
 
 int64_t monotonic_ns() {
     if (monotonicOverride) return monotonicOverride();
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 

@@ -19,8 +19,7 @@ namespace {
 
 // The whole line in one write: standard error is unbuffered, so printing its parts one by one would
 // cost a system call each (at every start of the process) and let another thread's line cut in.
-void write_line(const char* tag, const char* file, int line, const char* function, const char* format,
-                va_list args) {
+void write_line(const char* tag, const char* file, int line, const char* function, const char* format, va_list args) {
     if (!stderr) return;
     char prefix[512];
     int head = std::snprintf(prefix, sizeof prefix, "[%s] (%s %d %s) ", tag, log_base_name(file), line,
@@ -66,4 +65,3 @@ void log_write_tagged(const char* tag, const char* file, int line, const char* f
     write_line(tag, file, line, qualified_name(function).c_str(), format, args);
     va_end(args);
 }
-

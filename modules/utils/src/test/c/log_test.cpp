@@ -12,8 +12,8 @@ TEST(Log, GatedLinesFollowTheDebugSwitchTaggedLinesDoNot) {
     testing::internal::CaptureStderr();
     debug_enabled.store(false);
     log_write("a/b/file.cpp", 7, "hidden %d", 1);
-    log_write_tagged("UTILS", "x/utils.cpp", 12, "void Utils::BaseDispatchLoop::invoke(std::function<void()>)", "shown %s",
-                     "always");
+    log_write_tagged("UTILS", "x/utils.cpp", 12, "void Utils::BaseDispatchLoop::invoke(std::function<void()>)",
+                     "shown %s", "always");
     debug_enabled.store(true);
     log_write("a/b/file.cpp", 8, "visible %d", 2);
     debug_enabled.store(false);
@@ -22,4 +22,3 @@ TEST(Log, GatedLinesFollowTheDebugSwitchTaggedLinesDoNot) {
               "[UTILS] (utils.cpp 12 Utils::BaseDispatchLoop::invoke) shown always\n"
               "[PLUGIN-NATIVE-DEBUG] (file.cpp 8 ) visible 2\n");
 }
-

@@ -37,11 +37,20 @@ bool valid_utf8(const std::string& text) {
         const unsigned char c = *p;
         size_t length = 1;
         unsigned min = 0;
-        if (c < 0x80) { ++p; continue; }
-        if (c >= 0xC2 && c <= 0xDF) { length = 2; min = 0x80; }
-        else if (c >= 0xE0 && c <= 0xEF) { length = 3; min = 0x800; }
-        else if (c >= 0xF0 && c <= 0xF4) { length = 4; min = 0x10000; }
-        else return false;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+            min = 0x80;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            min = 0x800;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            min = 0x10000;
+        } else return false;
         if (static_cast<size_t>(end - p) < length) return false;
         unsigned value = c & (0xFF >> (length + 1));
         for (size_t i = 1; i < length; ++i) {
@@ -174,12 +183,12 @@ void WacomSDKDevice::ComposeScreen(Resources& resources) {
                   IID);
     ThrowIfFailed(wiz.SetFont(info.textFont), IID);
     ThrowIfFailed(wiz.AddObject(3, "Sig", Variant::Int(0), Variant::Int(0), Variant::Object(signature), missing), IID);
-    ThrowIfFailed(wiz.AddObject(0, "who", Variant::Text("right"), Variant::Int(info.signerY), text_or_blank(signer_),
-                                missing),
-                  IID);
-    ThrowIfFailed(wiz.AddObject(0, "why", Variant::Text("right"), Variant::Int(info.reasonY), text_or_blank(reason_),
-                                missing),
-                  IID);
+    ThrowIfFailed(
+        wiz.AddObject(0, "who", Variant::Text("right"), Variant::Int(info.signerY), text_or_blank(signer_), missing),
+        IID);
+    ThrowIfFailed(
+        wiz.AddObject(0, "why", Variant::Text("right"), Variant::Int(info.reasonY), text_or_blank(reason_), missing),
+        IID);
     if (!hash_.empty()) {
         std::shared_ptr<PadSdk::IHash> hash;
         const HRESULT created = resources.sdk->CreateHash(&hash);
@@ -252,7 +261,9 @@ void WacomSDKDevice::CaptureSignature(const std::atomic<bool>* cancel, int64_t s
         step([&] { ThrowIfFailed(resources.wizCtl->Display(), PadSdk::IID_WIZCTL); });
         monitor->Detach();
         SignEnd();
-        step([&] { while (PumpMessages()) {} });
+        step([&] {
+            while (PumpMessages()) {}
+        });
         return first;
     };
     try {

@@ -52,8 +52,8 @@ std::shared_ptr<ISigningDevice> WacomSDKDeviceFactory::CreateDevice(const std::s
 }
 
 std::shared_ptr<SigningDeviceFactory> CreateSigningDeviceFactory() {
-    return std::make_shared<SigningDeviceFactory>(std::vector<std::shared_ptr<ISigningDeviceFactory>>{
-        std::make_shared<WacomSDKDeviceFactory>(&PlatformPadSdk)});
+    return std::make_shared<SigningDeviceFactory>(
+        std::vector<std::shared_ptr<ISigningDeviceFactory>>{std::make_shared<WacomSDKDeviceFactory>(&PlatformPadSdk)});
 }
 
 }  // namespace BioSigningDevice

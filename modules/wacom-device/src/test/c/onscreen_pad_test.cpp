@@ -124,7 +124,8 @@ TEST_F(OnScreenPadTest, TheStoppingFlagClosesTheScreenQuickly) {
     ASSERT_TRUE(device);
     std::atomic<bool> stopping{false};
     const auto start = std::chrono::steady_clock::now();
-    capture(*device, [&](const std::string&) { stopping = true; }, &stopping);
+    capture(
+        *device, [&](const std::string&) { stopping = true; }, &stopping);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
     EXPECT_TRUE(device->GetImage().empty());
     EXPECT_NE(padgui::run(xvfb.display(), "xdotool search --onlyvisible --name '^Signature pad$'"), 0);

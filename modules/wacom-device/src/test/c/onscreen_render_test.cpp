@@ -16,8 +16,11 @@ SignatureRecord sample_record() {
     r.hash = {0x0A, 0xFF};
     r.signer = "Zo\xC3\xAB";
     r.reason = "";
-    r.samples = {{100, 100, 1023, 0}, {300, 100, 1023, 20}, {300, 100, 0, 21},  // a stroke, then lifted
-                 {600, 400, 512, 40}, {600, 400, 0, 41}};                       // a dot
+    r.samples = {{100, 100, 1023, 0},
+                 {300, 100, 1023, 20},
+                 {300, 100, 0, 21},  // a stroke, then lifted
+                 {600, 400, 512, 40},
+                 {600, 400, 0, 41}};  // a dot
     return r;
 }
 
@@ -62,10 +65,10 @@ TEST(SignatureRender, DrawsTheInkWhereItWasOnAScaledPaddedScreen) {
     const auto pixels = BioSigningDevice::decode_image(png);
     const int width = 800 * 2 + 8, height = 480 * 2 + 8;
     ASSERT_EQ(pixels.size(), static_cast<size_t>(width) * height * 3);
-    EXPECT_EQ(brightness(pixels, width, 4 + 200 * 2, 4 + 100 * 2), 0);      // on the stroke
-    EXPECT_LT(brightness(pixels, width, 4 + 600 * 2, 4 + 400 * 2), 100);    // the dot
-    EXPECT_EQ(brightness(pixels, width, 4 + 450 * 2, 4 + 250 * 2), 765);    // between them: lifted pen
-    EXPECT_EQ(brightness(pixels, width, 1, 1), 765);                        // padding
+    EXPECT_EQ(brightness(pixels, width, 4 + 200 * 2, 4 + 100 * 2), 0);    // on the stroke
+    EXPECT_LT(brightness(pixels, width, 4 + 600 * 2, 4 + 400 * 2), 100);  // the dot
+    EXPECT_EQ(brightness(pixels, width, 4 + 450 * 2, 4 + 250 * 2), 765);  // between them: lifted pen
+    EXPECT_EQ(brightness(pixels, width, 1, 1), 765);                      // padding
 }
 
 TEST(SignatureRender, PixelSizesColoursAndImpossibleSizes) {
@@ -73,7 +76,7 @@ TEST(SignatureRender, PixelSizesColoursAndImpossibleSizes) {
     const auto pixels = BioSigningDevice::decode_image(RenderSignaturePng(sample_record(), settings));
     ASSERT_EQ(pixels.size(), 400u * 240 * 3);
     const size_t at = (50u * 400 + 100) * 3;  // (200, 100) on screen, halved
-    EXPECT_GT(pixels[at + 2], 150);  // red, a thin line partly covering the pixel
+    EXPECT_GT(pixels[at + 2], 150);           // red, a thin line partly covering the pixel
     EXPECT_EQ(pixels[at], 0);
 
     SignatureRecord empty = sample_record();

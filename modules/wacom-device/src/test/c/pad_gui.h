@@ -49,8 +49,8 @@ inline bool draw(const std::string& display, const std::string& window, const st
 }
 
 inline bool click(const std::string& display, const std::string& window, Point p) {
-    return run(display, "xdotool mousemove --window " + window + " " + std::to_string(p.x) + " " +
-                            std::to_string(p.y) + " sleep 0.05 click 1") == 0;
+    return run(display, "xdotool mousemove --window " + window + " " + std::to_string(p.x) + " " + std::to_string(p.y) +
+                            " sleep 0.05 click 1") == 0;
 }
 
 // Button centres on the 800 x 480 screen (bottom row: "Cancel" left, "Clear" centre, "Ok" right).

@@ -113,8 +113,14 @@ public:
         *connected = s_.connected;
         return s_.call("wiz.Connect");
     }
-    HRESULT PadWidth(int16_t* w) override { *w = s_.width; return s_.call("wiz.PadWidth"); }
-    HRESULT PadHeight(int16_t* h) override { *h = s_.height; return s_.call("wiz.PadHeight"); }
+    HRESULT PadWidth(int16_t* w) override {
+        *w = s_.width;
+        return s_.call("wiz.PadWidth");
+    }
+    HRESULT PadHeight(int16_t* h) override {
+        *h = s_.height;
+        return s_.call("wiz.PadHeight");
+    }
     HRESULT Disconnect() override { return s_.call("wiz.Disconnect"); }
     HRESULT Reset() override { return s_.call("wiz.Reset"); }
     HRESULT SetFont(const PadSdk::Font& f) override {

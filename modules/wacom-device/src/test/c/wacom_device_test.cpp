@@ -248,7 +248,8 @@ TEST_F(WacomDeviceTest, HashObjectAndSignatureObjectTrouble) {
     device = open();
     device->SetHash({1});
     script.createHash = static_cast<HRESULT>(0x80040154);
-    EXPECT_EQ(com_error_of([&] { device->CaptureSignature(nullptr, 1, 60, nullptr); }), static_cast<HRESULT>(0x80040154));
+    EXPECT_EQ(com_error_of([&] { device->CaptureSignature(nullptr, 1, 60, nullptr); }),
+              static_cast<HRESULT>(0x80040154));
 
     script.createHash = S_OK;
     script.signatureIsSigObj = false;  // the control's object lacks the signature interface

@@ -347,8 +347,8 @@ LONG SCardTransmit(SCARDHANDLE card, const SCARD_IO_REQUEST* sendPci, LPCBYTE se
     return SCARD_S_SUCCESS;
 }
 
-LONG SCardControl(SCARDHANDLE card, DWORD code, LPCVOID input, DWORD inputLength, LPVOID output,
-                  DWORD outputLength, LPDWORD returned) {
+LONG SCardControl(SCARDHANDLE card, DWORD code, LPCVOID input, DWORD inputLength, LPVOID output, DWORD outputLength,
+                  LPDWORD returned) {
     const std::string sent = ToHex(static_cast<const uint8_t*>(input), inputLength);
     const Step* step = Take(Call::Control, sent);
     if (!step) return SCARD_F_INTERNAL_ERROR;

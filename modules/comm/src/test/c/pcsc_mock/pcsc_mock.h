@@ -16,18 +16,29 @@ using Bytes = std::vector<uint8_t>;
 constexpr SCARDCONTEXT kContext = 0x1111;
 constexpr SCARDHANDLE kCard = 0x2222;
 
-enum class Call { Establish, Release, ListReaders, Connect, Disconnect, Begin, End, GetStatusChange, Transmit, Control };
+enum class Call {
+    Establish,
+    Release,
+    ListReaders,
+    Connect,
+    Disconnect,
+    Begin,
+    End,
+    GetStatusChange,
+    Transmit,
+    Control
+};
 
 struct Step {
     Call call;
     LONG result = SCARD_S_SUCCESS;
-    std::string text;          // reader name (Connect, GetStatusChange) or the multi-string (ListReaders)
-    Bytes expect;              // command bytes (Transmit) or input (Control)
-    Bytes answer;              // response (Transmit, Control) or ATR (GetStatusChange)
-    DWORD number = 0;          // protocols asked (Connect), control code (Control), event state (GetStatusChange)
-    DWORD protocol = 0;        // active protocol given (Connect); PCI protocol expected (Transmit, 0: any)
+    std::string text;            // reader name (Connect, GetStatusChange) or the multi-string (ListReaders)
+    Bytes expect;                // command bytes (Transmit) or input (Control)
+    Bytes answer;                // response (Transmit, Control) or ATR (GetStatusChange)
+    DWORD number = 0;            // protocols asked (Connect), control code (Control), event state (GetStatusChange)
+    DWORD protocol = 0;          // active protocol given (Connect); PCI protocol expected (Transmit, 0: any)
     SCARDHANDLE handle = kCard;  // card handle expected
-    DWORD reportedLength = 0;  // ListReaders: the size reported by a size query (0: the real size)
+    DWORD reportedLength = 0;    // ListReaders: the size reported by a size query (0: the real size)
 };
 
 // "00 A4 08 0C" or "00A4080C" to bytes.

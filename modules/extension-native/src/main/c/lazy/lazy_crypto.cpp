@@ -57,19 +57,18 @@ VELDRA_LAZY_FORWARD(LIBCRYPTO, int, EVP_DecryptFinal_ex, (EVP_CIPHER_CTX * ctx, 
                     (ctx, out, outLength), 0)
 
 // The signing certificate: its subject and its dates.
-VELDRA_LAZY_FORWARD(LIBCRYPTO, X509*, d2i_X509, (X509 * *out, const unsigned char** in, long length),
-                    (out, in, length), nullptr)
+VELDRA_LAZY_FORWARD(LIBCRYPTO, X509*, d2i_X509, (X509 * *out, const unsigned char** in, long length), (out, in, length),
+                    nullptr)
 VELDRA_LAZY_FORWARD_VOID(LIBCRYPTO, X509_free, (X509 * certificate), (certificate))
 VELDRA_LAZY_FORWARD(LIBCRYPTO, X509_NAME*, X509_get_subject_name, (const X509* certificate), (certificate), nullptr)
 VELDRA_LAZY_FORWARD(LIBCRYPTO, char*, X509_NAME_oneline, (const X509_NAME* name, char* buf, int size),
                     (name, buf, size), nullptr)
-VELDRA_LAZY_FORWARD(LIBCRYPTO, const ASN1_TIME*, X509_get0_notBefore, (const X509* certificate), (certificate),
-                    nullptr)
+VELDRA_LAZY_FORWARD(LIBCRYPTO, const ASN1_TIME*, X509_get0_notBefore, (const X509* certificate), (certificate), nullptr)
 VELDRA_LAZY_FORWARD(LIBCRYPTO, ASN1_TIME*, d2i_ASN1_TIME, (ASN1_TIME * *out, const unsigned char** in, long length),
                     (out, in, length), nullptr)
 VELDRA_LAZY_FORWARD(LIBCRYPTO, ASN1_TIME*, ASN1_TIME_set, (ASN1_TIME * s, time_t t), (s, t), nullptr)
-VELDRA_LAZY_FORWARD(LIBCRYPTO, int, ASN1_TIME_diff, (int* days, int* seconds, const ASN1_TIME* from, const ASN1_TIME* to),
-                    (days, seconds, from, to), 0)
+VELDRA_LAZY_FORWARD(LIBCRYPTO, int, ASN1_TIME_diff,
+                    (int* days, int* seconds, const ASN1_TIME* from, const ASN1_TIME* to), (days, seconds, from, to), 0)
 VELDRA_LAZY_FORWARD_VOID(LIBCRYPTO, ASN1_TIME_free, (ASN1_TIME * t), (t))
 VELDRA_LAZY_FORWARD_VOID(LIBCRYPTO, CRYPTO_free, (void* ptr, const char* file, int line), (ptr, file, line))
 

@@ -26,16 +26,16 @@ inline void* Find(const char* file, const char* name) {
 }  // namespace LazyLibrary
 
 // Defines NAME(PARAMS) as a call of the library's own NAME(ARGS); FAIL when it cannot be loaded.
-#define VELDRA_LAZY_FORWARD(file, ret, name, params, args, fail)                                 \
-    extern "C" ret name params {                                                                 \
+#define VELDRA_LAZY_FORWARD(file, ret, name, params, args, fail)                                    \
+    extern "C" ret name params {                                                                    \
         static const auto real = reinterpret_cast<decltype(&name)>(LazyLibrary::Find(file, #name)); \
-        if (!real) return fail;                                                                  \
-        return real args;                                                                        \
+        if (!real) return fail;                                                                     \
+        return real args;                                                                           \
     }
 
 // The same for a function that answers nothing: without the library the call does nothing.
-#define VELDRA_LAZY_FORWARD_VOID(file, name, params, args)                                        \
-    extern "C" void name params {                                                                \
+#define VELDRA_LAZY_FORWARD_VOID(file, name, params, args)                                          \
+    extern "C" void name params {                                                                   \
         static const auto real = reinterpret_cast<decltype(&name)>(LazyLibrary::Find(file, #name)); \
-        if (real) real args;                                                                     \
+        if (real) real args;                                                                        \
     }

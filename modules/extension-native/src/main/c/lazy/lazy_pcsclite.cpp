@@ -14,8 +14,8 @@ extern "C" const SCARD_IO_REQUEST g_rgSCardT1Pci = {SCARD_PROTOCOL_T1, sizeof(SC
 extern "C" const SCARD_IO_REQUEST g_rgSCardRawPci = {SCARD_PROTOCOL_RAW, sizeof(SCARD_IO_REQUEST)};
 
 VELDRA_LAZY_FORWARD(PCSCLITE, LONG, SCardEstablishContext,
-                    (DWORD scope, LPCVOID r1, LPCVOID r2, LPSCARDCONTEXT context),
-                    (scope, r1, r2, context), SCARD_E_NO_SERVICE)
+                    (DWORD scope, LPCVOID r1, LPCVOID r2, LPSCARDCONTEXT context), (scope, r1, r2, context),
+                    SCARD_E_NO_SERVICE)
 VELDRA_LAZY_FORWARD(PCSCLITE, LONG, SCardReleaseContext, (SCARDCONTEXT context), (context), SCARD_E_NO_SERVICE)
 VELDRA_LAZY_FORWARD(PCSCLITE, LONG, SCardListReaders,
                     (SCARDCONTEXT context, LPCSTR groups, LPSTR readers, LPDWORD size),
@@ -30,8 +30,8 @@ VELDRA_LAZY_FORWARD(PCSCLITE, LONG, SCardConnect,
 VELDRA_LAZY_FORWARD(PCSCLITE, LONG, SCardDisconnect, (SCARDHANDLE card, DWORD disposition), (card, disposition),
                     SCARD_E_NO_SERVICE)
 VELDRA_LAZY_FORWARD(PCSCLITE, LONG, SCardBeginTransaction, (SCARDHANDLE card), (card), SCARD_E_NO_SERVICE)
-VELDRA_LAZY_FORWARD(PCSCLITE, LONG, SCardEndTransaction, (SCARDHANDLE card, DWORD disposition),
-                    (card, disposition), SCARD_E_NO_SERVICE)
+VELDRA_LAZY_FORWARD(PCSCLITE, LONG, SCardEndTransaction, (SCARDHANDLE card, DWORD disposition), (card, disposition),
+                    SCARD_E_NO_SERVICE)
 VELDRA_LAZY_FORWARD(PCSCLITE, LONG, SCardTransmit,
                     (SCARDHANDLE card, const SCARD_IO_REQUEST* sendPci, LPCBYTE send, DWORD sendLength,
                      SCARD_IO_REQUEST* recvPci, LPBYTE recv, LPDWORD recvLength),

@@ -35,8 +35,7 @@ ULONG EventSink::Release() {
 ::HRESULT EventSink::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
 ::HRESULT EventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
 
-::HRESULT EventSink::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* parameters, VARIANT*, EXCEPINFO*,
-                            UINT*) {
+::HRESULT EventSink::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* parameters, VARIANT*, EXCEPINFO*, UINT*) {
     if (!parameters) return E_POINTER;
     if (parameters->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
     if (parameters->cArgs != 0 && !parameters->rgvarg) return E_POINTER;

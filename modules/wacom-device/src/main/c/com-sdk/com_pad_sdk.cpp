@@ -50,10 +50,10 @@ public:
         const OwnedBstr file(fileName), mime(mimeType);
         if (!file.ok() || !mime.ok()) return E_OUTOFMEMORY;
         OwnedVariant out;
-        const ::HRESULT hr = CallSlot(object_.get(), Slot::SIG_RENDER, file.get(), static_cast<LONG>(width),
-                                      static_cast<LONG>(height), mime.get(), inkWidth, static_cast<DWORD>(inkColour),
-                                      static_cast<DWORD>(backgroundColour), paddingX, paddingY,
-                                      static_cast<DWORD>(flags), out.get());
+        const ::HRESULT hr =
+            CallSlot(object_.get(), Slot::SIG_RENDER, file.get(), static_cast<LONG>(width), static_cast<LONG>(height),
+                     mime.get(), inkWidth, static_cast<DWORD>(inkColour), static_cast<DWORD>(backgroundColour),
+                     paddingX, paddingY, static_cast<DWORD>(flags), out.get());
         if (SUCCEEDED(hr)) *picture = FromVariant(*out);
         return hr;
     }
@@ -83,8 +83,7 @@ public:
         ComRef<IUnknown> object;
         if (SUCCEEDED(dispatch.query(GuidFromText(PadSdk::IID_SIGOBJ), &object)) && object)
             *signature = std::make_shared<SigObj>(std::move(dispatch), std::move(object));
-        else
-            *signature = std::make_shared<DispatchObject>(std::move(dispatch));
+        else *signature = std::make_shared<DispatchObject>(std::move(dispatch));
         return hr;
     }
 

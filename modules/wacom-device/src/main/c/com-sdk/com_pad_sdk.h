@@ -29,14 +29,14 @@ constexpr int WIZ_PAD_HEIGHT = 25;    // out short
 constexpr int WIZ_CONNECT = 29;       // out VARIANT_BOOL
 constexpr int WIZ_DISCONNECT = 30;
 constexpr int WIZ_RESET = 31;
-constexpr int WIZ_ADD_OBJECT = 32;    // long type, BSTR id, VARIANT x, y, data, options
-constexpr int WIZ_EVENTS = 35;        // IDispatch* sink or null
+constexpr int WIZ_ADD_OBJECT = 32;  // long type, BSTR id, VARIANT x, y, data, options
+constexpr int WIZ_EVENTS = 35;      // IDispatch* sink or null
 constexpr int WIZ_DISPLAY = 36;
-constexpr int HASH_TYPE = 8;          // long
-constexpr int HASH_VALUE = 10;        // VARIANT byte array
-constexpr int SIG_DATA = 7;           // out VARIANT byte array
-constexpr int SIG_CAPTURED = 11;      // out VARIANT_BOOL
-constexpr int SIG_RENDER = 30;        // rendering arguments, out VARIANT byte array
+constexpr int HASH_TYPE = 8;      // long
+constexpr int HASH_VALUE = 10;    // VARIANT byte array
+constexpr int SIG_DATA = 7;       // out VARIANT byte array
+constexpr int SIG_CAPTURED = 11;  // out VARIANT_BOOL
+constexpr int SIG_RENDER = 30;    // rendering arguments, out VARIANT byte array
 }  // namespace Slot
 
 // The SDK of this machine. Its button events arrive through the calling thread's message queue

@@ -22,8 +22,7 @@ std::wstring Utf16(const std::string& text) {
 
 std::string Utf8(const wchar_t* text, size_t length) {
     if (!text || length == 0) return {};
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
     if (size <= 0) return {};
     std::string narrow(static_cast<size_t>(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), narrow.data(), size, nullptr, nullptr);
@@ -87,8 +86,7 @@ OwnedBstr::OwnedBstr(const char* text) {
         return S_OK;
     }
     case Type::Empty:
-    case Type::Array:
-        break;
+    case Type::Array: break;
     }
     return S_OK;  // VT_EMPTY
 }
@@ -99,12 +97,10 @@ PadSdk::Variant from_array(SAFEARRAY* array) {
     PadSdk::Variant result;
     result.type = PadSdk::Variant::Type::Array;
     VARTYPE element = VT_EMPTY;
-    if (!array || SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetVartype(array, &element)) ||
-        element != VT_UI1)
+    if (!array || SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetVartype(array, &element)) || element != VT_UI1)
         return result;
     LONG lower = 0, upper = -1;
-    if (FAILED(SafeArrayGetLBound(array, 1, &lower)) || FAILED(SafeArrayGetUBound(array, 1, &upper)))
-        return result;
+    if (FAILED(SafeArrayGetLBound(array, 1, &lower)) || FAILED(SafeArrayGetUBound(array, 1, &upper))) return result;
     std::vector<uint8_t> bytes;
     if (upper >= lower) {
         void* data = nullptr;
@@ -132,7 +128,7 @@ PadSdk::Variant FromVariant(const VARIANT& value) {
     case VT_VARIANT | VT_BYREF:
         // One level only: a VARIANT may not hold a reference to another VT_VARIANT reference.
         return value.pvarVal && value.pvarVal->vt != (VT_VARIANT | VT_BYREF) ? FromVariant(*value.pvarVal)
-                                                                            : PadSdk::Variant{};
+                                                                             : PadSdk::Variant{};
     case VT_DISPATCH:
         if (!value.pdispVal) return PadSdk::Variant::Object(nullptr);
         return PadSdk::Variant::Object(std::make_shared<DispatchObject>(ComRef<IDispatch>::Borrow(value.pdispVal)));

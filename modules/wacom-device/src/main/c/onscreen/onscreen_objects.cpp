@@ -1,6 +1,5 @@
 #include "onscreen_objects.h"
 
-
 #include <cstring>
 
 #include "signature_render.h"
@@ -35,9 +34,9 @@ HRESULT SigObj::IsCaptured(bool* captured) {
 }
 
 // The flags select rendering variants of pad SDKs; this renderer has one and ignores them.
-HRESULT SigObj::RenderBitmap(const char* fileName, int32_t width, int32_t height, const char* mimeType,
-                             float inkWidth, uint32_t inkColour, uint32_t backgroundColour, float paddingX,
-                             float paddingY, uint32_t, Variant* picture) {
+HRESULT SigObj::RenderBitmap(const char* fileName, int32_t width, int32_t height, const char* mimeType, float inkWidth,
+                             uint32_t inkColour, uint32_t backgroundColour, float paddingX, float paddingY, uint32_t,
+                             Variant* picture) {
     if (!picture || !mimeType) return E_POINTER;
     if (std::strcmp(mimeType, "image/png") != 0) return E_INVALIDARG;
     if (!captured_) return E_FAIL;

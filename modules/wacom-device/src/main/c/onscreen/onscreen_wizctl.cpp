@@ -70,8 +70,7 @@ HRESULT WizCtl::AddObject(int32_t type, const std::optional<std::string>& id, co
     case 6:  // hash bound into the signature
         if (!object || !std::dynamic_pointer_cast<Hash>(data.object)) return E_INVALIDARG;
         break;
-    default:
-        return E_INVALIDARG;
+    default: return E_INVALIDARG;
     }
     objects_.push_back({type, id.value_or(""), x, y, data, options, font_});
     return S_OK;

@@ -212,7 +212,10 @@ void PadWindow::Draw(cairo_t* cr) {
             continue;
         }
         if (down) cairo_line_to(cr, s.x, s.y);
-        else { cairo_move_to(cr, s.x, s.y); cairo_line_to(cr, s.x, s.y); }
+        else {
+            cairo_move_to(cr, s.x, s.y);
+            cairo_line_to(cr, s.x, s.y);
+        }
         down = true;
     }
     cairo_stroke(cr);

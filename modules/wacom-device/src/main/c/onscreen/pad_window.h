@@ -64,8 +64,8 @@ private:
     int width_ = 0, height_ = 0;
     uint32_t screen_ = 0;
     std::vector<ScreenObject> objects_;
-    bool signing_ = false;         // the screen has a signing area
-    std::vector<Sample> ink_;      // the strokes drawn on this screen, as sent
+    bool signing_ = false;     // the screen has a signing area
+    std::vector<Sample> ink_;  // the strokes drawn on this screen, as sent
     GtkWidget* window_ = nullptr;
     GtkWidget* area_ = nullptr;
     bool inking_ = false;

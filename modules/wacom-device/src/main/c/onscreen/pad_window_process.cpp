@@ -167,8 +167,7 @@ void PadWindowProcess::Stop() {
         if (r == pid_ || (r < 0 && errno != EINTR)) break;  // ECHILD: reaped already (SIGCHLD ignored)
         if (Clock::now() >= until) {
             kill(pid_, SIGKILL);
-            while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-            }
+            while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {}
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));

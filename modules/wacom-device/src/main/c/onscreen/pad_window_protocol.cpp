@@ -17,9 +17,13 @@ public:
         u8(static_cast<uint8_t>(kind));
     }
     void place(const Variant& v) {
-        if (v.type == Variant::Type::Int) { u8(PLACE_NUMBER); i32(v.number); }
-        else if (v.type == Variant::Type::Text) { u8(PLACE_KEYWORD); text(v.text); }
-        else u8(PLACE_NONE);
+        if (v.type == Variant::Type::Int) {
+            u8(PLACE_NUMBER);
+            i32(v.number);
+        } else if (v.type == Variant::Type::Text) {
+            u8(PLACE_KEYWORD);
+            text(v.text);
+        } else u8(PLACE_NONE);
     }
     // The message with its length in front; empty when it is too long.
     std::vector<uint8_t> finish() {

@@ -61,7 +61,10 @@ std::vector<uint8_t> RenderSignaturePng(const SignatureRecord& record, const Ren
         double x1, y1, x0, y0;
         point(sample, &x1, &y1);
         if (previous) point(*previous, &x0, &y0);
-        else { x0 = x1; y0 = y1; }  // a stroke's first point: a dot
+        else {
+            x0 = x1;
+            y0 = y1;
+        }  // a stroke's first point: a dot
         const double pressure = static_cast<double>(sample.pressure) / MAX_PRESSURE;
         cairo_set_line_width(cr, std::max(1.0, fullWidth * (0.5 + 0.5 * pressure)));
         cairo_move_to(cr, x0, y0);

@@ -188,8 +188,7 @@ TEST_F(ComPadTest, SmallPadLayoutAndNoHashObjectWithoutAHash) {
     device->CaptureSignature(nullptr, 1, 60, nullptr);
     const std::string log = fakepad::joined_calls();
     EXPECT_NE(log.find("wiz.SetFont 16pt 0\nwiz.AddObject 0 txt 'left' 60 "), std::string::npos) << log;
-    EXPECT_NE(log.find("wiz.SetFont 8pt 0\nwiz.AddObject 1 Cancel 'right' 'top' 'Cancel' 70\n"),
-              std::string::npos);
+    EXPECT_NE(log.find("wiz.SetFont 8pt 0\nwiz.AddObject 1 Cancel 'right' 'top' 'Cancel' 70\n"), std::string::npos);
     EXPECT_EQ(log.find("hash."), std::string::npos);
     EXPECT_EQ(log.find("AddObject 6"), std::string::npos);
 }
@@ -253,8 +252,7 @@ TEST(ComEventSink, AnswersItsInterfacesAndPassesArgumentsInDeclaredOrder) {
     EXPECT_EQ(recorder->calls[0][1].number, 7);
     DISPID named = 0;
     DISPPARAMS withNames{args, &named, 2, 1};
-    EXPECT_EQ(sink->Invoke(0, IID_NULL, 0, DISPATCH_METHOD, &withNames, nullptr, nullptr, nullptr),
-              DISP_E_NONAMEDARGS);
+    EXPECT_EQ(sink->Invoke(0, IID_NULL, 0, DISPATCH_METHOD, &withNames, nullptr, nullptr, nullptr), DISP_E_NONAMEDARGS);
     SysFreeString(args[1].bstrVal);
     EXPECT_EQ(recorder.use_count(), 2);
     EXPECT_EQ(sink->Release(), 0u);

@@ -332,8 +332,8 @@ HRESULT __stdcall wiz_display(Object* self) {
         c.lpszClassName = L"VeldraFakePadTimer";
         return RegisterClassW(&c);
     }();
-    self->window = CreateWindowExW(0, reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(windowClass)), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                   GetModuleHandleW(nullptr), nullptr);
+    self->window = CreateWindowExW(0, reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(windowClass)), L"", 0, 0, 0, 0,
+                                   0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!self->window) return E_FAIL;
     SetWindowLongPtrW(self->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     SetTimer(self->window, 1, static_cast<UINT>(config().pressEveryMs), nullptr);
@@ -491,8 +491,8 @@ Registration::Registration() {
     for (const ClassEntry& entry : CLASSES) {
         if (!(config().*entry.available)) continue;
         DWORD cookie = 0;
-        if (SUCCEEDED(CoRegisterClassObject(guid(entry.clsid), entry.factory, CLSCTX_INPROC_SERVER,
-                                            REGCLS_MULTIPLEUSE, &cookie)))
+        if (SUCCEEDED(CoRegisterClassObject(guid(entry.clsid), entry.factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                            &cookie)))
             cookies_.push_back(cookie);
     }
 }
