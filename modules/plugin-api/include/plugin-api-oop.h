@@ -54,15 +54,23 @@ class WatchDog {
 public:
     static std::shared_ptr<WatchDog> create();
     ~WatchDog();
+    // Adds a watcher; the first one starts the checking thread, unless its start was deferred.
     void add(const std::shared_ptr<Watcher>& watcher);
+    // Leaves the thread unstarted until start(). Its first check comes 1 s after the first watcher
+    // was added, so a process whose only request is answered before then need never start it.
+    void defer_start();
+    // Starts the thread if it is not running, keeping its checks at 1 s steps from the first watcher.
+    void start();
 
 private:
     WatchDog() = default;
-    static void thread_main(std::weak_ptr<WatchDog> weak);
+    static void thread_main(std::weak_ptr<WatchDog> weak, int64_t firstCheckNs);
     void check();
 
     std::weak_ptr<WatchDog> self_;
     std::atomic<bool> started_{false};
+    std::atomic<bool> deferred_{false};
+    std::atomic<int64_t> firstAddNs_{0};  // 0: no watcher added yet
     std::mutex lock_;
     std::vector<std::weak_ptr<Watcher>> watchers_;
 };
@@ -78,6 +86,9 @@ public:
     std::string process(const std::string& request) override;
     void submit(const std::string& request, std::shared_ptr<_ResponseHandler> handler) override;
     std::shared_ptr<Utils::SimpleDispatcher> dispatcher() override { return dispatcher_; }
+    // See WatchDog::defer_start and WatchDog::start.
+    void defer_watchdog() { watchDog_->defer_start(); }
+    void start_watchdog() { watchDog_->start(); }
 
     struct _Response {
         std::string text;

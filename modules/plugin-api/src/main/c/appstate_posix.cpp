@@ -12,6 +12,7 @@
 #include <ctime>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 #include "appstate.h"
 #include "appstate_platform.h"
@@ -38,6 +39,7 @@ public:
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
 
 private:
     int fd_;
@@ -128,24 +130,34 @@ std::string appstate_directory() {
     return std::string(home) + "/.local/share/Veldra";
 }
 
-void ensure_appstate_file(const std::string& folder) {
+namespace {
+
+// The folder made and secured, then the state file opened and secured: -1 when there is none yet.
+int open_secured_state(const std::string& folder) {
     make_directory_chain(folder);
     secure_folder(folder);
     const int raw = open_state_file(file_path(folder), O_RDONLY);
     if (raw < 0) {
-        if (errno == ENOENT) return;  // written with its key by load_master_key
+        if (errno == ENOENT) return -1;  // written with its key by load_master_key
         fail("failed to create appstate file");
     }
     FileDescriptor fd(raw);
     secure_file(fd.get());
+    return fd.release();
 }
 
+}  // namespace
+
+void ensure_appstate_file(const std::string& folder) {
+    const int raw = open_secured_state(folder);
+    if (raw >= 0) close(raw);
+}
+
+// One open serves both the checks and the read.
 std::string appstate_read_text(const std::string& folder) {
-    ensure_appstate_file(folder);
-    const int raw = open_state_file(file_path(folder), O_RDONLY);
+    const int raw = open_secured_state(folder);
     if (raw < 0) return {};
     FileDescriptor fd(raw);
-    secure_file(fd.get());
     return read_start(fd.get());
 }
 

@@ -50,17 +50,30 @@ std::shared_ptr<WatchDog> WatchDog::create() {
 
 WatchDog::~WatchDog() { LOG_API("watchdog destruction"); }
 
+constexpr int64_t CHECK_INTERVAL_NS = 1000000000;
+
 void WatchDog::add(const std::shared_ptr<Watcher>& watcher) {
     {
         std::lock_guard<std::mutex> guard(lock_);
         watchers_.push_back(watcher);
     }
-    if (!started_.exchange(true)) std::thread(thread_main, self_).detach();
+    int64_t none = 0;
+    firstAddNs_.compare_exchange_strong(none, Utils::monotonic_ns());
+    if (!deferred_.load()) start();
 }
 
-void WatchDog::thread_main(std::weak_ptr<WatchDog> weak) {
-    for (;;) {
-        std::this_thread::sleep_for(std::chrono::seconds(1));
+void WatchDog::defer_start() { deferred_.store(true); }
+
+void WatchDog::start() {
+    if (started_.exchange(true)) return;
+    const int64_t first = firstAddNs_.load();
+    std::thread(thread_main, self_, (first ? first : Utils::monotonic_ns()) + CHECK_INTERVAL_NS).detach();
+}
+
+void WatchDog::thread_main(std::weak_ptr<WatchDog> weak, int64_t firstCheckNs) {
+    for (int64_t due = firstCheckNs;; due += CHECK_INTERVAL_NS) {
+        const int64_t wait = due - Utils::monotonic_ns();
+        if (wait > 0) std::this_thread::sleep_for(std::chrono::nanoseconds(wait));
         auto dog = weak.lock();
         if (!dog) {
             LOG_API("watchdog thread finished");
