@@ -1,10 +1,10 @@
-// Times whole-process round trips of GET_INFO through hosts against a frame-echo baseline, taking
-// the programs in turn, and prints each median and minimum, their ratios to the baseline's and the
-// peak resident memory.
+// Times round trips of GET_INFO through hosts against a frame-echo baseline, taking the programs in
+// turn: until the answer has arrived (what a browser waits for) and until the process has exited
+// (its whole cost). Prints the medians and minima, their ratios to the baseline's and the peak
+// resident memory.
 //
 //   veldra-bench-roundtrip RUNS BASELINE_LABEL=PROGRAM LABEL=PROGRAM...
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -17,7 +17,7 @@ namespace {
 struct Program {
     std::string label;
     std::string path;
-    std::vector<double> times;
+    std::vector<double> answers, exits;
     long rss = 0;
 };
 
@@ -27,19 +27,21 @@ double median(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// Milliseconds of one round trip; exits when the program does not answer with one frame.
-double round_trip(Program& program, const std::string& input) {
-    const auto start = std::chrono::steady_clock::now();
+// One round trip, kept when timed; exits when the program does not answer with one frame.
+void round_trip(Program& program, const std::string& input, bool timed) {
     const ChildResult run = run_child(program.path, {}, input);
-    const auto end = std::chrono::steady_clock::now();
     std::string text;
     if (!run.started || run.exit_code != 0 || !unframe_text(run.output, text)) {
         std::fprintf(stderr, "%s did not answer (%s)\n", program.path.c_str(), run.error.c_str());
         std::exit(1);
     }
     program.rss = std::max(program.rss, run.max_rss_kib);
-    return std::chrono::duration<double, std::milli>(end - start).count();
+    if (!timed) return;
+    program.answers.push_back(run.answer_ms);
+    program.exits.push_back(run.exit_ms);
 }
+
+double least(const std::vector<double>& values) { return *std::min_element(values.begin(), values.end()); }
 
 }  // namespace
 
@@ -57,23 +59,22 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s: LABEL=PROGRAM expected\n", argv[i]);
             return 2;
         }
-        programs.push_back({arg.substr(0, eq), arg.substr(eq + 1), {}, 0});
+        programs.push_back({arg.substr(0, eq), arg.substr(eq + 1), {}, {}, 0});
     }
     const std::string input = frame_text(R"({"cmd":"GET_INFO"})");
-    for (Program& p : programs) round_trip(p, input);  // first use writes the state file: not timed
+    for (Program& p : programs) round_trip(p, input, false);  // first use writes the state file: not timed
     for (int i = 0; i < runs; ++i)
-        for (Program& p : programs) p.times.push_back(round_trip(p, input));
+        for (Program& p : programs) round_trip(p, input, true);
 
-    const double base = median(programs.front().times);
-    const double baseMin = *std::min_element(programs.front().times.begin(), programs.front().times.end());
+    const Program& base = programs.front();
     std::printf("GET_INFO round trips, %d of each, in turn (ratio to %s; target <= 1.5, peak RSS <= 8 MiB)\n", runs,
-                programs.front().label.c_str());
-    std::printf("  %-34s %9s %6s %9s %6s\n", "", "median", "ratio", "minimum", "ratio");
+                base.label.c_str());
+    std::printf("  %-34s %18s %18s %18s\n", "", "answer median", "exit median", "answer minimum");
     for (const Program& p : programs) {
-        const double m = median(p.times);
-        const double least = *std::min_element(p.times.begin(), p.times.end());
-        std::printf("  %-34s %6.3f ms %6.2f %6.3f ms %6.2f  peak RSS %.2f MiB\n", p.label.c_str(), m, m / base, least,
-                    least / baseMin, p.rss / 1024.0);
+        const double answer = median(p.answers), exit = median(p.exits), first = least(p.answers);
+        std::printf("  %-34s %6.3f ms (%4.2f)   %6.3f ms (%4.2f)   %6.3f ms (%4.2f)  peak RSS %.2f MiB\n",
+                    p.label.c_str(), answer, answer / median(base.answers), exit, exit / median(base.exits), first,
+                    first / least(base.answers), p.rss / 1024.0);
     }
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 
@@ -53,6 +54,10 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
     for (auto& a : argStrings) argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid = -1;
+    const auto start = std::chrono::steady_clock::now();
+    const auto since_start = [start] {
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    };
     const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(in[0]);
@@ -85,8 +90,11 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
         if (fds[0].revents) {
             char buffer[65536];
             const ssize_t n = read(out[0], buffer, sizeof buffer);
-            if (n > 0) result.output.append(buffer, static_cast<size_t>(n));
-            else if (n == 0 || errno != EINTR) reading = false;
+            std::string text;
+            if (n > 0) {
+                result.output.append(buffer, static_cast<size_t>(n));
+                if (result.answer_ms < 0 && unframe_text(result.output, text)) result.answer_ms = since_start();
+            } else if (n == 0 || errno != EINTR) reading = false;
         }
     }
     if (writing) close(in[1]);
@@ -94,6 +102,7 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
+    result.exit_ms = since_start();
     result.max_rss_kib = usage.ru_maxrss;
     if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);

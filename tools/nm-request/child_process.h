@@ -10,7 +10,9 @@ struct ChildResult {
     std::string output;  // all of its standard output
     int exit_code = -1;  // -1 when it was ended by a signal
     int signal = 0;
-    long max_rss_kib = 0;  // its peak resident memory
+    long max_rss_kib = 0;   // its peak resident memory
+    double answer_ms = -1;  // from the start until a whole frame had arrived; -1: none did
+    double exit_ms = -1;    // from the start until it had exited
 };
 
 // Standard error is inherited. Standard input is closed after input has been written.
