@@ -59,7 +59,7 @@ public:
     // Leaves the thread unstarted until start(). Its first check comes 1 s after the first watcher
     // was added, so a process whose only request is answered before then need never start it.
     void defer_start();
-    // Starts the thread if it is not running, keeping its checks at 1 s steps from the first watcher.
+    // Starts the thread if it is not running: its first check 1 s after the first watcher, then one a second.
     void start();
 
 private:

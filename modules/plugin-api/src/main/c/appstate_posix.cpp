@@ -148,10 +148,7 @@ int open_secured_state(const std::string& folder) {
 
 }  // namespace
 
-void ensure_appstate_file(const std::string& folder) {
-    const int raw = open_secured_state(folder);
-    if (raw >= 0) close(raw);
-}
+void ensure_appstate_file(const std::string& folder) { const FileDescriptor fd(open_secured_state(folder)); }
 
 // One open serves both the checks and the read.
 std::string appstate_read_text(const std::string& folder) {

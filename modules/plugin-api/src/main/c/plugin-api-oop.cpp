@@ -71,9 +71,10 @@ void WatchDog::start() {
 }
 
 void WatchDog::thread_main(std::weak_ptr<WatchDog> weak, int64_t firstCheckNs) {
-    for (int64_t due = firstCheckNs;; due += CHECK_INTERVAL_NS) {
-        const int64_t wait = due - Utils::monotonic_ns();
+    int64_t wait = firstCheckNs - Utils::monotonic_ns();
+    for (;;) {
         if (wait > 0) std::this_thread::sleep_for(std::chrono::nanoseconds(wait));
+        wait = CHECK_INTERVAL_NS;
         auto dog = weak.lock();
         if (!dog) {
             LOG_API("watchdog thread finished");
