@@ -12,6 +12,7 @@
 
 #include "log.h"
 #include "secret.h"
+#include "utf8.h"
 #include "veldra_assert.h"
 
 json_message* json_parse(const char* text) {
@@ -295,42 +296,13 @@ void json_response_free(json_response* message) {
     if (message->owned) std::free(message);
 }
 
-namespace {
-
-// Length of the valid UTF-8 sequence at p (at most end - p bytes), or 0.
-size_t utf8_sequence(const unsigned char* p, const unsigned char* end) {
-    const unsigned char c = p[0];
-    size_t length;
-    unsigned min;
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-        min = 0x80;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        min = 0x800;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        min = 0x10000;
-    } else return 0;
-    if (static_cast<size_t>(end - p) < length) return 0;
-    unsigned value = c & (0x7F >> length);
-    for (size_t i = 1; i < length; ++i) {
-        if ((p[i] & 0xC0) != 0x80) return 0;
-        value = (value << 6) | (p[i] & 0x3F);
-    }
-    if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-    return length;
-}
-
-}  // namespace
-
 std::string json_escape(const char* text) { return text ? json_escape(text, std::strlen(text)) : std::string(); }
 
 std::string json_escape(const char* text, size_t length) {
     std::string out;
     out.reserve(length);
-    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    const auto* start = reinterpret_cast<const unsigned char*>(text);
+    const auto* p = start;
     const auto* end = p + length;
     while (p < end) {
         const unsigned char c = *p;
@@ -352,7 +324,7 @@ std::string json_escape(const char* text, size_t length) {
         } else if (c < 0x80) {
             out += static_cast<char>(c);
             ++p;
-        } else if (const size_t n = utf8_sequence(p, end)) {
+        } else if (const size_t n = Utils::utf8_sequence_length({text, length}, static_cast<size_t>(p - start))) {
             out.append(reinterpret_cast<const char*>(p), n);
             p += n;
         } else {

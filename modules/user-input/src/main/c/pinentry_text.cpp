@@ -2,35 +2,9 @@
 
 #include <cstdint>
 
-namespace {
+#include "utf8.h"
 
-// Length of the well-formed UTF-8 sequence at text[at], or 0 when there is none.
-std::size_t sequence_length(std::string_view text, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<uint8_t>(text[i]); };
-    const uint8_t lead = byte(at);
-    if (lead < 0x80) return 1;
-    std::size_t length;
-    uint8_t low = 0x80, high = 0xBF;  // allowed range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;   // overlong
-        if (lead == 0xED) high = 0x9F;  // surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;   // overlong
-        if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
-    } else {
-        return 0;
-    }
-    if (at + length > text.size()) return 0;
-    if (byte(at + 1) < low || byte(at + 1) > high) return 0;
-    for (std::size_t i = 2; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) return 0;
-    }
-    return length;
-}
+namespace {
 
 void append_escaped_byte(std::string& out, uint8_t value) {
     static const char digits[] = "0123456789ABCDEF";
@@ -48,17 +22,8 @@ int hex_value(char c) {
 
 }  // namespace
 
-bool pinentry_is_utf8(std::string_view text) {
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t length = sequence_length(text, at);
-        if (length == 0) return false;
-        at += length;
-    }
-    return true;
-}
-
 std::string pinentry_widen_bytes(std::string_view text) {
-    if (pinentry_is_utf8(text)) return std::string(text);
+    if (Utils::is_utf8(text)) return std::string(text);
     std::string out;
     out.reserve(text.size() * 3);
     for (char c : text) {
@@ -92,7 +57,7 @@ std::string pinentry_command(std::string_view name, std::string_view text) {
     bool leading = true;
     std::string piece;
     for (std::size_t at = 0; at < text.size();) {
-        std::size_t length = sequence_length(text, at);
+        std::size_t length = Utils::utf8_sequence_length(text, at);
         if (length == 0) length = 1;  // callers pass valid UTF-8; a stray byte is kept as it is
         piece.clear();
         const auto value = static_cast<uint8_t>(text[at]);

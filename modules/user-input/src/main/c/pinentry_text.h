@@ -10,9 +10,6 @@
 // The longest line pinentry accepts, LF not counted; a longer one makes it exit without an answer.
 constexpr std::size_t kPinentryLineLimit = 1000;
 
-// True when text is well-formed UTF-8 (no overlong forms, surrogates or values above U+10FFFF).
-bool pinentry_is_utf8(std::string_view text);
-
 // Valid UTF-8 unchanged; otherwise every byte becomes one character: ASCII as it is, the bytes
 // 80 to FF as the units FF80 to FFFF (the byte taken as a signed value), written as UTF-8.
 std::string pinentry_widen_bytes(std::string_view text);

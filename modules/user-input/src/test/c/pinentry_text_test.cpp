@@ -5,6 +5,7 @@
 
 #include "pinentry_dialog.h"
 #include "pinentry_text.h"
+#include "utf8.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ TEST(PinentryText, LongTextsAreCutOnACharacterBoundaryWithinTheLineLimit) {
         const std::string line = pinentry_command("SETDESC", text);
         EXPECT_LE(line.size(), kPinentryLineLimit);
         EXPECT_GT(line.size(), kPinentryLineLimit - character.size());
-        EXPECT_TRUE(pinentry_is_utf8(line)) << "cut inside a character of " << character.size() << " bytes";
+        EXPECT_TRUE(Utils::is_utf8(line)) << "cut inside a character of " << character.size() << " bytes";
     }
 }
 
@@ -51,12 +52,12 @@ TEST(PinentryText, InvalidUtf8IsWidenedByteByByte) {
     // One bad byte makes the whole text bytes: the valid "ä" (C3 A4) becomes two characters too.
     EXPECT_EQ(pinentry_widen_bytes("\xc3\xa4\x80"), "\xef\xbf\x83\xef\xbe\xa4\xef\xbe\x80");
     for (const char* invalid : {"\xc0\x80", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe2\x82", "\xf8\x88\x80\x80\x80"}) {
-        EXPECT_FALSE(pinentry_is_utf8(invalid)) << invalid;
+        EXPECT_FALSE(Utils::is_utf8(invalid)) << invalid;
         const std::string widened = pinentry_widen_bytes(invalid);
-        EXPECT_TRUE(pinentry_is_utf8(widened));
+        EXPECT_TRUE(Utils::is_utf8(widened));
         EXPECT_EQ(widened.size(), std::string(invalid).size() * 3);
     }
-    EXPECT_TRUE(pinentry_is_utf8("\xf4\x8f\xbf\xbf"));  // U+10FFFF, the last one
+    EXPECT_TRUE(Utils::is_utf8("\xf4\x8f\xbf\xbf"));  // U+10FFFF, the last one
 }
 
 TEST(PinentryText, UnderscoresAreDoubledForMnemonicLabels) {

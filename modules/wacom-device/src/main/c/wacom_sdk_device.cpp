@@ -7,6 +7,7 @@
 #include "com.h"
 #include "log.h"
 #include "message_pump.h"
+#include "utf8.h"
 
 namespace BioSigningDevice {
 
@@ -30,45 +31,12 @@ std::runtime_error resources_error(const char* text) {
     return std::runtime_error(std::string("WacomSDKDevice::Resources::Resources: ") + text);
 }
 
-bool valid_utf8(const std::string& text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* end = p + text.size();
-    while (p < end) {
-        const unsigned char c = *p;
-        size_t length = 1;
-        unsigned min = 0;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-            min = 0x80;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            min = 0x800;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            min = 0x10000;
-        } else return false;
-        if (static_cast<size_t>(end - p) < length) return false;
-        unsigned value = c & (0xFF >> (length + 1));
-        for (size_t i = 1; i < length; ++i) {
-            if ((p[i] & 0xC0) != 0x80) return false;
-            value = (value << 6) | (p[i] & 0x3F);
-        }
-        if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
-        p += length;
-    }
-    return true;
-}
-
 Variant text_or_blank(const std::string& text) { return Variant::Text(text.empty() ? " " : ScreenText(text)); }
 
 }  // namespace
 
 std::string ScreenText(const std::string& text) {
-    if (valid_utf8(text)) return text;
+    if (Utils::is_utf8(text)) return text;
     std::string widened;
     for (const unsigned char c : text) {
         if (c < 0x80) {
