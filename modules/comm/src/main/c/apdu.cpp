@@ -1,10 +1,12 @@
 #include "apdu.h"
 
+#include <iterator>
+
 namespace SZidaZaru::detail {
 
 namespace {
 // VERIFY with key reference 01, a block of 8 bytes holding no digit: the pinpad fills it in.
-const Bytes kVerifyTemplate = {0x00, 0x20, 0x00, 0x01, 0x08, 0x20, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+constexpr uint8_t kVerifyTemplate[] = {0x00, 0x20, 0x00, 0x01, 0x08, 0x20, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 }  // namespace
 
 Bytes EncodeCommand(uint32_t commandWord, const Bytes& data, unsigned le) {
@@ -86,13 +88,13 @@ Bytes PinVerifyStructure() {
         0x00, 0x00, 0x00,        // bTeoPrologue
         0x0D, 0x00, 0x00, 0x00,  // ulDataLength: 13
     };
-    s.insert(s.end(), kVerifyTemplate.begin(), kVerifyTemplate.end());
+    s.insert(s.end(), std::begin(kVerifyTemplate), std::end(kVerifyTemplate));
     return s;
 }
 
 Bytes EscapePinPadVerifyData() {
     Bytes d = {0x00, 0x89, 0x47, 0x04, 0x0C, 0x04, 0x02, 0x01, 0x04, 0x09, 0x00, 0x00, 0x00, 0x00};
-    d.insert(d.end(), kVerifyTemplate.begin(), kVerifyTemplate.end());
+    d.insert(d.end(), std::begin(kVerifyTemplate), std::end(kVerifyTemplate));
     return d;
 }
 

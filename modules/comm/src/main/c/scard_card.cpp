@@ -26,7 +26,7 @@ constexpr uint8_t kAuthenticationKeyRef = 0x82;
 constexpr uint8_t kTagChallengeFunction = 0x8A;
 constexpr size_t kChallengeSignatureLength = 128;
 constexpr uint32_t kMaxChallenge = 99999999;
-const Bytes kProbePath = {0x3F, 0x00, 0xDF, 0x00, 0x50, 0x32};
+constexpr char kProbePath[] = {0x3F, 0x00, static_cast<char>(0xDF), 0x00, 0x50, 0x32};
 
 // The serialNumber of a PKCS #15 TokenInfo (SEQUENCE { INTEGER version, OCTET STRING serialNumber,
 // ... }), short-form lengths as this card family writes them; empty when it is not there.
@@ -70,7 +70,7 @@ int SCardReader::GetCardType() {
     }
     if (cardType_ != kCardUnknown) return cardType_;
     try {
-        const Bytes info = ReadFile(std::string(kProbePath.begin(), kProbePath.end()));
+        const Bytes info = ReadFile(std::string(kProbePath, sizeof kProbePath));
         if (std::string(info.begin(), info.end()).find("BELPIC") != std::string::npos) {
             cardType_ = kCardBelpic;
             cardSerial_ = TokenInfoSerial(info);

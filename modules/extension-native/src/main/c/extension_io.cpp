@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "extension_io_platform.h"
 #include "json.h"
@@ -43,10 +44,14 @@ void extension_write_response(const char* data) {
     VELDRA_ASSERT(data);
     extension_set_binary_mode(EXTENSION_STDOUT);
     const uint32_t length = static_cast<uint32_t>(std::strlen(data));
-    const uint8_t prefix[4] = {static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
-                               static_cast<uint8_t>(length >> 16), static_cast<uint8_t>(length >> 24)};
-    extension_write_bytes(prefix, sizeof prefix);
-    extension_write_bytes(data, length);
+    // One write for the whole frame: the browser is woken once, with all of it (an answer may hold
+    // a PIN token, so the copy is wiped).
+    std::string frame;
+    Utils::WipeOnExit wipe(frame);
+    frame.reserve(4 + static_cast<size_t>(length));
+    for (int shift = 0; shift < 32; shift += 8) frame.push_back(static_cast<char>(length >> shift));
+    frame.append(data, length);
+    extension_write_bytes(frame.data(), frame.size());
     LOG_DEBUG("sent length [%d]", static_cast<int>(length));
     LOG_DEBUG("sent [%s]", log_mask_secrets(data).c_str());
 }

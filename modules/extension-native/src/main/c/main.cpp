@@ -73,6 +73,7 @@ void answer_request(const std::string& request, const std::string& origin) {
 
 int main(int argc, char** argv) {
     secure_process_start();
+    configure_process_heap();
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);  // a browser that went away must not change the exit code
 #endif

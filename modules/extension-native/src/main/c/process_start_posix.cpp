@@ -1,6 +1,9 @@
 #include "process_start.h"
 
 #include <fcntl.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -17,4 +20,10 @@ void secure_process_start() {
     prctl(PR_SET_DUMPABLE, 0);
     const rlimit none{0, 0};
     setrlimit(RLIMIT_CORE, &none);
+}
+
+void configure_process_heap() {
+#ifdef __GLIBC__
+    mallopt(M_ARENA_MAX, 1);
+#endif
 }

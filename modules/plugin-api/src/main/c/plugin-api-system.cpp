@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fstream>
+#include <memory>
 #include <set>
 #include <string_view>
 
@@ -16,11 +16,20 @@
 
 namespace {
 
-// The component table, built at start-up and only read afterwards.
-const ComponentTable componentTable = {
-    {"stepover", std::make_shared<RegistryChecker>("StepOver Signature Device Driver")},
-    {"vasco", std::make_shared<RegistryChecker>("VASCO DIGIPASS Secure Card Reader Driver")},
-};
+// One line without its newline; false at the end of the file. (No C++ streams: they bring the
+// locale machinery into every process's start-up.)
+bool read_line(std::FILE* in, std::string& line) {
+    line.clear();
+    char chunk[512];
+    while (std::fgets(chunk, sizeof chunk, in)) {
+        line += chunk;
+        if (!line.empty() && line.back() == '\n') {
+            line.pop_back();
+            return true;
+        }
+    }
+    return !line.empty();
+}
 
 std::string ascii_lower(std::string_view text) {
     std::string lower(text);
@@ -104,7 +113,7 @@ std::string RegistryChecker::version() const {
 
 std::vector<InstalledProgram> installed_programs(const std::string& statusPath) {
     std::vector<InstalledProgram> byDescription, byName;
-    std::ifstream in(statusPath);
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(statusPath.c_str(), "r"), std::fclose);
     Package package;
     auto finish = [&] {
         if (!package.name.empty() && is_installed(package.status)) {
@@ -113,7 +122,7 @@ std::vector<InstalledProgram> installed_programs(const std::string& statusPath) 
         }
         package = Package();
     };
-    for (std::string line; std::getline(in, line);) {
+    for (std::string line; in && read_line(in.get(), line);) {
         const std::string_view text(line);
         std::string_view value;
         if (trim(text).empty()) {
@@ -135,7 +144,14 @@ std::vector<InstalledProgram> installed_programs(const std::string& statusPath) 
     return byDescription;
 }
 
-const ComponentTable& component_table() { return componentTable; }
+// Built on first use and only read afterwards.
+const ComponentTable& component_table() {
+    static const ComponentTable table = {
+        {"stepover", std::make_shared<RegistryChecker>("StepOver Signature Device Driver")},
+        {"vasco", std::make_shared<RegistryChecker>("VASCO DIGIPASS Secure Card Reader Driver")},
+    };
+    return table;
+}
 
 std::string vidpid_text(const WacomGSS::UsbDevice& device) {
     char text[16];

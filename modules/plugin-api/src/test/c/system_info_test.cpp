@@ -154,12 +154,15 @@ TEST(SystemInfoPackages, ListsInstalledPackagesByDescriptionThenByName) {
         package("alpha", "1:2.0-1", "Alpha tool") + package("beta", "3.1", "Beta tool", "deinstall ok config-files") +
         package("gamma", "0.9", "Gamma tool", "install ok half-installed") +
         package("delta", "4.0", "Delta tool", "install ok triggers-pending") +
+        package("zeta", "6", std::string(1500, 'z')) +                    // a line longer than one read
         "Package: epsilon\nStatus: install ok installed\nVersion: 5\n");  // no description, no final blank line
     const auto programs = installed_programs(status.path());
     std::vector<std::pair<std::string, std::string>> listed;
     for (const auto& p : programs) listed.emplace_back(p.name, p.version);
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"Alpha tool", "1:2.0-1"}, {"Delta tool", "4.0"}, {"alpha", "1:2.0-1"}, {"delta", "4.0"}, {"epsilon", "5"}};
+        {"Alpha tool", "1:2.0-1"}, {"Delta tool", "4.0"}, {std::string(1500, 'z'), "6"},
+        {"alpha", "1:2.0-1"},      {"delta", "4.0"},      {"zeta", "6"},
+        {"epsilon", "5"}};
     EXPECT_EQ(listed, expected);
 }
 
