@@ -2,9 +2,13 @@
 
 #include <openssl/ec.h>
 #include <openssl/pem.h>
+#include <openssl/rand.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <ctime>
@@ -30,6 +34,30 @@ Key NewKey(Generation generation) {
     return Key(key);
 }
 
+// The key of role from cacheDir when it holds one, else a new one stored there for the next card:
+// RSA key generation is most of a card's start, and the tests start a hundred cards. Without a
+// cache folder every key is new.
+Key CachedKey(Generation generation, const std::string& role, const std::string& cacheDir) {
+    if (cacheDir.empty()) return NewKey(generation);
+    const std::string path =
+        cacheDir + "/" + (generation == Generation::Classic ? "rsa2048-" : "p384-") + role + ".key.pem";
+    if (FILE* in = std::fopen(path.c_str(), "r")) {
+        EVP_PKEY* key = PEM_read_PrivateKey(in, nullptr, nullptr, nullptr);
+        std::fclose(in);
+        if (key) return Key(key);
+    }
+    Key key = NewKey(generation);
+    mkdir(cacheDir.c_str(), 0700);
+    // Written beside and renamed, so that a card started at the same time reads a whole key or none.
+    const std::string temporary = path + "." + std::to_string(getpid());
+    if (FILE* out = std::fopen(temporary.c_str(), "w")) {
+        const bool written = PEM_write_PrivateKey(out, key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1;
+        if (std::fclose(out) == 0 && written && std::rename(temporary.c_str(), path.c_str()) == 0) return key;
+        std::remove(temporary.c_str());
+    }
+    return key;
+}
+
 void AddName(X509_NAME* name, const char* field, const char* value) {
     Check(X509_NAME_add_entry_by_txt(name, field, MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(value), -1, -1,
                                      0) == 1,
@@ -50,7 +78,6 @@ struct Profile {
     std::vector<std::pair<const char*, const char*>> subject;
     bool ca;
     const char* keyUsage;
-    long serial;
 };
 
 Bytes ToDer(X509* cert) {
@@ -68,7 +95,11 @@ Cert Issue(const Profile& profile, EVP_PKEY* subjectKey, X509* issuer, EVP_PKEY*
     Cert cert(X509_new());
     Check(cert != nullptr, "X509_new");
     X509_set_version(cert.get(), 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), profile.serial);
+    // A serial number of this start's own: with cached keys, two cards made in the same second
+    // still differ (the card's own serial number is taken from its signature certificate).
+    uint64_t serial = 0;
+    Check(RAND_bytes(reinterpret_cast<unsigned char*>(&serial), sizeof serial) == 1, "serial number");
+    Check(ASN1_INTEGER_set_uint64(X509_get_serialNumber(cert.get()), serial >> 1) == 1, "serial number");
     X509_NAME* name = X509_get_subject_name(cert.get());
     for (const auto& [field, value] : profile.subject) AddName(name, field, value);
     X509_set_issuer_name(cert.get(), issuer ? X509_get_subject_name(issuer) : name);
@@ -116,40 +147,37 @@ void WritePem(const Bytes& der, const std::string& path) {
 
 }  // namespace
 
-CardKeys MakeCardKeys(Generation generation, const std::string& signatureNotBefore) {
+CardKeys MakeCardKeys(Generation generation, const std::string& signatureNotBefore, const std::string& keyCache) {
     CardKeys keys;
     // RSA key generation dominates the card's start: the four keys are made side by side.
-    auto rootKey = std::async(std::launch::async, NewKey, generation);
-    auto caKey = std::async(std::launch::async, NewKey, generation);
-    auto sigKey = std::async(std::launch::async, NewKey, generation);
-    keys.authentication.key = NewKey(generation);
+    auto rootKey = std::async(std::launch::async, CachedKey, generation, "root", keyCache);
+    auto caKey = std::async(std::launch::async, CachedKey, generation, "intermediate", keyCache);
+    auto sigKey = std::async(std::launch::async, CachedKey, generation, "signature", keyCache);
+    keys.authentication.key = CachedKey(generation, "authentication", keyCache);
     keys.root.key = rootKey.get();
     keys.intermediate.key = caKey.get();
     keys.signature.key = sigKey.get();
 
     const Profile root{
-        {{"C", "BE"}, {"O", "Veldra Test"}, {"CN", "Veldra Test Root CA"}}, true, "critical,keyCertSign,cRLSign", 1};
+        {{"C", "BE"}, {"O", "Veldra Test"}, {"CN", "Veldra Test Root CA"}}, true, "critical,keyCertSign,cRLSign"};
     const Profile intermediate{
         {{"C", "BE"}, {"O", "Veldra Test"}, {"serialNumber", "202601"}, {"CN", "Veldra Test Citizen CA"}},
         true,
-        "critical,keyCertSign,cRLSign",
-        2};
+        "critical,keyCertSign,cRLSign"};
     const Profile signature{{{"C", "BE"},
                              {"CN", "Alice Tester (Signature)"},
                              {"SN", "Tester"},
                              {"GN", "Alice Marie"},
                              {"serialNumber", "71715100070"}},
                             false,
-                            "critical,nonRepudiation",
-                            0x1001};
+                            "critical,nonRepudiation"};
     const Profile authentication{{{"C", "BE"},
                                   {"CN", "Alice Tester (Authentication)"},
                                   {"SN", "Tester"},
                                   {"GN", "Alice Marie"},
                                   {"serialNumber", "71715100070"}},
                                  false,
-                                 "critical,digitalSignature",
-                                 0x1002};
+                                 "critical,digitalSignature"};
 
     Cert rootCert = Issue(root, keys.root.key.get(), nullptr, keys.root.key.get(), "");
     Cert caCert = Issue(intermediate, keys.intermediate.key.get(), rootCert.get(), keys.root.key.get(), "");

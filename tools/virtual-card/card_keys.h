@@ -29,9 +29,10 @@ struct CardKeys {
     Credential root, intermediate, signature, authentication;
 };
 
-// signatureNotBefore: "" for now, else an ASN.1 time text "YYYYMMDDHHMMSSZ".
-// Throws std::runtime_error naming the failing step.
-CardKeys MakeCardKeys(Generation generation, const std::string& signatureNotBefore);
+// signatureNotBefore: "" for now, else an ASN.1 time text "YYYYMMDDHHMMSSZ". keyCache: a folder
+// whose keys are used (and where new ones are kept), "" for new keys. The certificates are made
+// anew each time, with serial numbers of their own. Throws std::runtime_error naming the failing step.
+CardKeys MakeCardKeys(Generation generation, const std::string& signatureNotBefore, const std::string& keyCache = "");
 
 // Writes root.pem, intermediate.pem, signature.pem and authentication.pem into directory.
 void WriteCertificatesPem(const CardKeys& keys, const std::string& directory);

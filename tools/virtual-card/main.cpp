@@ -33,6 +33,7 @@ const char* kUsage =
     "  --sig-not-before TIME   notBefore of the signature certificate, YYYYMMDDHHMMSSZ\n"
     "  --pem-dir DIR           write root.pem intermediate.pem signature.pem authentication.pem\n"
     "  --log FILE              log every command (never a PIN digit)\n"
+    "  --key-cache DIR         take the keys from DIR, making and storing them there once\n"
     "  --drop-on N             close the connection instead of answering command N\n"
     "  --connect-timeout MS    how long to retry connecting to the driver (10000)\n";
 
@@ -73,6 +74,7 @@ struct Settings {
     std::string atr;
     std::string notBefore;
     std::string pemDir;
+    std::string keyCache;
     std::string logPath;
     long dropOn = 0;
     int connectTimeoutMs = 10000;
@@ -128,6 +130,8 @@ Settings Parse(int argc, char** argv) {
             s.notBefore = value();
         } else if (arg == "--pem-dir") {
             s.pemDir = value();
+        } else if (arg == "--key-cache") {
+            s.keyCache = value();
         } else if (arg == "--log") {
             s.logPath = value();
         } else if (arg == "--drop-on") {
@@ -149,7 +153,7 @@ int main(int argc, char** argv) {
     try {
         const Settings settings = Parse(argc, argv);
         const Bytes atr = ParseHex(settings.atr);
-        CardKeys keys = MakeCardKeys(settings.card.generation, settings.notBefore);
+        CardKeys keys = MakeCardKeys(settings.card.generation, settings.notBefore, settings.keyCache);
         if (!settings.pemDir.empty()) WriteCertificatesPem(keys, settings.pemDir);
         BelpicCard card(settings.card, std::move(keys));
 
