@@ -22,10 +22,26 @@ std::string frame_text(const std::string& text) {
            text;
 }
 
-bool unframe_text(const std::string& data, std::string& text) {
+namespace {
+
+// The text length the frame at the start of data declares; false while its prefix is incomplete.
+bool frame_length(const std::string& data, uint32_t& n) {
     if (data.size() < 4) return false;
-    uint32_t n = 0;
+    n = 0;
     for (int i = 0; i < 4; ++i) n |= static_cast<uint32_t>(static_cast<unsigned char>(data[i])) << (8 * i);
+    return true;
+}
+
+bool holds_whole_frame(const std::string& data) {
+    uint32_t n = 0;
+    return frame_length(data, n) && data.size() - 4 >= n;
+}
+
+}  // namespace
+
+bool unframe_text(const std::string& data, std::string& text) {
+    uint32_t n = 0;
+    if (!frame_length(data, n)) return false;
     text = data.substr(4, n);
     return data.size() - 4 >= n;
 }
@@ -90,10 +106,9 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
         if (fds[0].revents) {
             char buffer[65536];
             const ssize_t n = read(out[0], buffer, sizeof buffer);
-            std::string text;
             if (n > 0) {
                 result.output.append(buffer, static_cast<size_t>(n));
-                if (result.answer_ms < 0 && unframe_text(result.output, text)) result.answer_ms = since_start();
+                if (result.answer_ms < 0 && holds_whole_frame(result.output)) result.answer_ms = since_start();
             } else if (n == 0 || errno != EINTR) reading = false;
         }
     }
