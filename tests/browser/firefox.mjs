@@ -21,7 +21,7 @@ const addonUuid = '5f1e6c1a-2d4b-4c8e-9a7f-0b3d5e7a9c11';
 
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
-function loadWs(nodeModules) {
+export function loadWs(nodeModules) {
   const require = createRequire(path.join(nodeModules, 'package.json'));
   try {
     return require('ws');
@@ -31,7 +31,7 @@ function loadWs(nodeModules) {
 }
 
 // A WebDriver BiDi connection: call(method, params) resolves with the command's result.
-function bidiClient(WebSocket, url) {
+export function bidiClient(WebSocket, url) {
   return new Promise((resolve, reject) => {
     const socket = new WebSocket(url);
     const pending = new Map();
@@ -62,7 +62,7 @@ function bidiClient(WebSocket, url) {
 
 // Preferences of the private profile: no first-run pages, no updates, no network of its own.
 // (The remote agent adds its recommended automation preferences on top.)
-function writePrefs(profile) {
+export function writePrefs(profile, extra = {}) {
   const prefs = {
     'extensions.webextensions.uuids': JSON.stringify({ [addonId]: addonUuid }),
     'app.update.enabled': false,
@@ -81,6 +81,7 @@ function writePrefs(profile) {
     'browser.aboutwelcome.enabled': false,
     'messaging-system.rsexperimentloader.enabled': false,
     'app.normandy.enabled': false,
+    ...extra,
   };
   const lines = Object.entries(prefs).map(([k, v]) => `user_pref(${JSON.stringify(k)}, ${JSON.stringify(v)});`);
   fs.writeFileSync(path.join(profile, 'user.js'), `${lines.join('\n')}\n`);

@@ -77,6 +77,9 @@ function identityFields(bytes) {
   return fields;
 }
 
+// The PIN token of the last accepted PIN: the next signature within its lifetime needs no PIN.
+let pinToken;
+
 function reader() {
   return $('reader').value;
 }
@@ -116,6 +119,7 @@ async function verifyPin() {
   clearError();
   try {
     const answer = await veldra.verifyPin({ reader: reader() });
+    pinToken = answer.pinToken;
     $('holder-name').dataset.pin = answer.valid ? 'valid' : 'invalid';
   } catch (e) {
     $('holder-name').dataset.pin = e.name;
@@ -161,7 +165,8 @@ async function sign() {
   try {
     const documentBytes = new TextEncoder().encode($('document').value);
     const hash = bytesToHex(await crypto.subtle.digest('SHA-256', documentBytes));
-    const answer = await veldra.computeSignature({ reader: reader(), hash });
+    const answer = await veldra.computeSignature({ reader: reader(), hash, pinToken });
+    pinToken = answer.pinToken ?? pinToken;
     const certificateHex = (await veldra.readFile({ reader: reader(), fileId: FILES.signatureCertificate })).data;
     const signatureBytes = hexToBytes(answer.signature);
     const { certificate, ok } = await verifyInPage(hexToBytes(certificateHex), documentBytes, signatureBytes);
