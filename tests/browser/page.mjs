@@ -10,7 +10,8 @@
 // --installed: the extension and host of the installed Debian packages (Chromium through Debian's
 // /usr/bin/chromium wrapper with no --load-extension of ours; Firefox from the system add-on
 // folder), nothing registered; --firefox-profile: a profile that existed before the packages were
-// installed. Exit code 0 when every case passed, 1 when one failed, 77 when the tools are missing.
+// installed; --make-profile DIR: only start Firefox once on a new profile DIR and stop it (the
+// profile a user had before the install). Exit code 0 when every case passed, 1 when one failed, 77 when the tools are missing.
 import assert from 'node:assert/strict';
 import { spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -36,6 +37,7 @@ for (let i = 2; i < process.argv.length; i++) {
   else if (a === '--browser') args.browser = process.argv[++i];
   else if (a === '--installed') args.installed = true;
   else if (a === '--firefox-profile') args.firefoxProfile = path.resolve(process.argv[++i]);
+  else if (a === '--make-profile') args.makeProfile = path.resolve(process.argv[++i]);
   else if (a === '--keep') args.keep = true;
   else throw new Error(`unknown argument ${a}`);
 }
@@ -240,7 +242,7 @@ async function startFirefoxBrowser({ workDir, env, withExtension, profile }) {
   });
   const client = await bidiClient(WebSocket, `${url}/session`);
   await client.call('session.new', { capabilities: {} });
-  if (withExtension && !args.installed) {
+  if (withExtension && !args.installed && !args.makeProfile) {
     const r = await client.call('webExtension.install', { extensionData: { type: 'path', path: extensionDir } });
     assert.equal(r.extension, geckoId);
   }
@@ -470,7 +472,18 @@ function blocker() {
   return null;
 }
 
+async function makeProfile() {
+  const workDir = fs.mkdtempSync(path.join(path.dirname(args.makeProfile), 'make-profile-'));
+  const { env } = privateHome(workDir, 'unused');
+  const browser = await startFirefoxBrowser({ workDir, env, withExtension: true, profile: args.makeProfile });
+  await browser.close();
+  fs.rmSync(workDir, { recursive: true, force: true });
+  log(`firefox profile made in ${args.makeProfile}`);
+  return 0;
+}
+
 async function main() {
+  if (args.makeProfile) return makeProfile();
   const why = blocker();
   if (why) {
     log(`SKIPPED: ${why}`);
