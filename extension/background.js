@@ -13,6 +13,12 @@ const CONSENT_WAIT_MS = 110000;
 const waiting = new Map();
 // One window per origin and purpose at a time: key -> the promise of its choice.
 const asking = new Map();
+// "Allow once": for the page that asked, until that tab loads another page or closes
+// ("tabId origin purpose").
+const allowedOnce = new Set();
+const forgetTab = (tabId) => { for (const key of allowedOnce) if (key.startsWith(`${tabId} `)) allowedOnce.delete(key); };
+api.tabs.onRemoved.addListener(forgetTab);
+api.tabs.onUpdated.addListener((tabId, change) => { if (change.status === 'loading') forgetTab(tabId); });
 
 async function storedChoices() {
   const stored = await api.storage.local.get(CONSENT_KEY);
@@ -57,10 +63,12 @@ async function askUser(origin, purpose, command) {
 }
 
 // Resolves to whether origin may use purpose now, asking the user when nothing is kept.
-async function consent(origin, purpose, command) {
+async function consent(origin, purpose, command, tabId) {
   const kept = (await storedChoices())[origin]?.[purpose];
   if (kept === 'always') return true;
   if (kept === 'refuse') return false;
+  const once = `${tabId} ${origin} ${purpose}`;
+  if (allowedOnce.has(once)) return true;
   const key = `${origin} ${purpose}`;
   let pending = asking.get(key);
   if (!pending) {
@@ -69,17 +77,18 @@ async function consent(origin, purpose, command) {
   }
   const choice = await pending;
   if (choice === 'always' || choice === 'refuse') await storeChoice(origin, purpose, choice);
+  if (choice === 'once') allowedOnce.add(once);
   return choice === 'once' || choice === 'always';
 }
 
-async function handle(origin, request, started) {
+async function handle(origin, tabId, request, started) {
   if (!originAllowed(origin)) {
     return { failure: { name: 'OriginRefused', message: `Only https sites (and http://localhost for development) may use signing devices, not ${origin}` } };
   }
   const bad = checkRequest(request);
   if (bad) return { failure: bad };
   const { purpose } = COMMANDS[request.cmd];
-  if (purpose && !(await consent(origin, purpose, request.cmd))) {
+  if (purpose && !(await consent(origin, purpose, request.cmd, tabId))) {
     console.info(`veldra: ${origin} ${request.cmd}: not allowed by the user`);
     return { failure: { name: 'NotAllowed', message: `You did not allow ${origin} to use ${PURPOSES[purpose]}` } };
   }
@@ -109,7 +118,7 @@ api.runtime.onConnect.addListener((port) => {
   port.onDisconnect.addListener(() => { open = false; });
   const post = (message) => { if (open) port.postMessage(message); };
   port.onMessage.addListener((message) => {
-    handle(origin, message?.request, () => post({ started: true }))
+    handle(origin, port.sender.tab.id, message?.request, () => post({ started: true }))
       .catch((e) => ({ failure: { name: 'HostFailed', message: String(e?.message ?? e) } }))
       .then((result) => { post(result); if (open) port.disconnect(); });
   });

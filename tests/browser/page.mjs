@@ -78,15 +78,21 @@ async function startXvfb() {
   throw new Error('no Xvfb display free among :150 to :159');
 }
 
-// web/ at /, and the X.509 library's self-contained browser build at /demo/vendor/x509.js.
+// web/ at /, and the X.509 library's self-contained browser build and the polyfill it needs at
+// /demo/vendor/.
+export const vendored = (nodeModules) => ({
+  '/demo/vendor/x509.js': path.join(nodeModules, 'node_modules', '@peculiar', 'x509', 'build', 'x509.js'),
+  '/demo/vendor/Reflect.js': path.join(nodeModules, 'node_modules', 'reflect-metadata', 'Reflect.js'),
+});
+
 function startServer() {
   const web = path.join(sourceTop, 'web');
-  const x509 = path.join(args.nodeModules, 'node_modules', '@peculiar', 'x509', 'build', 'x509.js');
+  const vendor = vendored(args.nodeModules);
   const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css' };
   const server = http.createServer((req, res) => {
     const url = new URL(req.url, 'http://localhost');
-    const file = url.pathname === '/demo/vendor/x509.js' ? x509 : path.join(web, path.normalize(url.pathname).replace(/\/$/, '/index.html'));
-    if (!file.startsWith(web) && file !== x509 || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
+    const file = vendor[url.pathname] ?? path.join(web, path.normalize(url.pathname).replace(/\/$/, '/index.html'));
+    if (!file.startsWith(web) && !vendor[url.pathname] || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
       res.writeHead(404).end();
       return;
     }
@@ -157,7 +163,7 @@ function waitUntil(page, source, what, ms = 20000) {
 
 const chromeArgs = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync',
-  '--host-resolver-rules=MAP * ~NOTFOUND , EXCLUDE localhost'];
+  '--host-resolver-rules=MAP * ~NOTFOUND , EXCLUDE localhost , EXCLUDE 127.0.0.1 , EXCLUDE [::1] , EXCLUDE ::1'];
 
 async function startChromium({ workDir, env, withExtension, profile }) {
   const require = createRequire(path.join(args.nodeModules, 'package.json'));
@@ -183,7 +189,10 @@ async function startChromium({ workDir, env, withExtension, profile }) {
     raw: page,
     url: () => page.url(),
     evaluate: (source, ...a) => page.evaluate(`(${source})(...${JSON.stringify(a)})`),
-    click: (selector) => page.click(selector, { timeout: 10000 }),
+    // A consent window closes at its button's click: that is no failure.
+    click: (selector) => page.click(selector, { timeout: 10000 }).catch((e) => {
+      if (!page.isClosed()) throw e;
+    }),
     goto: (url) => page.goto(url, { waitUntil: 'load' }),
     close: () => page.close(),
   });
@@ -375,6 +384,8 @@ async function pageCases({ browser, port, display, workDir, userManifest }) {
     }],
     ['a site the user refuses gets NotAllowed, and no host process starts', async () => {
       const page = await browser.open(other);
+      // The status line's GET_INFO (no consent needed) has run before the watch starts.
+      await waitUntil(page, stateOf('status'), 'status');
       const starts = await hostStartsDuring(async () => {
         await page.click('#load-readers');
         const consent = await consentWindow();
@@ -430,7 +441,8 @@ async function pageCases({ browser, port, display, workDir, userManifest }) {
       const consent = await consentWindow();
       assert.match(await consent.evaluate('() => document.body.innerText'), /your signature pad/);
       await consent.click('#once');
-      const pad = await waitWindow(display, '^Signature pad$');
+      const pad = await Promise.race([waitWindow(display, '^Signature pad$'),
+        waitUntil(demo, stateOf('pad-result'), 'pad', 15000).then((r) => { throw new Error(`no pad window: ${JSON.stringify(r)}`); })]);
       xdotool(display, 'mousemove', '--window', pad, '200', '150', 'mousedown', '1', 'sleep', '0.05',
         'mousemove', '--window', pad, '300', '190', 'sleep', '0.05', 'mousemove', '--window', pad, '400', '230', 'sleep', '0.05', 'mouseup', '1');
       xdotool(display, 'mousemove', '--window', pad, '735', '450', 'click', '1');
@@ -450,7 +462,14 @@ async function pageCases({ browser, port, display, workDir, userManifest }) {
       const consent = await consentWindow();
       await consent.click('#once');
       await waitUntil(demo, `() => document.getElementById('reader').dataset.state === 'ok'`, 'readers after allow once');
-      // Allowed once is not kept: asked again; a window closed without a choice refuses.
+      // Allowed once: for this page until it is loaded again; then asked again, and a window closed
+      // without a choice refuses.
+      await demo.evaluate('() => { document.getElementById("reader").dataset.state = ""; }');
+      await demo.click('#load-readers');
+      await waitUntil(demo, `() => document.getElementById('reader').dataset.state === 'ok'`, 'readers allowed once again');
+      await noConsentWindow();
+      await demo.goto(local);
+      await waitUntil(demo, stateOf('status'), 'status');
       await demo.click('#load-readers');
       const again = await consentWindow();
       await again.close();
@@ -465,8 +484,8 @@ function blocker() {
     if (spawnSync('sh', ['-c', `command -v ${tool}`]).status !== 0) return `${tool} is missing`;
   }
   if (!fs.existsSync(pinentry)) return `${pinentry} is missing`;
-  if (!fs.existsSync(path.join(args.nodeModules, 'node_modules', '@peculiar', 'x509', 'build', 'x509.js'))) {
-    return `@peculiar/x509 is not installed in ${args.nodeModules} (tests/browser/setup.sh installs it)`;
+  for (const file of Object.values(vendored(args.nodeModules))) {
+    if (!fs.existsSync(file)) return `${file} is missing (tests/browser/setup.sh installs it)`;
   }
   if (!fs.existsSync(path.join(sourceTop, 'scripts', 'virtual-reader'))) return 'scripts/virtual-reader is missing';
   return null;
