@@ -40,11 +40,12 @@ function settle(ticket, choice) {
   if (entry.windowId !== undefined) api.windows.remove(entry.windowId).catch(() => {});
 }
 
-// Opens the consent window and resolves to "once", "always" or "refuse".
+// Opens the consent window and resolves to "once", "always", "refuse" or "dismissed" (closed
+// without a choice, or left open too long: refused, nothing kept).
 async function askUser(origin, purpose, command) {
   const ticket = crypto.randomUUID();
   const choice = new Promise((resolve) => {
-    const timer = setTimeout(() => settle(ticket, 'refuse'), CONSENT_WAIT_MS);
+    const timer = setTimeout(() => settle(ticket, 'dismissed'), CONSENT_WAIT_MS);
     waiting.set(ticket, { origin, purpose, resolve, timer });
   });
   const query = new URLSearchParams({ ticket, origin, purpose, command });
@@ -57,7 +58,7 @@ async function askUser(origin, purpose, command) {
     else api.windows.remove(win.id).catch(() => {});
   } catch (e) {
     console.warn(`veldra: no consent window for ${origin}: ${e.message}`);
-    settle(ticket, 'refuse');
+    settle(ticket, 'dismissed');
   }
   return choice;
 }
@@ -135,5 +136,5 @@ api.runtime.onMessage.addListener((message, sender) => {
 
 // A consent window closed without a choice refuses this request, and keeps nothing.
 api.windows.onRemoved.addListener((windowId) => {
-  for (const [ticket, entry] of waiting) if (entry.windowId === windowId) settle(ticket, 'refuse');
+  for (const [ticket, entry] of waiting) if (entry.windowId === windowId) settle(ticket, 'dismissed');
 });

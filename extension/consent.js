@@ -13,4 +13,8 @@ for (const choice of ['once', 'always', 'refuse']) {
     api.runtime.sendMessage({ consent: { ticket, choice } });
   });
 }
+document.getElementById('manage').addEventListener('click', (event) => {
+  event.preventDefault();
+  api.runtime.openOptionsPage();
+});
 document.body.dataset.ready = 'true';

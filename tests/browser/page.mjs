@@ -51,7 +51,6 @@ const chromeId = 'jlcdhkdjighmfoibpoaickdcjhiogpbn';
 const geckoId = manifest.browser_specific_settings.gecko.id;
 // The internal address Firefox gives the add-on in the test's profiles.
 const geckoUuid = '7c0e3c55-61a4-4d8b-b2a2-3f1d2c9e8a01';
-const extensionBase = firefox ? `moz-extension://${geckoUuid}` : `chrome-extension://${chromeId}`;
 const systemManifest = firefox
   ? `/usr/lib/mozilla/native-messaging-hosts/${defaultHostName}.json`
   : `/etc/chromium/native-messaging-hosts/${defaultHostName}.json`;
@@ -450,8 +449,15 @@ async function pageCases({ browser, port, display, workDir, userManifest }) {
       assert.equal(result.state, 'ok', JSON.stringify(result));
       assert.ok(Number(await demo.evaluate('() => document.getElementById("pad-result").dataset.imageBytes')) > 1000);
     }],
-    ['the options page lists the kept choices; a revoked site is asked again', async () => {
-      const options = await browser.open(`${extensionBase}/options.html`);
+    ['the options page, opened from a consent window, lists the kept choices; a revoked site is asked again', async () => {
+      await demo.goto(local);
+      await waitUntil(demo, stateOf('status'), 'status');
+      await demo.click('#capture');
+      const asking = await consentWindow();
+      await asking.click('#manage');
+      const options = await browser.findPage('/options.html');
+      await asking.close();
+      assert.equal((await waitUntil(demo, stateOf('pad-result'), 'pad')).name, 'NotAllowed');
       const rows = await waitUntil(options, `() => document.body.dataset.ready && [...document.querySelectorAll('#choices tr')].map((r) => [r.dataset.origin, r.dataset.purpose, r.cells[2].textContent])`, 'options');
       assert.deepEqual(rows.sort(), [[`http://127.0.0.1:${port}`, 'card', 'Refuse'], [`http://localhost:${port}`, 'card', 'Always allow']]);
       await options.click(`tr[data-origin="http://localhost:${port}"] button.revoke`);
