@@ -60,6 +60,23 @@ export function bidiClient(WebSocket, url) {
   });
 }
 
+// The WebDriver BiDi address Firefox prints at its start; its output is copied to out.
+export function bidiAddress(child, out, errFile) {
+  return new Promise((resolve, reject) => {
+    let text = '';
+    const timer = setTimeout(() => reject(new Error(`Firefox did not open its BiDi port in 30 s; see ${errFile}`)), 30000);
+    const onData = (d) => {
+      out.write(d);
+      text += d.toString();
+      const m = /WebDriver BiDi listening on (ws:\/\/\S+)/.exec(text);
+      if (m) { clearTimeout(timer); resolve(m[1]); }
+    };
+    child.stdout.on('data', onData);
+    child.stderr.on('data', onData);
+    child.on('exit', (code) => { clearTimeout(timer); reject(new Error(`Firefox exited (${code}) before its BiDi port opened; see ${errFile}`)); });
+  });
+}
+
 // Preferences of the private profile: no first-run pages, no updates, no network of its own.
 // (The remote agent adds its recommended automation preferences on top.)
 export function writePrefs(profile, extra = {}) {
@@ -120,19 +137,7 @@ export async function startFirefox({ nodeModules, workDir, hosts = [], installed
   const out = fs.createWriteStream(errFile);
   let client = null;
   try {
-    const url = await new Promise((resolve, reject) => {
-      let text = '';
-      const timer = setTimeout(() => reject(new Error(`Firefox did not open its BiDi port in 30 s; see ${errFile}`)), 30000);
-      const onData = (d) => {
-        out.write(d);
-        text += d.toString();
-        const m = /WebDriver BiDi listening on (ws:\/\/\S+)/.exec(text);
-        if (m) { clearTimeout(timer); resolve(m[1]); }
-      };
-      child.stdout.on('data', onData);
-      child.stderr.on('data', onData);
-      child.on('exit', (code) => { clearTimeout(timer); reject(new Error(`Firefox exited (${code}) before its BiDi port opened; see ${errFile}`)); });
-    });
+    const url = await bidiAddress(child, out, errFile);
     log(`firefox: BiDi port open after ${Date.now() - t0} ms`);
     client = await bidiClient(WebSocket, `${url}/session`);
     await client.call('session.new', { capabilities: {} });

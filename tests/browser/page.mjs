@@ -18,7 +18,7 @@ import fs from 'node:fs';
 import http from 'node:http';
 import { createRequire } from 'node:module';
 import path from 'node:path';
-import { bidiClient, firefoxPath, loadWs, writePrefs } from './firefox.mjs';
+import { bidiAddress, bidiClient, firefoxPath, loadWs, writePrefs } from './firefox.mjs';
 import {
   childrenOf, defaultHostName, makeWorkDir, privateHome, rerunUnderVirtualReaders, runInstallHost, sourceTop,
   trackedSession,
@@ -235,19 +235,7 @@ async function startFirefoxBrowser({ workDir, env, withExtension, profile }) {
     { env: { ...env, MOZ_HEADLESS: '1', MOZ_CRASHREPORTER_DISABLE: '1' }, detached: true, stdio: ['ignore', 'pipe', 'pipe'] });
   const session = trackedSession(child.pid);
   const out = fs.createWriteStream(errFile);
-  const url = await new Promise((resolve, reject) => {
-    let text = '';
-    const timer = setTimeout(() => reject(new Error(`Firefox did not open its BiDi port in 30 s; see ${errFile}`)), 30000);
-    const onData = (d) => {
-      out.write(d);
-      text += d.toString();
-      const m = /WebDriver BiDi listening on (ws:\/\/\S+)/.exec(text);
-      if (m) { clearTimeout(timer); resolve(m[1]); }
-    };
-    child.stdout.on('data', onData);
-    child.stderr.on('data', onData);
-    child.on('exit', (code) => { clearTimeout(timer); reject(new Error(`Firefox exited (${code}); see ${errFile}`)); });
-  });
+  const url = await bidiAddress(child, out, errFile);
   const client = await bidiClient(WebSocket, `${url}/session`);
   await client.call('session.new', { capabilities: {} });
   if (withExtension && !args.installed && !args.makeProfile) {
