@@ -68,11 +68,14 @@ async function startXvfb() {
     if (fs.existsSync(`/tmp/.X${n}-lock`) || fs.existsSync(`/tmp/.X11-unix/X${n}`)) continue;
     const child = spawn('Xvfb', [`:${n}`, '-screen', '0', '1280x1024x24', '-noreset', '-nolisten', 'tcp'],
       { stdio: 'ignore', detached: true });
-    stops.push(() => process.kill(child.pid, 'SIGTERM'));
+    // Once, and only while it is our child still running (its PID is not reused before we reap it).
+    const stop = () => { if (child.exitCode === null && child.signalCode === null) child.kill('SIGTERM'); };
+    stops.push(stop);
     for (let i = 0; i < 200 && child.exitCode === null; i++) {
-      if (fs.existsSync(`/tmp/.X11-unix/X${n}`)) return { display: `:${n}`, stop: () => process.kill(child.pid, 'SIGTERM') };
+      if (fs.existsSync(`/tmp/.X11-unix/X${n}`)) return { display: `:${n}`, stop };
       await sleep(25);
     }
+    stop();
   }
   throw new Error('no Xvfb display free among :150 to :159');
 }
