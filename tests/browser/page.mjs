@@ -128,6 +128,14 @@ async function waitWindow(display, name, ms = 15000) {
   throw new Error(`no window named ${name} within ${ms} ms`);
 }
 
+// The card's PIN typed into the PIN dialog (pinentry) as a user would.
+async function typePin(display) {
+  const dialog = await waitWindow(display, 'PIN Code Entry');
+  xdotool(display, 'windowactivate', '--sync', dialog);
+  xdotool(display, 'type', '--delay', '5', '1234');
+  xdotool(display, 'key', 'Return');
+}
+
 // Host processes started while fn runs, seen by polling every process's program.
 async function hostStartsDuring(fn) {
   const target = fs.realpathSync(hostPath);
@@ -315,10 +323,26 @@ async function runCases(cases) {
 const stateOf = (id) => `() => { const e = document.getElementById(${JSON.stringify(id)}); return e && e.dataset.state !== 'busy' && e.dataset.state !== 'idle' && e.dataset.state !== 'pending' ? { state: e.dataset.state, name: e.dataset.errorName || '', text: e.textContent } : null; }`;
 const errorName = '() => document.getElementById("error").dataset.errorName';
 
-function verifyWithOpenssl(dir, certHex, data, signatureHex) {
+// An ECDSA signature as the card gives it (r || s, fixed width) in DER, as OpenSSL reads it.
+function ecdsaDer(raw) {
+  const integer = (bytes) => {
+    let i = 0;
+    while (i < bytes.length - 1 && bytes[i] === 0) i++;
+    const v = bytes.subarray(i);
+    const body = v[0] & 0x80 ? Buffer.concat([Buffer.from([0]), v]) : v;
+    return Buffer.concat([Buffer.from([0x02, body.length]), body]);
+  };
+  const half = raw.length / 2;
+  const content = Buffer.concat([integer(raw.subarray(0, half)), integer(raw.subarray(half))]);
+  const length = content.length < 128 ? Buffer.from([content.length]) : Buffer.from([0x81, content.length]);
+  return Buffer.concat([Buffer.from([0x30]), length, content]);
+}
+
+function verifyWithOpenssl(dir, certHex, data, signatureHex, ecdsa = false) {
+  const signature = Buffer.from(signatureHex, 'hex');
   fs.writeFileSync(path.join(dir, 'cert.der'), Buffer.from(certHex, 'hex'));
   fs.writeFileSync(path.join(dir, 'document'), data);
-  fs.writeFileSync(path.join(dir, 'document.sig'), Buffer.from(signatureHex, 'hex'));
+  fs.writeFileSync(path.join(dir, 'document.sig'), ecdsa ? ecdsaDer(signature) : signature);
   const key = spawnSync('openssl', ['x509', '-inform', 'DER', '-in', 'cert.der', '-noout', '-pubkey', '-out', 'key.pem'], { cwd: dir, encoding: 'utf8' });
   assert.equal(key.status, 0, key.stderr);
   const v = spawnSync('openssl', ['dgst', '-sha256', '-verify', 'key.pem', '-signature', 'document.sig', 'document'], { cwd: dir, encoding: 'utf8' });
@@ -411,10 +435,7 @@ async function pageCases({ browser, port, display, workDir, userManifest }) {
     }],
     ['VERIFY_PIN through the PIN dialog: the PIN typed in pinentry', async () => {
       await demo.click('#verify-pin');
-      const dialog = await waitWindow(display, 'PIN Code Entry');
-      xdotool(display, 'windowactivate', '--sync', dialog);
-      xdotool(display, 'type', '--delay', '5', '1234');
-      xdotool(display, 'key', 'Return');
+      await typePin(display);
       const pin = await waitUntil(demo, '() => document.getElementById("holder-name").dataset.pin', 'PIN result');
       assert.equal(pin, 'valid');
     }],
@@ -425,6 +446,22 @@ async function pageCases({ browser, port, display, workDir, userManifest }) {
       assert.match(result.text, /Signed and verified/);
       const data = await demo.evaluate('() => ({ ...document.getElementById("sign-result").dataset })');
       verifyWithOpenssl(workDir, data.certificate, data.document, data.signature);
+    }],
+    ['the 1.8 card (ECDSA P-384) in the reader: the signature verified in the page and with OpenSSL', async () => {
+      const virtualReader = path.join(sourceTop, 'scripts', 'virtual-reader');
+      for (const step of [['remove', 'plain'], ['insert', 'plain', '--generation', '1.8']]) {
+        const r = spawnSync(virtualReader, step, { encoding: 'utf8', timeout: 30000 });
+        assert.equal(r.status, 0, `virtual-reader ${step.join(' ')}: ${r.stderr}`);
+      }
+      await demo.evaluate('() => { document.getElementById("sign-result").dataset.state = "idle"; }');
+      await demo.click('#sign');
+      // The PIN token of the first card is not taken for another card: the PIN dialog again.
+      await typePin(display);
+      const result = await waitUntil(demo, stateOf('sign-result'), 'signature', 40000);
+      assert.equal(result.state, 'ok', JSON.stringify(result));
+      const data = await demo.evaluate('() => ({ ...document.getElementById("sign-result").dataset })');
+      assert.equal(data.signature.length, 2 * 96, 'not a P-384 r || s');
+      verifyWithOpenssl(workDir, data.certificate, data.document, data.signature, true);
     }],
     ['the pad: a handwritten signature drawn on the on-screen pad comes back as a PNG', async () => {
       await demo.click('#capture');

@@ -77,7 +77,8 @@ function identityFields(bytes) {
   return fields;
 }
 
-// The PIN token of the last accepted PIN: the next signature within its lifetime needs no PIN.
+// The PIN token of the last accepted PIN: the next signature on the same card within the token's
+// lifetime needs no PIN (for another card the host asks again).
 let pinToken;
 
 function reader() {
