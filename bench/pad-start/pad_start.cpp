@@ -121,7 +121,14 @@ double window_start(xcb_connection_t* x, const std::string& host) {
 }
 
 double get_pads(const std::string& host) {
+    // The host's log lines (its standard error, which the child inherits) are not the figures.
+    const int saved = dup(STDERR_FILENO);
+    const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved < 0 || quiet < 0 || dup2(quiet, STDERR_FILENO) < 0) fail("/dev/null");
+    close(quiet);
     const ChildResult run = run_child(host, {}, frame_text(R"({"cmd":"GET_PADS"})"));
+    dup2(saved, STDERR_FILENO);
+    close(saved);
     std::string answer;
     if (!run.started || run.exit_code != 0 || !unframe_text(run.output, answer) ||
         answer.find("\"width\":800") == std::string::npos)
