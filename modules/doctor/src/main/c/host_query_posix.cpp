@@ -1,5 +1,6 @@
 // One GET_INFO exchange with a host program, as a browser makes it, bounded in time.
 #include <fcntl.h>
+#include <ftw.h>
 #include <limits.h>
 #include <poll.h>
 #include <signal.h>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "doctor.h"
@@ -66,6 +68,39 @@ private:
     pid_t pid_;
 };
 
+// Every request of the host, GET_INFO too, opens the user's state file and makes it when it is
+// missing: the host under examination gets a state folder of its own, removed afterwards, so that
+// the user's is neither made nor repaired by a diagnosis.
+class ScratchState {
+public:
+    ScratchState() {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/veldra-doctor-XXXXXX";
+        if (mkdtemp(pattern.data())) path_ = pattern;
+    }
+    ~ScratchState() {
+        if (path_.empty()) return;
+        nftw(
+            path_.c_str(), [](const char* path, const struct stat*, int, FTW*) { return remove(path); }, 8,
+            FTW_DEPTH | FTW_PHYS);
+    }
+    ScratchState(const ScratchState&) = delete;
+    ScratchState& operator=(const ScratchState&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// This process's environment with XDG_DATA_HOME replaced by dataHome.
+std::vector<std::string> EnvironmentWith(const std::string& dataHome) {
+    std::vector<std::string> variables;
+    for (char** entry = environ; *entry; ++entry)
+        if (std::strncmp(*entry, "XDG_DATA_HOME=", 14) != 0) variables.emplace_back(*entry);
+    variables.push_back("XDG_DATA_HOME=" + dataHome);
+    return variables;
+}
+
 std::string Frame(const std::string& text) {
     const uint32_t n = static_cast<uint32_t>(text.size());
     return std::string{static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16),
@@ -101,6 +136,12 @@ HostAnswer QueryHost(const std::string& program, const std::vector<std::string>&
     if (pipe2(out, O_CLOEXEC) != 0) return answer.error = std::strerror(errno), answer;
     Fd outRead(out[0]), outWrite(out[1]);
 
+    const ScratchState state;
+    if (state.path().empty()) return answer.error = "no temporary folder for its state", answer;
+    std::vector<std::string> variables = EnvironmentWith(state.path());
+    std::vector<char*> envp;
+    for (std::string& v : variables) envp.push_back(v.data());
+    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, inRead.get(), 0);
@@ -112,7 +153,7 @@ HostAnswer QueryHost(const std::string& program, const std::vector<std::string>&
     for (std::string& s : strings) argv.push_back(s.data());
     argv.push_back(nullptr);
     pid_t pid = -1;
-    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) return answer.error = std::string("cannot start it: ") + std::strerror(rc), answer;
     Child child(pid);
