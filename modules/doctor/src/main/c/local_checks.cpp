@@ -187,7 +187,7 @@ void CheckStateFolder(Findings& findings) {
     case Verdict::Ready:
     case Verdict::Missing:
         finding.text = place + (state.folderFinding.verdict == Verdict::Missing
-                                    ? " does not exist yet: the host creates it (0700) at its first PIN token"
+                                    ? " does not exist yet: the host creates it (0700) at its first request"
                                     : " is as the host requires it (folder 0700, file 0600, owned by you)");
         break;
     case Verdict::Repaired:
