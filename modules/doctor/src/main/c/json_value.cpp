@@ -28,7 +28,8 @@ private:
         return false;
     }
     void skip_space() {
-        while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\n' || text_[at_] == '\r'))
+        while (at_ < text_.size() &&
+               (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\n' || text_[at_] == '\r'))
             ++at_;
     }
     bool literal(const char* word) {
@@ -44,7 +45,10 @@ private:
         case '{': return object(value, depth);
         case '[': return array(value, depth);
         case '"': value.kind = JsonValue::Kind::String; return string(value.text);
-        case 't': value.kind = JsonValue::Kind::Bool; value.boolean = true; return literal("true");
+        case 't':
+            value.kind = JsonValue::Kind::Bool;
+            value.boolean = true;
+            return literal("true");
         case 'f': value.kind = JsonValue::Kind::Bool; return literal("false");
         case 'n': value.kind = JsonValue::Kind::Null; return literal("null");
         default: value.kind = JsonValue::Kind::Number; return number(value.text);
@@ -176,7 +180,8 @@ private:
         } else if (!digits()) {
             return fail("an unexpected character");
         }
-        if (at_ < text_.size() && text_[at_] == '.' && (++at_, !digits())) return fail("a number has no digits after \".\"");
+        if (at_ < text_.size() && text_[at_] == '.' && (++at_, !digits()))
+            return fail("a number has no digits after \".\"");
         if (at_ < text_.size() && (text_[at_] == 'e' || text_[at_] == 'E')) {
             ++at_;
             if (at_ < text_.size() && (text_[at_] == '+' || text_[at_] == '-')) ++at_;

@@ -61,14 +61,16 @@ std::string ReachableDisplay(std::string& why) {
     }
     const std::string x = Environment("DISPLAY");
     if (x.empty()) {
-        why = wayland.empty() ? "neither DISPLAY nor WAYLAND_DISPLAY is set" : "WAYLAND_DISPLAY " + wayland + " does not answer";
+        why = wayland.empty() ? "neither DISPLAY nor WAYLAND_DISPLAY is set"
+                              : "WAYLAND_DISPLAY " + wayland + " does not answer";
         return {};
     }
     // A local X display (":N", ":N.S", "unix:N"): its socket must answer. Others are taken as they are.
     std::string number = x.rfind("unix:", 0) == 0 ? x.substr(5) : x[0] == ':' ? x.substr(1) : "";
     if (number.empty()) return "DISPLAY " + x;
     number = number.substr(0, number.find('.'));
-    if (Connects("/tmp/.X11-unix/X" + number, false) || Connects("/tmp/.X11-unix/X" + number, true)) return "DISPLAY " + x;
+    if (Connects("/tmp/.X11-unix/X" + number, false) || Connects("/tmp/.X11-unix/X" + number, true))
+        return "DISPLAY " + x;
     why = "DISPLAY " + x + " does not answer";
     return {};
 }
@@ -101,8 +103,8 @@ void CheckPinDialog(Findings& findings, bool pinPadCard) {
                              ? "Start the browser in a graphical session, so that the PIN dialog has a display."
                              : "Make a graphical pinentry the default (update-alternatives --config pinentry).";
     } else {
-        finding.text = program + " runs as \"" + flavor + "\" and can show its window" +
-                       (display.empty() ? "" : " on " + display);
+        finding.text =
+            program + " runs as \"" + flavor + "\" and can show its window" + (display.empty() ? "" : " on " + display);
     }
     findings.push_back(std::move(finding));
 }

@@ -50,7 +50,8 @@ bool IsChromeOrigin(const std::string& origin) {
 
 bool IsFirefoxExtensionId(const std::string& id) {
     static const std::regex pattern(
-        "[A-Za-z0-9._+-]*@[A-Za-z0-9._-]+|\\{[0-9a-fA-F]{8}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{12}\\}");
+        "[A-Za-z0-9._+-]*@[A-Za-z0-9._-]+|\\{[0-9a-fA-F]{8}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{"
+        "12}\\}");
     return std::regex_match(id, pattern);
 }
 
@@ -109,15 +110,17 @@ Finding CheckManifest(const std::string& browser, bool system, const std::string
                        reinstall);
     struct stat info {};
     if (stat(host.c_str(), &info) != 0)
-        return problem("names " + host + ", which does not exist", "Reinstall the host, or " +
-                                                                         std::string(system ? "remove the manifest." : "write the manifest again with install-host."));
+        return problem("names " + host + ", which does not exist",
+                       "Reinstall the host, or " + std::string(system ? "remove the manifest."
+                                                                      : "write the manifest again with install-host."));
     if (!S_ISREG(info.st_mode) || access(host.c_str(), X_OK) != 0)
-        return problem("names " + host + ", which is not an executable file", "Make it executable (chmod 755 " + host +
-                                                                                   ") or reinstall the host.");
-    const std::vector<std::string> args = kind == ManifestKind::Chrome ? std::vector<std::string>{firstId}
-                                                                       : std::vector<std::string>{path, firstId};
+        return problem("names " + host + ", which is not an executable file",
+                       "Make it executable (chmod 755 " + host + ") or reinstall the host.");
+    const std::vector<std::string> args =
+        kind == ManifestKind::Chrome ? std::vector<std::string>{firstId} : std::vector<std::string>{path, firstId};
     const HostAnswer answer = QueryHost(host, args);
-    if (!answer.answered) return problem("names " + host + ", which does not answer GET_INFO: " + answer.error, reinstall);
+    if (!answer.answered)
+        return problem("names " + host + ", which does not answer GET_INFO: " + answer.error, reinstall);
     finding.text = where + ": " + host + " answers, version " + answer.version +
                    (answer.binVersion.empty() ? "" : " (program " + answer.binVersion + ")");
     return finding;

@@ -43,9 +43,17 @@ std::vector<Browser> Browsers() {
         return base.empty() ? std::vector<std::string>{} : std::vector<std::string>{base + rest};
     };
     return {
-        {"chrome", ManifestKind::Chrome, {VELDRA_CHROME_MANIFEST_DIR}, user(config, "/google-chrome/NativeMessagingHosts")},
-        {"chromium", ManifestKind::Chrome, {VELDRA_CHROMIUM_MANIFEST_DIR}, user(config, "/chromium/NativeMessagingHosts")},
-        {"firefox", ManifestKind::Firefox, {VELDRA_FIREFOX_MANIFEST_DIR, "/usr/lib64/mozilla/native-messaging-hosts"},
+        {"chrome",
+         ManifestKind::Chrome,
+         {VELDRA_CHROME_MANIFEST_DIR},
+         user(config, "/google-chrome/NativeMessagingHosts")},
+        {"chromium",
+         ManifestKind::Chrome,
+         {VELDRA_CHROMIUM_MANIFEST_DIR},
+         user(config, "/chromium/NativeMessagingHosts")},
+        {"firefox",
+         ManifestKind::Firefox,
+         {VELDRA_FIREFOX_MANIFEST_DIR, "/usr/lib64/mozilla/native-messaging-hosts"},
          user(home, "/.mozilla/native-messaging-hosts")},
     };
 }
@@ -62,12 +70,20 @@ std::vector<Sandboxed> SandboxedBrowsers() {
     const std::string home = Home();
     auto at = [&home](const char* rest) { return home.empty() ? std::string() : home + rest; };
     return {
-        {"firefox (snap)", ManifestKind::Firefox, {"/snap/firefox/current"}, at("/snap/firefox/common/.mozilla/native-messaging-hosts")},
-        {"chromium (snap)", ManifestKind::Chrome, {"/snap/chromium/current"}, at("/snap/chromium/common/chromium/NativeMessagingHosts")},
-        {"firefox (Flatpak)", ManifestKind::Firefox,
+        {"firefox (snap)",
+         ManifestKind::Firefox,
+         {"/snap/firefox/current"},
+         at("/snap/firefox/common/.mozilla/native-messaging-hosts")},
+        {"chromium (snap)",
+         ManifestKind::Chrome,
+         {"/snap/chromium/current"},
+         at("/snap/chromium/common/chromium/NativeMessagingHosts")},
+        {"firefox (Flatpak)",
+         ManifestKind::Firefox,
          {"/var/lib/flatpak/app/org.mozilla.firefox", at("/.local/share/flatpak/app/org.mozilla.firefox")},
          at("/.var/app/org.mozilla.firefox/.mozilla/native-messaging-hosts")},
-        {"chromium (Flatpak)", ManifestKind::Chrome,
+        {"chromium (Flatpak)",
+         ManifestKind::Chrome,
          {"/var/lib/flatpak/app/org.chromium.Chromium", at("/.local/share/flatpak/app/org.chromium.Chromium")},
          at("/.var/app/org.chromium.Chromium/config/chromium/NativeMessagingHosts")},
     };
@@ -114,12 +130,14 @@ void CheckRegistrations(Findings& findings) {
         std::string folders;
         for (const std::string& folder : looked) folders += (folders.empty() ? "" : " or ") + folder;
         missing.push_back(findings.size());
-        findings.push_back({browser.name, Status::Warning,
-                            std::string("no manifest ") + kManifestName + " in " + folders + ": " + browser.name +
-                                " cannot start the host",
-                            "If you sign with " + std::string(browser.name) +
-                                ", install the veldra-native-host package, which registers the host with every browser.",
-                            {}});
+        findings.push_back(
+            {browser.name,
+             Status::Warning,
+             std::string("no manifest ") + kManifestName + " in " + folders + ": " + browser.name +
+                 " cannot start the host",
+             "If you sign with " + std::string(browser.name) +
+                 ", install the veldra-native-host package, which registers the host with every browser.",
+             {}});
     }
     // Without any usable registration, no browser can start the host.
     if (usable == 0)
@@ -153,7 +171,8 @@ void CheckRegistrations(Findings& findings) {
         findings.push_back(std::move(finding));
     }
     if (!anySandboxed)
-        findings.push_back({"sandboxed browsers", Status::Ok, "no snap or Flatpak Firefox or Chromium is installed", "", {}});
+        findings.push_back(
+            {"sandboxed browsers", Status::Ok, "no snap or Flatpak Firefox or Chromium is installed", "", {}});
 }
 
 }  // namespace Doctor

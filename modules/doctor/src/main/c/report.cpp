@@ -37,8 +37,7 @@ std::string RenderText(const Findings& findings) {
         for (const std::string& detail : finding.details) out += "           " + detail + "\n";
         if (finding.status == Status::Problem) ++problems;
     }
-    if (problems == 0)
-        out += "A card signature can work here.\n";
+    if (problems == 0) out += "A card signature can work here.\n";
     else
         out += "A card signature cannot work here: " + std::to_string(problems) +
                (problems == 1 ? " problem" : " problems") + " above.\n";
