@@ -29,6 +29,11 @@ struct HostAnswer {
     std::string error;       // why there is no answer
 };
 
+// The GET_INFO request as a browser frames it.
+std::string GetInfoFrame();
+// The version and binVersion of the answer frame at the start of output, or why there is none.
+HostAnswer ReadHostAnswer(const std::string& output, long exitCode);
+
 // Runs program with args, sends it a GET_INFO frame and reads its answer within limit (the
 // program is killed after it). Its standard error is discarded.
 HostAnswer QueryHost(const std::string& program, const std::vector<std::string>& args,

@@ -13,7 +13,6 @@
 #include <cstring>
 
 #include "doctor.h"
-#include "json_value.h"
 
 extern char** environ;
 
@@ -101,13 +100,6 @@ std::vector<std::string> EnvironmentWith(const std::string& dataHome) {
     return variables;
 }
 
-std::string Frame(const std::string& text) {
-    const uint32_t n = static_cast<uint32_t>(text.size());
-    return std::string{static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16),
-                       static_cast<char>(n >> 24)} +
-           text;
-}
-
 int MillisecondsLeft(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left <= 0 ? 0 : static_cast<int>(left);
@@ -161,7 +153,7 @@ HostAnswer QueryHost(const std::string& program, const std::vector<std::string>&
     outWrite.reset();
 
     // The request is far smaller than a pipe's buffer: one write.
-    const std::string request = Frame("{\"cmd\":\"GET_INFO\"}");
+    const std::string request = GetInfoFrame();
     struct sigaction ignoring {};
     struct sigaction previous {};
     ignoring.sa_handler = SIG_IGN;
@@ -199,36 +191,7 @@ HostAnswer QueryHost(const std::string& program, const std::vector<std::string>&
         answer.error = "it did not read the request (exit code " + std::to_string(WEXITSTATUS(status)) + ")";
         return answer;
     }
-    if (output.size() < 4) {
-        answer.error = "no answer (exit code " + std::to_string(WEXITSTATUS(status)) + ")";
-        return answer;
-    }
-    uint32_t length = 0;
-    for (int i = 0; i < 4; ++i) length |= static_cast<uint32_t>(static_cast<unsigned char>(output[i])) << (8 * i);
-    if (output.size() - 4 < length) {
-        answer.error = "its answer is cut off";
-        return answer;
-    }
-    JsonValue value;
-    std::string fault;
-    if (!json_value_parse(output.substr(4, length), value, fault)) {
-        answer.error = "its answer is not JSON (" + fault + ")";
-        return answer;
-    }
-    const JsonValue* version = value.member("version");
-    const JsonValue* binVersion = value.member("binVersion");
-    if (!version || version->kind != JsonValue::Kind::String) {
-        answer.error = "its answer has no version: " + output.substr(4, std::min<size_t>(length, 200));
-        return answer;
-    }
-    if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
-        answer.error = "it exited with code " + std::to_string(WEXITSTATUS(status));
-        return answer;
-    }
-    answer.answered = true;
-    answer.version = version->text;
-    if (binVersion && binVersion->kind == JsonValue::Kind::String) answer.binVersion = binVersion->text;
-    return answer;
+    return ReadHostAnswer(output, WEXITSTATUS(status));
 }
 
 }  // namespace Doctor

@@ -1,7 +1,11 @@
 #include "manifest.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <regex>
@@ -33,13 +37,38 @@ bool ReadSmallFile(const std::string& path, std::string& text, std::string& erro
     return error.empty();
 }
 
-bool IsAbsolute(const std::string& path) {
+enum class ProgramFile { Missing, NotExecutable, Executable };
+
 #ifdef _WIN32
+bool IsAbsolute(const std::string& path) {
     return path.size() > 2 && ((path[1] == ':' && (path[2] == '\\' || path[2] == '/')) || path.rfind("\\\\", 0) == 0);
-#else
-    return !path.empty() && path[0] == '/';
-#endif
 }
+
+ProgramFile Examine(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return ProgramFile::Missing;
+    return attributes & FILE_ATTRIBUTE_DIRECTORY ? ProgramFile::NotExecutable : ProgramFile::Executable;
+}
+
+// Chrome, Edge and Firefox on Windows take a relative "path" from the manifest's own folder.
+std::string Resolve(const std::string& manifest, const std::string& program) {
+    if (IsAbsolute(program)) return program;
+    const size_t slash = manifest.find_last_of("\\/");
+    return (slash == std::string::npos ? std::string() : manifest.substr(0, slash + 1)) + program;
+}
+#else
+bool IsAbsolute(const std::string& path) { return !path.empty() && path[0] == '/'; }
+
+ProgramFile Examine(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return ProgramFile::Missing;
+    return S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0 ? ProgramFile::Executable
+                                                                    : ProgramFile::NotExecutable;
+}
+
+// Browsers on Linux take "path" only as an absolute one.
+std::string Resolve(const std::string&, const std::string& program) { return IsAbsolute(program) ? program : ""; }
+#endif
 
 }  // namespace
 
@@ -104,18 +133,21 @@ Finding CheckManifest(const std::string& browser, bool system, const std::string
     const JsonValue* program = manifest.member("path");
     if (!program || program->kind != JsonValue::Kind::String || program->text.empty())
         return problem("has no \"path\" of the host", reinstall);
-    const std::string& host = program->text;
-    if (!IsAbsolute(host))
-        return problem("names the host by a relative path (" + host + "): browsers on this system need an absolute one",
-                       reinstall);
-    struct stat info {};
-    if (stat(host.c_str(), &info) != 0)
+    const std::string host = Resolve(path, program->text);
+    if (host.empty())
+        return problem(
+            "names the host by a relative path (" + program->text + "): browsers on this system need an absolute one",
+            reinstall);
+    switch (Examine(host)) {
+    case ProgramFile::Missing:
         return problem("names " + host + ", which does not exist",
-                       "Reinstall the host, or " + std::string(system ? "remove the manifest."
-                                                                      : "write the manifest again with install-host."));
-    if (!S_ISREG(info.st_mode) || access(host.c_str(), X_OK) != 0)
+                       std::string("Reinstall the host, or ") +
+                           (system ? "remove the manifest." : "write the manifest again with install-host."));
+    case ProgramFile::NotExecutable:
         return problem("names " + host + ", which is not an executable file",
                        "Make it executable (chmod 755 " + host + ") or reinstall the host.");
+    case ProgramFile::Executable: break;
+    }
     const std::vector<std::string> args =
         kind == ManifestKind::Chrome ? std::vector<std::string>{firstId} : std::vector<std::string>{path, firstId};
     const HostAnswer answer = QueryHost(host, args);

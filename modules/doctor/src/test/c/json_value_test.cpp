@@ -25,9 +25,10 @@ TEST(JsonValue, RefusesWhatIsNotOneJsonValue) {
 TEST(JsonValue, ReadsAManifest) {
     JsonValue value;
     std::string error;
-    ASSERT_TRUE(json_value_parse(" {\"name\":\"org.x\",\"path\":\"C:\\\\Program Files\\\\h.exe\",\"n\":-1.5e3,"
-                                 "\"allowed_origins\":[\"a\\u00e9\\ud83d\\ude00\",true,null]}\n",
-                                 value, error))
+    ASSERT_TRUE(
+        json_value_parse(" {\"name\":\"org.x\",\"path\":\"C:\\\\Program Files\\\\h.exe\",\"n\":-1.5e3,"
+                         "\"allowed_origins\":[\"a\\u00e9\\ud83d\\ude00\",true,null]}\n",
+                         value, error))
         << error;
     EXPECT_EQ(value.member("path")->text, "C:\\Program Files\\h.exe");
     EXPECT_EQ(value.member("n")->text, "-1.5e3");

@@ -1,5 +1,4 @@
-// The checks of this session and user: the PIN dialog, the pads, the device inventory and the
-// state folder, each through the host's own code.
+// The checks of this session on Linux: the PIN dialog and the pads, each through the host's own code.
 #include <dlfcn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -9,11 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "appstate_check.h"
 #include "doctor.h"
 #include "loadable_module.h"
 #include "pad_sdk.h"
-#include "plugin-api-system.h"
 #include "user_input.h"
 
 namespace Doctor {
@@ -140,72 +137,6 @@ void CheckPads(Findings& findings) {
     }
     finding.details.push_back("module " + modulePath);
     finding.details.push_back("window program " + window);
-    findings.push_back(std::move(finding));
-}
-
-void CheckInventory(Findings& findings) {
-    Finding finding{"inventory", Status::Ok, "", "", {}};
-    std::vector<std::string> devices;
-    try {
-        WacomGSS::enumerate([&devices](WacomGSS::UsbDevice& device) {
-            const std::string text = vidpid_text(device);
-            bool seen = false;
-            for (const std::string& d : devices) seen = seen || d == text;
-            if (!seen) devices.push_back(text);
-            return true;
-        });
-    } catch (const std::exception& e) {
-        finding.status = Status::Warning;
-        finding.text = std::string("the HID devices cannot be listed: ") + e.what();
-        finding.advice = "GET_SYSTEM_INFO fails the same way; check that udev runs (/run/udev).";
-    }
-    std::string packages;
-    for (const auto& [component, checker] : component_table()) {
-        const std::string version = checker->version();
-        packages += (packages.empty() ? "" : ", ") + component + " " + (version.empty() ? "not installed" : version);
-    }
-    if (finding.status == Status::Ok) {
-        std::string list;
-        for (const std::string& d : devices) list += (list.empty() ? "" : " ") + d;
-        finding.text = "GET_SYSTEM_INFO reports " + std::to_string(devices.size()) + " HID device type" +
-                       (devices.size() == 1 ? "" : "s") + (list.empty() ? "" : " (" + list + ")") +
-                       "; driver packages: " + packages;
-    }
-    findings.push_back(std::move(finding));
-}
-
-void CheckStateFolder(Findings& findings) {
-    using Verdict = AppStateFinding::Verdict;
-    const AppStateInspection state = inspect_appstate();
-    Finding finding{"state folder", Status::Ok, "", "", {}};
-    finding.details = {state.folderFinding.text, state.fileFinding.text};
-    auto rank = [](Verdict verdict) {
-        return verdict == Verdict::Refused ? 3 : verdict == Verdict::Repaired ? 2 : verdict == Verdict::Missing ? 1 : 0;
-    };
-    const AppStateFinding& worst =
-        rank(state.fileFinding.verdict) > rank(state.folderFinding.verdict) ? state.fileFinding : state.folderFinding;
-    const std::string place = state.folder.empty() ? std::string("the state folder") : Shorten(state.folder);
-    switch (worst.verdict) {
-    case Verdict::Ready:
-    case Verdict::Missing:
-        finding.text = place + (state.folderFinding.verdict == Verdict::Missing
-                                    ? " does not exist yet: the host creates it (0700) at its first request"
-                                    : " is as the host requires it (folder 0700, file 0600, owned by you)");
-        break;
-    case Verdict::Repaired:
-        finding.status = Status::Warning;
-        finding.text = worst.text + ": the host restores 0700 / 0600 at its next use";
-        finding.advice = "Nothing is needed; to close it now: chmod 700 " + state.folder + "; chmod 600 " +
-                         state.folder + "/appstate.";
-        break;
-    case Verdict::Refused:
-        finding.status = Status::Problem;
-        finding.text = worst.text + ": the host refuses it, and PIN tokens fail";
-        finding.advice = state.folder.empty() ? "Set HOME to your home folder."
-                                              : "Move it aside (mv " + state.folder + " " + state.folder +
-                                                    ".old): the host then makes a new one of yours.";
-        break;
-    }
     findings.push_back(std::move(finding));
 }
 
