@@ -61,7 +61,11 @@ bool CheckSmartCards(Findings& findings) {
     } catch (const std::exception& e) {
         finding.status = Status::Problem;
         finding.text = std::string("the PC/SC service (pcscd) is not reachable: ") + e.what();
+#ifdef _WIN32
+        finding.advice = "Start the Smart Card service (sc start SCardSvr) and connect the card reader.";
+#else
         finding.advice = "Install and start pcscd (apt-get install pcscd; systemctl start pcscd.socket).";
+#endif
         findings.push_back(std::move(finding));
         return false;
     }

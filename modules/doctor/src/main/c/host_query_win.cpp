@@ -57,7 +57,8 @@ HostAnswer QueryHost(const std::string& program, const std::vector<std::string>&
     const Clock::time_point deadline = Clock::now() + limit;
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     Handle inRead, inWrite, outRead, outWrite;
-    if (!CreatePipe(inRead.out(), inWrite.out(), &inherit, 0) || !CreatePipe(outRead.out(), outWrite.out(), &inherit, 0)) {
+    if (!CreatePipe(inRead.out(), inWrite.out(), &inherit, 0) ||
+        !CreatePipe(outRead.out(), outWrite.out(), &inherit, 0)) {
         answer.error = "no pipe";
         return answer;
     }

@@ -9,9 +9,12 @@ void CheckPinDialog(Findings& findings, bool) {
 }
 
 void CheckPads(Findings& findings) {
-    findings.push_back({"pads", Status::Ok,
-                        "the pad SDK's COM objects are looked for when a pad command runs; GET_PADS lists a connected pad",
-                        "", {}});
+    findings.push_back(
+        {"pads",
+         Status::Ok,
+         "the pad SDK's COM objects are looked for when a pad command runs; GET_PADS lists a connected pad",
+         "",
+         {}});
 }
 
 }  // namespace Doctor

@@ -93,8 +93,14 @@ Finding CheckManifest(const std::string& browser, bool system, const std::string
         finding.advice = advice;
         return finding;
     };
+#ifdef _WIN32
+    const std::string reinstall = system
+                                      ? "Install the host again (its .msi)."
+                                      : "Remove the file and its key, or register it again with veldra-install-host.";
+#else
     const std::string reinstall = system ? "Reinstall the package (apt-get install --reinstall veldra-native-host)."
                                          : "Remove the file, or write it again with install-host.";
+#endif
     std::string text, error;
     if (!ReadSmallFile(path, text, error)) return problem(error, reinstall);
     JsonValue manifest;
@@ -139,10 +145,7 @@ Finding CheckManifest(const std::string& browser, bool system, const std::string
             "names the host by a relative path (" + program->text + "): browsers on this system need an absolute one",
             reinstall);
     switch (Examine(host)) {
-    case ProgramFile::Missing:
-        return problem("names " + host + ", which does not exist",
-                       std::string("Reinstall the host, or ") +
-                           (system ? "remove the manifest." : "write the manifest again with install-host."));
+    case ProgramFile::Missing: return problem("names " + host + ", which does not exist", reinstall);
     case ProgramFile::NotExecutable:
         return problem("names " + host + ", which is not an executable file",
                        "Make it executable (chmod 755 " + host + ") or reinstall the host.");

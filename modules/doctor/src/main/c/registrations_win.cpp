@@ -3,6 +3,9 @@
 // the manifest each key names.
 #include <windows.h>
 
+#include <algorithm>
+#include <utility>
+
 #include "doctor.h"
 #include "manifest.h"
 
@@ -74,14 +77,23 @@ void CheckRegistrations(Findings& findings) {
     std::vector<size_t> missing;
     for (const Browser& browser : kBrowsers) {
         bool found = false;
+        std::vector<std::pair<HKEY, std::string>> seen;
         for (const Place& place : kPlaces) {
             std::string manifest;
             if (!ReadDefault(place, browser.key, manifest)) continue;
             found = true;
-            const std::string where = std::string(place.rootName) + "\\" + browser.key + " (" + place.viewName + " view)";
+            // HKCU, and HKLM on a 32-bit system, show the same key in both views: once is enough.
+            const std::pair<HKEY, std::string> entry{place.root, manifest};
+            if (std::find(seen.begin(), seen.end(), entry) != seen.end()) continue;
+            seen.push_back(entry);
+            const std::string where =
+                std::string(place.rootName) + "\\" + browser.key + " (" + place.viewName + " view)";
             if (manifest.empty()) {
-                findings.push_back({browser.name, Status::Problem, where + " names no manifest",
-                                    "Install the host again (its .msi), or delete the key.", {}});
+                findings.push_back({browser.name,
+                                    Status::Problem,
+                                    where + " names no manifest",
+                                    "Install the host again (its .msi), or delete the key.",
+                                    {}});
                 continue;
             }
             Finding finding = CheckManifest(browser.name, place.root == HKEY_LOCAL_MACHINE, manifest, browser.kind);
@@ -91,7 +103,8 @@ void CheckRegistrations(Findings& findings) {
         }
         if (found) continue;
         missing.push_back(findings.size());
-        findings.push_back({browser.name, Status::Warning,
+        findings.push_back({browser.name,
+                            Status::Warning,
                             std::string("no key ") + browser.key + " in HKCU or HKLM (either view): " + browser.name +
                                 " cannot start the host",
                             "If you sign with " + std::string(browser.name) +
