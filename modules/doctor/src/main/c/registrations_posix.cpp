@@ -91,22 +91,6 @@ std::vector<Sandboxed> SandboxedBrowsers() {
 
 }  // namespace
 
-void CheckHost(Findings& findings) {
-    Finding finding{"host", Status::Ok, "", "", {}};
-    const std::string host = OwnHostPath();
-    const HostAnswer answer = QueryHost(host, {});
-    if (answer.answered) {
-        finding.text = host + " answers GET_INFO: version " + answer.version +
-                       (answer.binVersion.empty() ? "" : ", program " + answer.binVersion);
-    } else {
-        finding.status = Status::Problem;
-        finding.text = host + " does not answer GET_INFO: " + answer.error;
-        finding.advice = Exists(host) ? "Reinstall the host (apt-get install --reinstall veldra-native-host)."
-                                      : "Install the host (apt-get install veldra-native-host).";
-    }
-    findings.push_back(std::move(finding));
-}
-
 void CheckRegistrations(Findings& findings) {
     size_t usable = 0;
     std::vector<size_t> missing;

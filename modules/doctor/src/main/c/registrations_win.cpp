@@ -57,21 +57,6 @@ bool ReadDefault(const Place& place, const char* key, std::string& value) {
 
 }  // namespace
 
-void CheckHost(Findings& findings) {
-    Finding finding{"host", Status::Ok, "", "", {}};
-    const std::string host = OwnHostPath();
-    const HostAnswer answer = QueryHost(host, {});
-    if (answer.answered) {
-        finding.text = host + " answers GET_INFO: version " + answer.version +
-                       (answer.binVersion.empty() ? "" : ", program " + answer.binVersion);
-    } else {
-        finding.status = Status::Problem;
-        finding.text = host + " does not answer GET_INFO: " + answer.error;
-        finding.advice = "Install the host again (its .msi).";
-    }
-    findings.push_back(std::move(finding));
-}
-
 void CheckRegistrations(Findings& findings) {
     size_t usable = 0;
     std::vector<size_t> missing;

@@ -1,5 +1,5 @@
-// The checks that read the same on every system: the device inventory and the state folder, each
-// through the host's own code.
+// The checks that read the same on every system: the host, the device inventory and the state
+// folder, each through the host's own code.
 #include "appstate_check.h"
 #include "doctor.h"
 #include "plugin-api-system.h"
@@ -32,6 +32,25 @@ std::string RefusalAdvice(const std::string& folder) {
 }
 
 }  // namespace
+
+void CheckHost(Findings& findings) {
+    Finding finding{"host", Status::Ok, "", "", {}};
+    const std::string host = OwnHostPath();
+    const HostAnswer answer = QueryHost(host, {});
+    if (answer.answered) {
+        finding.text = host + " answers GET_INFO: version " + answer.version +
+                       (answer.binVersion.empty() ? "" : ", program " + answer.binVersion);
+    } else {
+        finding.status = Status::Problem;
+        finding.text = host + " does not answer GET_INFO: " + answer.error;
+#ifdef _WIN32
+        finding.advice = "Install the host again (its .msi).";
+#else
+        finding.advice = "Install the host again (apt-get install --reinstall veldra-native-host).";
+#endif
+    }
+    findings.push_back(std::move(finding));
+}
 
 void CheckInventory(Findings& findings) {
     Finding finding{"inventory", Status::Ok, "", "", {}};
