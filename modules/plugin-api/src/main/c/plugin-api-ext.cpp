@@ -254,7 +254,7 @@ void compute_signature_image(api_ctx* ctx, json_message* message, json_response*
     // The user may take the whole capture time: the request's limit waits, and counts again afterwards.
     std::string session;
     Watcher* watcher = watcher_of(ctx);
-    if (watcher) watcher->active = 0;
+    watcher_pause(watcher);  // nothing paused once the limit has fired: the engine has answered already
     try {
         device->CaptureSignature(ctx ? ctx->stopping : nullptr, CAPTURE_STALL_SECONDS, CAPTURE_TIMEOUT_SECONDS,
                                  &session);
@@ -262,7 +262,7 @@ void compute_signature_image(api_ctx* ctx, json_message* message, json_response*
         json_response_error(response, 22, "Signing failed (%s)", exception_text().c_str());
         return;
     }
-    if (watcher) watcher_resume(watcher, CAPTURE_TIMEOUT_SECONDS);
+    watcher_resume(watcher, CAPTURE_TIMEOUT_SECONDS);
 
     const std::string signatureData = device->GetSignatureData();
     const std::vector<uint8_t> picture = device->GetImage();

@@ -36,15 +36,13 @@ void trim_blanks(std::string& text) {
     text.resize(length);
 }
 
-// Asks the user; the request's time limit does not run while the dialog is open.
+// Asks the user; the request's time limit does not run while the dialog is open, and counts
+// PIN_INTERACTION_SECONDS from its end.
 std::string ask_user(user_input& input, const json_message* message, Watcher* watcher) {
     const std::string title = read_field(message, "entry_title", "PIN Code Entry", true);
     const std::string prompt =
         read_field(message, "entry_message", "Please provide PIN code for requested operation:", true);
-    if (watcher) {
-        if (watcher->expired.load()) throw std::runtime_error("expired");
-        watcher->active.exchange(0);
-    }
+    if (!watcher_pause(watcher)) throw std::runtime_error("expired");
     std::string typed;
     try {
         typed = input.ask(PromptTexts{title.c_str(), prompt.c_str()});
@@ -52,10 +50,7 @@ std::string ask_user(user_input& input, const json_message* message, Watcher* wa
         Utils::wipe(typed);
     }
     LOG_DEBUG("Got user input pin *** (%d)", static_cast<int>(typed.size()));
-    if (watcher) {
-        watcher_restart(watcher);
-        watcher->active.exchange(1);
-    }
+    watcher_resume(watcher, PIN_INTERACTION_SECONDS);
     return typed;
 }
 

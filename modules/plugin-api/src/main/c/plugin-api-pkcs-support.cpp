@@ -123,13 +123,12 @@ std::function<void(bool)> pin_interaction_listener(api_ctx* ctx) {
     return [watcher](bool start) {
         if (start) {
             LOG_DEBUG("user interaction start");
-            if (watcher && watcher->expired.load()) {
+            if (!watcher_pause(watcher)) {
                 LOG_DEBUG("Experienced TIMEOUT; aborting processing ...");
                 throw std::runtime_error("expired");
             }
-            if (watcher) watcher->active.exchange(0);
         } else {
-            watcher_resume(watcher, 10);
+            watcher_resume(watcher, PIN_INTERACTION_SECONDS);
             LOG_DEBUG("user interaction end");
         }
     };

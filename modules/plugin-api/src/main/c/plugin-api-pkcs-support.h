@@ -17,6 +17,8 @@
 
 // A remaining-attempts count that is not known: the member is left out.
 constexpr int32_t NO_ATTEMPTS = -1234;
+// The request's limit after a user interaction (the PIN dialog, a PIN verification), counted from its end.
+constexpr int32_t PIN_INTERACTION_SECONDS = 10;
 
 class CommandException;
 using ResponseWriter = void (*)(const CommandException& exception, json_response* response);
