@@ -47,8 +47,15 @@ void json_response_begin(json_response* message);
 void json_response_end(json_response* message);
 void json_response_begin_object(json_response* message, const char* name);
 void json_response_end_object(json_response* message);
-// "name":"value" with both JSON-escaped, followed by "," unless last.
+// The member writers: "name":"value", "name":N, "name":true|false, each name and string value
+// JSON-escaped and followed by "," unless last.
 void json_response_add_string(json_response* message, const char* name, const char* value, bool last);
+void json_response_add_int(json_response* message, const char* name, int value, bool last);
+void json_response_add_bool(json_response* message, const char* name, bool value, bool last);
+// A named array: "name": [ (one blank after the colon) and its ]; its elements are separated with
+// json_response_append(message, 1, ",").
+void json_response_begin_array(json_response* message, const char* name);
+void json_response_end_array(json_response* message);
 // Appends formatted text; returns the new length. The buffer grows to fit whatever the hint says.
 size_t json_response_append(json_response* message, size_t size_hint, const char* format, ...)
     __attribute__((format(printf, 3, 4)));

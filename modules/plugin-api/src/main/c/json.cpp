@@ -256,6 +256,27 @@ void json_response_add_string(json_response* message, const char* name, const ch
                          escapedValue.c_str(), last ? "" : ",");
 }
 
+void json_response_add_int(json_response* message, const char* name, int value, bool last) {
+    VELDRA_ASSERT(name);
+    const std::string escapedName = json_escape(name);
+    json_response_append(message, escapedName.size() + 64, "\"%s\":%d%s", escapedName.c_str(), value, last ? "" : ",");
+}
+
+void json_response_add_bool(json_response* message, const char* name, bool value, bool last) {
+    VELDRA_ASSERT(name);
+    const std::string escapedName = json_escape(name);
+    json_response_append(message, escapedName.size() + 64, "\"%s\":%s%s", escapedName.c_str(), value ? "true" : "false",
+                         last ? "" : ",");
+}
+
+void json_response_begin_array(json_response* message, const char* name) {
+    VELDRA_ASSERT(name);
+    const std::string escapedName = json_escape(name);
+    json_response_append(message, escapedName.size() + 64, "\"%s\": [", escapedName.c_str());
+}
+
+void json_response_end_array(json_response* message) { json_response_append(message, 1, "]"); }
+
 size_t json_response_append(json_response* message, size_t size_hint, const char* format, ...) {
     VELDRA_ASSERT(message->nestlevel > 0);
     VELDRA_ASSERT(format);

@@ -72,18 +72,20 @@ void missing_member(json_response* response, const json_message* message, const 
 }
 
 void write_pad(json_response* response, int index, const PadDescription& pad) {
-    json_response_append(response, 64, "{\"index\":%d,", index);
-    json_response_append(response, 64, "\"type\":\"%s\",", pad.type == StepOver ? "STEPOVER" : "WACOM");
-    const std::string name = json_escape(pad.name.c_str(), pad.name.size());
-    json_response_append(response, name.size() + 16, "\"name\":\"%s\",", name.c_str());
+    json_response_begin_object(response, nullptr);
+    json_response_add_int(response, "index", index, false);
+    json_response_add_string(response, "type", pad.type == StepOver ? "STEPOVER" : "WACOM", false);
+    json_response_add_string(response, "name", pad.name.c_str(), false);
     const auto certificate = pad.properties.find("Certificate");
     if (certificate != pad.properties.end()) {
         const std::string& bytes = certificate->second;
         std::vector<char> hex(2 * bytes.size() + 1);
         bytes_to_hex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), hex.data(), hex.size());
-        json_response_append(response, hex.size() + 24, "\"certificate\":\"%s\",", hex.data());
+        json_response_add_string(response, "certificate", hex.data(), false);
     }
-    json_response_append(response, 64, "\"width\":%d,\"height\":%d}", pad.width, pad.height);
+    json_response_add_int(response, "width", pad.width, false);
+    json_response_add_int(response, "height", pad.height, true);
+    json_response_end_object(response);
 }
 
 void write_capture(json_response* response, const PadDescription& pad, const std::string& pkcs,
@@ -172,12 +174,12 @@ void get_pads(api_ctx* ctx, json_response* response, const PadFactoryMaker& make
     }
     LOG_DEBUG("Found %d pad(s)", static_cast<int>(pads.size()));
     json_response_begin(response);
-    json_response_append(response, 64, "\"%s\": [", "padList");
+    json_response_begin_array(response, "padList");
     for (size_t i = 0; i < pads.size(); ++i) {
         if (i > 0) json_response_append(response, 1, ",");
         write_pad(response, static_cast<int>(i), pads[i]);
     }
-    json_response_append(response, 1, "]");
+    json_response_end_array(response);
     json_response_end(response);
 }
 

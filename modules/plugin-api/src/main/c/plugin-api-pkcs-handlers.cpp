@@ -45,16 +45,16 @@ void write_reader(json_response* response, int index, CommBase::ICommLibrary& li
     auto* scard = as_scard_reader(reader.get(), false);
     if (index > 0) json_response_append(response, 1, ",");
     json_response_begin_object(response, nullptr);
-    append_int_member(response, "index", index, false);
-    append_string_member(response, "library", library.GetName(), false);
-    append_string_member(response, "name", name, false);
+    json_response_add_int(response, "index", index, false);
+    json_response_add_string(response, "library", library.GetName().c_str(), false);
+    json_response_add_string(response, "name", name.c_str(), false);
     if (scard) {
         const std::vector<uint8_t> atr = scard->GetAtr();
-        if (!atr.empty()) append_string_member(response, "atr", atr_text(atr), false);
+        if (!atr.empty()) json_response_add_string(response, "atr", atr_text(atr).c_str(), false);
     }
     const bool present = reader && reader->IsCardPresent();
-    append_bool_member(response, "cardPresent", present, false);
-    append_int_member(response, "cardType", present ? reader->GetCardType() : 0, true);
+    json_response_add_bool(response, "cardPresent", present, false);
+    json_response_add_int(response, "cardType", present ? reader->GetCardType() : 0, true);
     json_response_end_object(response);
 }
 
@@ -63,7 +63,7 @@ void write_reader(json_response* response, int index, CommBase::ICommLibrary& li
 void CardCommands::PluginApi::getReaders(api_ctx*, json_message*, json_response* response) {
     const std::vector<std::string> libraries = factory.ListLibraries();
     json_response_begin(response);
-    json_response_append(response, 64, "\"%s\": [", "readerList");
+    json_response_begin_array(response, "readerList");
     int index = 0;
     for (const std::string& libraryName : libraries) {
         try {
@@ -77,7 +77,7 @@ void CardCommands::PluginApi::getReaders(api_ctx*, json_message*, json_response*
             throw to_command_exception(e, "Error getting readers", 2);
         }
     }
-    json_response_append(response, 1, "]");
+    json_response_end_array(response);
     json_response_end(response);
 }
 
@@ -93,7 +93,7 @@ void CardCommands::PluginApi::readFile(api_ctx* ctx, json_message* message, json
     try {
         const std::vector<uint8_t> data = reader->ReadFile(std::string(fileId.begin(), fileId.end()));
         json_response_begin(response);
-        append_string_member(response, "data", hex_upper(data), true);
+        json_response_add_string(response, "data", hex_upper(data).c_str(), true);
         json_response_end(response);
     } catch (const CommandException&) {
         throw;
@@ -108,7 +108,7 @@ void CardCommands::PluginApi::pinPadAvailable(api_ctx*, json_message* message, j
     auto reader = open_reader(*library, readerName, nullptr);
     LOG_DEBUG("[%s] checking pinpad", readerName.c_str());
     json_response_begin(response);
-    append_bool_member(response, "available", reader->IsPinPadReader(), true);
+    json_response_add_bool(response, "available", reader->IsPinPadReader(), true);
     json_response_end(response);
 }
 

@@ -207,7 +207,7 @@ void CardCommands::PluginApi::computeSignature(api_ctx* ctx, json_message* messa
                                                       : reader->Sign(pinAndToken.pin.text(), key, data);
         json_response_begin(response);
         write_pin_result(response, true, reader.get(), pinAndToken.token, false);
-        append_string_member(response, "signature", hex_upper(signature), true);
+        json_response_add_string(response, "signature", hex_upper(signature).c_str(), true);
         json_response_end(response);
     } catch (const CommBase::CommException& e) {
         throw to_command_exception(e, "Error computing digital signature", 8);

@@ -30,9 +30,9 @@ void write_error_response(const CommandException& exception, json_response* resp
 
 void write_pin_failure_response(const CommandException& exception, json_response* response) {
     json_response_begin(response);
-    if (exception.id() != NO_ATTEMPTS) append_int_member(response, "pinRemainingAttempts", exception.id(), false);
-    append_bool_member(response, "pinValid", false, false);
-    append_bool_member(response, "valid", false, true);
+    if (exception.id() != NO_ATTEMPTS) json_response_add_int(response, "pinRemainingAttempts", exception.id(), false);
+    json_response_add_bool(response, "pinValid", false, false);
+    json_response_add_bool(response, "valid", false, true);
     json_response_end(response);
 }
 
@@ -134,24 +134,11 @@ std::function<void(bool)> pin_interaction_listener(api_ctx* ctx) {
     };
 }
 
-void append_string_member(json_response* response, const char* name, const std::string& value, bool last) {
-    const std::string escaped = json_escape(value.c_str(), value.size());
-    json_response_append(response, escaped.size() + 64, "\"%s\":\"%s\"%s", name, escaped.c_str(), last ? "" : ",");
-}
-
-void append_int_member(json_response* response, const char* name, int value, bool last) {
-    json_response_append(response, 64, "\"%s\":%d%s", name, value, last ? "" : ",");
-}
-
-void append_bool_member(json_response* response, const char* name, bool value, bool last) {
-    json_response_append(response, 64, "\"%s\":%s%s", name, value ? "true" : "false", last ? "" : ",");
-}
-
 void write_pin_result(json_response* response, bool valid, CommBase::ICommReader* reader, const std::string& token,
                       bool last) {
-    if (valid && !token.empty()) append_string_member(response, "pinToken", token, false);
+    if (valid && !token.empty()) json_response_add_string(response, "pinToken", token.c_str(), false);
     if (auto* scard = as_scard_reader(reader, false))
-        append_int_member(response, "pinRemainingAttempts", scard->GetRemainingAttempts(), false);
-    append_bool_member(response, "pinValid", valid, false);
-    append_bool_member(response, "valid", valid, last);
+        json_response_add_int(response, "pinRemainingAttempts", scard->GetRemainingAttempts(), false);
+    json_response_add_bool(response, "pinValid", valid, false);
+    json_response_add_bool(response, "valid", valid, last);
 }

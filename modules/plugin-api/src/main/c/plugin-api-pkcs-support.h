@@ -78,8 +78,3 @@ std::function<void(bool)> pin_interaction_listener(api_ctx* ctx);
 // "valid"; a "," after each but the last member when last is set.
 void write_pin_result(json_response* response, bool valid, CommBase::ICommReader* reader, const std::string& token,
                       bool last);
-
-// Member writers: the text is JSON-escaped; separator is "," or "".
-void append_string_member(json_response* response, const char* name, const std::string& value, bool last);
-void append_int_member(json_response* response, const char* name, int value, bool last);
-void append_bool_member(json_response* response, const char* name, bool value, bool last);

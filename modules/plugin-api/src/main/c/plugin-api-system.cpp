@@ -66,33 +66,33 @@ struct Package {
 };
 
 void write_device_list(json_response* response, const std::set<std::string>& vidpids) {
-    json_response_append(response, 64, "\"%s\": [", "deviceList");
+    json_response_begin_array(response, "deviceList");
     int index = 0;
     for (const std::string& vidpid : vidpids) {
         if (index > 0) json_response_append(response, 1, ",");
         json_response_begin_object(response, nullptr);
-        json_response_append(response, 64, "\"%s\":%d%s", "index", index, ",");
+        json_response_add_int(response, "index", index, false);
         json_response_add_string(response, "vidpid", vidpid.c_str(), true);
         json_response_end_object(response);
         ++index;
     }
-    json_response_append(response, 1, "]");
+    json_response_end_array(response);
 }
 
 void write_package_list(json_response* response, const ComponentTable& components) {
-    json_response_append(response, 64, "\"%s\": [", "packageList");
+    json_response_begin_array(response, "packageList");
     int index = 0;
     for (const auto& [key, checker] : components) {
         const std::string version = checker->version();
         if (index > 0) json_response_append(response, 1, ",");
         json_response_begin_object(response, nullptr);
-        json_response_append(response, 64, "\"%s\":%d%s", "index", index, ",");
+        json_response_add_int(response, "index", index, false);
         json_response_add_string(response, "component", key.c_str(), false);
         json_response_add_string(response, "version", version.c_str(), true);
         json_response_end_object(response);
         ++index;
     }
-    json_response_append(response, 1, "]");
+    json_response_end_array(response);
 }
 
 }  // namespace

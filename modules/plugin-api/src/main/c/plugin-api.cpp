@@ -35,7 +35,7 @@ void run_timeout(api_ctx* ctx, json_message* message, json_response* response) {
     watcher_set_timeout(ctx->watcher, static_cast<int32_t>(timeoutSeconds));
     std::this_thread::sleep_for(std::chrono::milliseconds(sleepSeconds * 1000));
     json_response_begin(response);
-    json_response_append(response, 134, "\"%s\":%s%s", "rested", "true", "");
+    json_response_add_bool(response, "rested", true, true);
     json_response_end(response);
 }
 

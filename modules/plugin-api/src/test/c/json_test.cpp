@@ -75,12 +75,12 @@ TEST(JsonWriter, BuildsObjectsWithTheMemberFormats) {
     json_response_init(&builder);
     json_response_begin(&builder);
     json_response_add_string(&builder, "s", "v", false);
-    json_response_append(&builder, 10, "\"%s\":%d%s", "n", -3, ",");
-    json_response_append(&builder, 10, "\"%s\": [", "list");
-    json_response_append(&builder, 1, "]");
+    json_response_add_int(&builder, "n", -3, false);
+    json_response_begin_array(&builder, "list");
+    json_response_end_array(&builder);
     json_response_append(&builder, 1, ",");
     json_response_begin_object(&builder, "o");
-    json_response_append(&builder, 10, "\"%s\":%s%s", "b", "true", "");
+    json_response_add_bool(&builder, "b", true, true);
     json_response_end_object(&builder);
     json_response_end(&builder);
     EXPECT_STREQ(builder.data, R"({"s":"v","n":-3,"list": [],"o":{"b":true}})");
