@@ -19,5 +19,4 @@ const char* log_base_name(const char* path);
 
 #define LOG_DEBUG(...) log_write(__FILE__, __LINE__, __VA_ARGS__)
 #define LOG_API(...) log_write_tagged("PLUGIN-API", __FILE__, __LINE__, __PRETTY_FUNCTION__, __VA_ARGS__)
-#define LOG_PKCS(...) log_write_tagged("PLUGIN-API-PKCS", __FILE__, __LINE__, __PRETTY_FUNCTION__, __VA_ARGS__)
 #define LOG_UTILS(...) log_write_tagged("UTILS", __FILE__, __LINE__, __PRETTY_FUNCTION__, __VA_ARGS__)

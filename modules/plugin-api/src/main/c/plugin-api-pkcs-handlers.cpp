@@ -60,6 +60,10 @@ void write_reader(json_response* response, int index, CommBase::ICommLibrary& li
 
 }  // namespace
 
+std::string card_handler_name(const char* handler) {
+    return std::string("`anonymous-namespace'::PluginApi::") + handler;
+}
+
 void CardCommands::PluginApi::getReaders(api_ctx*, json_message*, json_response* response) {
     const std::vector<std::string> libraries = factory.ListLibraries();
     json_response_begin(response);

@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "api_ctx.h"
 #include "comm_base.h"
 #include "json.h"
+#include "log.h"
 
 // ATR prefix of the 1.8 card generation, and the classic ATR reported in its place.
 inline constexpr uint8_t BEID18_ATR_PREFIX[20] = {0x3B, 0x7F, 0x96, 0x00, 0x00, 0x80, 0x31, 0x80, 0x65, 0xB0,
@@ -32,6 +34,12 @@ private:
 };
 
 }  // namespace CardCommands
+
+// The function name of the handlers' tagged lines ("PLUGIN-API-PKCS"): the handler's own name under
+// `anonymous-namespace'::PluginApi, the same whichever namespace the class lives in.
+std::string card_handler_name(const char* handler);
+#define LOG_PKCS(...) \
+    log_write_tagged("PLUGIN-API-PKCS", __FILE__, __LINE__, card_handler_name(__func__).c_str(), __VA_ARGS__)
 
 // Runs cmd against factory: false (response untouched) when cmd is not a card command.
 bool run_card_command(CommBase::ICommFactory& factory, const char* cmd, json_message* message, api_ctx* ctx,

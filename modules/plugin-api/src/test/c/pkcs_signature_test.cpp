@@ -218,6 +218,8 @@ TEST_F(Signatures, TheLogNamesTheCardGenerationAndTheSkip) {
     debug_enabled.store(false);
     EXPECT_NE(log.find("[Classic] Skipping eIDAS2 compliance checks (VELDRA_SKIP_EIDAS2=1)"), std::string::npos);
     EXPECT_NE(log.find("[PLUGIN-API-PKCS]"), std::string::npos);
+    EXPECT_NE(log.find(" `anonymous-namespace'::PluginApi::computeSignature) this is not a beid v1.8 card!"),
+              std::string::npos);
     EXPECT_NE(log.find("this is not a beid v1.8 card!"), std::string::npos);
     EXPECT_NE(log.find("this is a beid v1.8 card!"), std::string::npos);
     EXPECT_NE(log.find("assembled data; 3031300D0609608648016503040201050004"
