@@ -275,7 +275,8 @@ int main(int argc, char** argv) {
             Measure(
                 read, rounds / blocks, [&] { reader->ReadFile(path); }, [&] { bare.ReadFile(kSignatureCertPath); });
             Measure(
-                sign, rounds / blocks, [&] { reader->Sign("1234", "__signature__", info); }, [&] { bare.Sign(info); });
+                sign, rounds / blocks, [&] { reader->Sign(Utils::Secret::copy_of("1234"), "__signature__", info); },
+                [&] { bare.Sign(info); });
         }
 
         std::printf("card-ops: %d rounds each in %d blocks, through pcscd and the emulated card in \"%s\"\n",

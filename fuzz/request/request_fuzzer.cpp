@@ -50,7 +50,8 @@ const uint8_t kMasterKey[32] = {0x76, 0x65, 0x6c, 0x64, 0x72, 0x61, 0x2d, 0x66, 
 class FuzzDialog : public user_input {
 public:
     explicit FuzzDialog(FuzzInput::Dialog answer) : answer_(answer) {}
-    std::string ask(const PromptTexts& texts) override {
+    Utils::Secret ask(const PromptTexts& texts) override { return Utils::Secret(answer(texts)); }
+    std::string answer(const PromptTexts& texts) {
         if (!texts.title || !texts.prompt) fail("dialog texts", "a null title or prompt");
         switch (answer_) {
         case FuzzInput::Dialog::Pin: return FuzzPcsc::kCardPin;

@@ -51,8 +51,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     PinTokenCipher cipher(kMasterKey);
-    const std::string token =
-        cipher.Seal("591847", kFixedCalendarMs + PIN_TOKEN_LIFETIME_MS, pin_token_binding({}, ""));
+    const std::string token = cipher.Seal(Utils::Secret::copy_of("591847"), kFixedCalendarMs + PIN_TOKEN_LIFETIME_MS,
+                                          pin_token_binding({}, ""));
     const std::string h = header();
     std::vector<Seed> seeds = {
         {"get_info", h, R"({"cmd":"GET_INFO"})"},

@@ -126,13 +126,13 @@ TEST_F(Presence, CardPulledOutMidSignatureEndsInAnError) {
     Insert("plain", "--drop-on 6");
     auto reader = OpenReader(kPlain);
     try {
-        reader->Sign("1234", "__signature__", Bytes(51, 0x30));
+        reader->Sign(Utils::Secret::copy_of("1234"), "__signature__", Bytes(51, 0x30));
         ADD_FAILURE() << "signed on a pulled card";
     } catch (const CommBase::CommException& e) {
         EXPECT_EQ(e.code(), 1);
         EXPECT_EQ(e.message(), "Error computing digital signature; error SW");
     }
-    EXPECT_THROW(reader->Sign("1234", "__signature__", Bytes(51, 0x30)), Utils::api_exception);
+    EXPECT_THROW(reader->Sign(Utils::Secret::copy_of("1234"), "__signature__", Bytes(51, 0x30)), Utils::api_exception);
 }
 
 TEST_F(Presence, Generation18CardAndOtherCard) {

@@ -25,20 +25,21 @@ CommBase::CommException PinOutcome(Body body) {
 TEST_F(Pin, PlainReaderCountsTriesRestoresThemAndBlocks) {
     Insert("plain");
     auto reader = OpenReader(kPlain);
-    auto wrong = PinOutcome([&] { reader->VerifyPin("1111"); });
+    auto wrong = PinOutcome([&] { reader->VerifyPin(Utils::Secret::copy_of("1111")); });
     EXPECT_EQ(wrong.code(), 6);
     EXPECT_EQ(wrong.value(), 2);
     EXPECT_EQ(wrong.message(), "Error verifying PIN; invalid pin; remaining 2");
     EXPECT_EQ(reader->GetRemainingAttempts(), 2);
-    EXPECT_TRUE(reader->VerifyPin("1234"));
+    EXPECT_TRUE(reader->VerifyPin(Utils::Secret::copy_of("1234")));
     EXPECT_EQ(reader->GetRemainingAttempts(), -1);
 
-    EXPECT_EQ(PinOutcome([&] { reader->VerifyPin("0000"); }).value(), 2);  // restored to 3 by the right PIN
-    EXPECT_EQ(PinOutcome([&] { reader->VerifyPin("0000"); }).value(), 1);
-    auto last = PinOutcome([&] { reader->VerifyPin("000000"); });
+    EXPECT_EQ(PinOutcome([&] { reader->VerifyPin(Utils::Secret::copy_of("0000")); }).value(),
+              2);  // restored to 3 by the right PIN
+    EXPECT_EQ(PinOutcome([&] { reader->VerifyPin(Utils::Secret::copy_of("0000")); }).value(), 1);
+    auto last = PinOutcome([&] { reader->VerifyPin(Utils::Secret::copy_of("000000")); });
     EXPECT_EQ(last.code(), 6);
     EXPECT_EQ(last.value(), 0);
-    auto blocked = PinOutcome([&] { reader->VerifyPin("1234"); });
+    auto blocked = PinOutcome([&] { reader->VerifyPin(Utils::Secret::copy_of("1234")); });
     EXPECT_EQ(blocked.code(), 3);
     EXPECT_EQ(blocked.message(), "Error verifying PIN; card blocked");
     EXPECT_EQ(reader->GetRemainingAttempts(), 0);
@@ -50,8 +51,8 @@ TEST_F(Pin, PlainReaderCountsTriesRestoresThemAndBlocks) {
 TEST_F(Pin, ConfiguredPinAndTries) {
     Insert("plain", "--pin 987654 --tries 5");
     auto reader = OpenReader(kPlain);
-    EXPECT_EQ(PinOutcome([&] { reader->VerifyPin("1234"); }).value(), 4);
-    EXPECT_TRUE(reader->VerifyPin("987654"));
+    EXPECT_EQ(PinOutcome([&] { reader->VerifyPin(Utils::Secret::copy_of("1234")); }).value(), 4);
+    EXPECT_TRUE(reader->VerifyPin(Utils::Secret::copy_of("987654")));
 }
 
 TEST_F(Pin, EscapePinPadTypedWrongCancelledTimedOut) {
@@ -60,20 +61,20 @@ TEST_F(Pin, EscapePinPadTypedWrongCancelledTimedOut) {
     {
         auto reader = OpenReader(kEscape);
         reader->SetPinPadListener([&](bool on) { listener.push_back(on); });
-        EXPECT_TRUE(reader->VerifyPin(""));
+        EXPECT_TRUE(reader->VerifyPin(Utils::Secret::copy_of("")));
         EXPECT_EQ(listener, (std::vector<bool>{true, false}));
     }
     EXPECT_NE(CardLog("escape").find("C F195F7C1"), std::string::npos);
     Remove("escape");
 
     Insert("escape", "--pinpad-pin 4321");
-    EXPECT_EQ(PinOutcome([&] { OpenReader(kEscape)->VerifyPin("1234"); }).message(),
+    EXPECT_EQ(PinOutcome([&] { OpenReader(kEscape)->VerifyPin(Utils::Secret::copy_of("1234")); }).message(),
               "Error verifying PIN; invalid pin; remaining 2");
     Remove("escape");
 
     for (const char* result : {"cancel", "timeout"}) {
         Insert("escape", std::string("--pinpad-result ") + result);
-        auto outcome = PinOutcome([&] { OpenReader(kEscape)->VerifyPin(""); });
+        auto outcome = PinOutcome([&] { OpenReader(kEscape)->VerifyPin(Utils::Secret::copy_of("")); });
         EXPECT_EQ(outcome.code(), 4) << result;
         EXPECT_EQ(outcome.message(), "Error verifying PIN; PIN timeout or cancelled");
         Remove("escape");
@@ -88,7 +89,7 @@ TEST_F(Pin, CcidPinPadTypedWrongCancelledTimedOut) {
     {
         auto reader = OpenReader(kCcid);
         reader->SetPinPadListener([&](bool on) { listener.push_back(on); });
-        EXPECT_TRUE(reader->VerifyPin(""));
+        EXPECT_TRUE(reader->VerifyPin(Utils::Secret::copy_of("")));
         EXPECT_EQ(listener, (std::vector<bool>{true, false}));
         EXPECT_EQ(reader->GetRemainingAttempts(), -1);
     }
@@ -100,7 +101,7 @@ TEST_F(Pin, CcidPinPadTypedWrongCancelledTimedOut) {
     Insert("ccid", "--pinpad-pin 4321");
     {
         auto reader = OpenReader(kCcid);
-        auto wrong = PinOutcome([&] { reader->VerifyPin("1234"); });
+        auto wrong = PinOutcome([&] { reader->VerifyPin(Utils::Secret::copy_of("1234")); });
         EXPECT_EQ(wrong.code(), 6);
         EXPECT_EQ(wrong.message(), "Error verifying PIN; invalid pin; remaining 2");
         EXPECT_EQ(reader->GetRemainingAttempts(), 2);
@@ -110,7 +111,7 @@ TEST_F(Pin, CcidPinPadTypedWrongCancelledTimedOut) {
 
     for (const char* result : {"cancel", "timeout"}) {
         Insert("ccid", std::string("--pinpad-result ") + result);
-        auto outcome = PinOutcome([&] { OpenReader(kCcid)->VerifyPin(""); });
+        auto outcome = PinOutcome([&] { OpenReader(kCcid)->VerifyPin(Utils::Secret::copy_of("")); });
         EXPECT_EQ(outcome.code(), 4) << result;
         EXPECT_EQ(outcome.message(), "Error verifying PIN; PIN timeout or cancelled");
         EXPECT_EQ(CardLog("ccid").find("C 00200001"), std::string::npos) << "the card got a VERIFY";
@@ -136,17 +137,17 @@ TEST_F(Pin, BypassReaderSendsNothing) {
     std::vector<bool> listener;
     auto reader = OpenReader(kBypass);
     reader->SetPinPadListener([&](bool on) { listener.push_back(on); });
-    EXPECT_TRUE(reader->VerifyPin("0000"));
+    EXPECT_TRUE(reader->VerifyPin(Utils::Secret::copy_of("0000")));
     EXPECT_EQ(listener, (std::vector<bool>{true, false}));
     EXPECT_EQ(CardLog("bypass").find("C 00200001"), std::string::npos);
 }
 
 TEST_F(Pin, NoCardIsTheNotConnectedError) {
     auto reader = OpenReader(kPlain);
-    EXPECT_THROW(reader->VerifyPin("1234"), std::logic_error);
+    EXPECT_THROW(reader->VerifyPin(Utils::Secret::copy_of("1234")), std::logic_error);
     // Signing on an empty reader fails at its first command.
     try {
-        reader->Sign("1234", "__signature__", Bytes(51, 0x30));
+        reader->Sign(Utils::Secret::copy_of("1234"), "__signature__", Bytes(51, 0x30));
         ADD_FAILURE() << "signed without a card";
     } catch (const Utils::api_exception& e) {
         EXPECT_EQ(e.message(), "Error setting security environment; error calling SCardTransmit");

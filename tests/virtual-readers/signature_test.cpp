@@ -18,7 +18,7 @@ TEST_F(Signatures, ClassicCardSignsTheDigestInfoWithBothKeys) {
     const Bytes info = Sha256DigestInfo(Digest(EVP_sha256(), kMessage));
     for (const char* key : {"__signature__", "__authentication__"}) {
         SCOPED_TRACE(key);
-        const Bytes signature = reader->Sign("1234", key, info);
+        const Bytes signature = reader->Sign(Utils::Secret::copy_of("1234"), key, info);
         ASSERT_EQ(signature.size(), 256u);
         const std::string which = std::string(key) == "__signature__" ? "signature" : "authentication";
         EXPECT_TRUE(VerifySignature(CertificateKey("plain", which).get(), EVP_sha256(), kMessage, signature));
@@ -33,12 +33,12 @@ TEST_F(Signatures, Beid18CardNamesTheAlgorithmAndSignsTheBareHash) {
     Insert("plain", "--generation 1.8");
     auto reader = OpenReader(kPlain);
     const Bytes sha384 = Digest(EVP_sha384(), kMessage);
-    const Bytes signature = reader->SignBeid18("1234", "__signature__", sha384, true);
+    const Bytes signature = reader->SignBeid18(Utils::Secret::copy_of("1234"), "__signature__", sha384, true);
     ASSERT_EQ(signature.size(), 96u);
     EXPECT_TRUE(VerifySignature(CertificateKey("plain", "signature").get(), EVP_sha384(), kMessage, signature));
 
     const Bytes sha256 = Digest(EVP_sha256(), kMessage);
-    const Bytes auth = reader->SignBeid18("1234", "__authentication__", sha256, true);
+    const Bytes auth = reader->SignBeid18(Utils::Secret::copy_of("1234"), "__authentication__", sha256, true);
     EXPECT_TRUE(VerifySignature(CertificateKey("plain", "authentication").get(), EVP_sha256(), kMessage, auth));
 
     const std::string log = CardLog("plain");
@@ -51,10 +51,10 @@ TEST_F(Signatures, PinPadAndBypassReadersSign) {
     Insert("bypass");
     const Bytes info = Sha256DigestInfo(Digest(EVP_sha256(), kMessage));
     EXPECT_TRUE(VerifySignature(CertificateKey("escape", "signature").get(), EVP_sha256(), kMessage,
-                                OpenReader(kEscape)->Sign("", "__signature__", info)));
+                                OpenReader(kEscape)->Sign(Utils::Secret::copy_of(""), "__signature__", info)));
     // The bypass reader sends no VERIFY: the card itself refuses the signature key.
     try {
-        OpenReader(kBypass)->Sign("", "__signature__", info);
+        OpenReader(kBypass)->Sign(Utils::Secret::copy_of(""), "__signature__", info);
         ADD_FAILURE() << "signed without a PIN";
     } catch (const CommBase::CommException& e) {
         EXPECT_EQ(e.code(), 1);
@@ -67,7 +67,7 @@ TEST_F(Signatures, WrongPinStopsBeforeTheSignature) {
     Insert("plain");
     auto reader = OpenReader(kPlain);
     try {
-        reader->Sign("4321", "__signature__", Sha256DigestInfo(Digest(EVP_sha256(), kMessage)));
+        reader->Sign(Utils::Secret::copy_of("4321"), "__signature__", Sha256DigestInfo(Digest(EVP_sha256(), kMessage)));
         ADD_FAILURE() << "no exception";
     } catch (const CommBase::CommException& e) {
         EXPECT_EQ(e.code(), 6);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "api_exception.h"
+#include "secret.h"
 
 namespace CommBase {
 
@@ -73,12 +74,12 @@ public:
     // path: raw path bytes from the master file (as GetFilePath gives them). Needs a connected reader.
     virtual std::vector<uint8_t> ReadFile(const std::string& path) = 0;
     // pin: ASCII digits (used only by plain readers). Returns true; every failure is raised.
-    virtual bool VerifyPin(const std::string& pin) = 0;
+    virtual bool VerifyPin(const Utils::Secret& pin) = 0;
     // keyId: "__signature__" or "__authentication__". data: what the card signs, unchanged.
-    virtual std::vector<uint8_t> Sign(const std::string& pin, const std::string& keyId,
+    virtual std::vector<uint8_t> Sign(const Utils::Secret& pin, const std::string& keyId,
                                       const std::vector<uint8_t>& data) = 0;
     // As Sign; with beid18 the security environment names the algorithm from the data length.
-    virtual std::vector<uint8_t> SignBeid18(const std::string& pin, const std::string& keyId,
+    virtual std::vector<uint8_t> SignBeid18(const Utils::Secret& pin, const std::string& keyId,
                                             const std::vector<uint8_t>& data, bool beid18) = 0;
 };
 

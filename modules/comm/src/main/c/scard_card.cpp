@@ -112,7 +112,7 @@ std::vector<ReaderFeature> SCardReader::GetReaderFeatures() {
     return ReaderFeatures();
 }
 
-bool SCardReader::VerifyPin(const std::string& pin) {
+bool SCardReader::VerifyPin(const Utils::Secret& pin) {
     OperationScope scope(operations_, "verifying PIN");
     GetCardType();
     CheckConnected();
@@ -128,10 +128,10 @@ bool SCardReader::VerifyPin(const std::string& pin) {
     return true;
 }
 
-ApduResponse SCardReader::SendPinVerification(ReaderClass readerClass, const std::string& pin) {
+ApduResponse SCardReader::SendPinVerification(ReaderClass readerClass, const Utils::Secret& pin) {
     switch (readerClass) {
     case ReaderClass::Plain: {
-        Bytes block = EncodePinBlock(pin);
+        Bytes block = EncodePinBlock(pin.text());
         const Utils::WipeOnExit wipe{block};
         if (block.empty()) operations_.ThrowPlain("invalid PIN format");
         return Transmit(kVerify, block, 0);
@@ -172,7 +172,7 @@ void SCardReader::ActOnPinStatus(const ApduResponse& response) {
     if (sw != kSwSuccess) operations_.ThrowStatusWord(sw, response.command);
 }
 
-Bytes SCardReader::SignWith(const char* description, const std::string& keyId, const std::string& pin,
+Bytes SCardReader::SignWith(const char* description, const std::string& keyId, const Utils::Secret& pin,
                             const Bytes& data, uint8_t algorithm) {
     GetCardType();
     OperationScope scope(operations_, description);
@@ -194,12 +194,12 @@ Bytes SCardReader::SignWith(const char* description, const std::string& keyId, c
     }
 }
 
-std::vector<uint8_t> SCardReader::Sign(const std::string& pin, const std::string& keyId,
+std::vector<uint8_t> SCardReader::Sign(const Utils::Secret& pin, const std::string& keyId,
                                        const std::vector<uint8_t>& data) {
     return SignWith("computing digital signature", keyId, pin, data, 0x01);
 }
 
-std::vector<uint8_t> SCardReader::SignBeid18(const std::string& pin, const std::string& keyId,
+std::vector<uint8_t> SCardReader::SignBeid18(const Utils::Secret& pin, const std::string& keyId,
                                              const std::vector<uint8_t>& data, bool beid18) {
     const uint8_t algorithm = beid18 ? Beid18AlgorithmByte(data.size()) : 0x01;
     return SignWith("computing beid18 digital signature", keyId, pin, data, algorithm);

@@ -36,11 +36,11 @@ public:
     void Connect() override;
     void SetPinPadListener(std::function<void(bool)> listener) override;
     std::vector<uint8_t> ReadFile(const std::string& path) override;
-    bool VerifyPin(const std::string& pin) override;
-    std::vector<uint8_t> Sign(const std::string& pin, const std::string& keyId,
+    bool VerifyPin(const Utils::Secret& pin) override;
+    std::vector<uint8_t> Sign(const Utils::Secret& pin, const std::string& keyId,
                               const std::vector<uint8_t>& data) override;
-    std::vector<uint8_t> SignBeid18(const std::string& pin, const std::string& keyId, const std::vector<uint8_t>& data,
-                                    bool beid18) override;
+    std::vector<uint8_t> SignBeid18(const Utils::Secret& pin, const std::string& keyId,
+                                    const std::vector<uint8_t>& data, bool beid18) override;
 
     std::vector<uint8_t> GetAtr() override;
     int GetRemainingAttempts() override;
@@ -68,9 +68,9 @@ private:
     // Card operations (scard_card.cpp).
     // The complete four-byte entries of the feature list, over the current connection.
     std::vector<ReaderFeature> ReaderFeatures();
-    ApduResponse SendPinVerification(ReaderClass readerClass, const std::string& pin);
+    ApduResponse SendPinVerification(ReaderClass readerClass, const Utils::Secret& pin);
     void ActOnPinStatus(const ApduResponse& response);
-    Bytes SignWith(const char* description, const std::string& keyId, const std::string& pin, const Bytes& data,
+    Bytes SignWith(const char* description, const std::string& keyId, const Utils::Secret& pin, const Bytes& data,
                    uint8_t algorithm);
 
     // Declared first so that it is released last, after the card connection.

@@ -66,7 +66,7 @@ TEST_F(Card, PlainReaderSendsThePinBlockAndListenerBracketsIt) {
     auto reader = OpenReader(kPlain);
     ListenerLog log;
     reader->SetPinPadListener(log.listener());
-    EXPECT_TRUE(reader->VerifyPin("1234"));
+    EXPECT_TRUE(reader->VerifyPin(Utils::Secret::copy_of("1234")));
     EXPECT_EQ(log.calls, (std::vector<bool>{true, false}));
     EXPECT_EQ(reader->GetRemainingAttempts(), -1);
 }
@@ -94,7 +94,7 @@ TEST_F(Card, PinOutcomesRaiseCommExceptionsWithTheOperationPrefix) {
         ListenerLog log;
         reader->SetPinPadListener(log.listener());
         try {
-            reader->VerifyPin("1234");
+            reader->VerifyPin(Utils::Secret::copy_of("1234"));
             ADD_FAILURE() << "no exception";
         } catch (const CommBase::CommException& e) {
             EXPECT_EQ(e.code(), c.code);
@@ -114,7 +114,7 @@ TEST_F(Card, OtherStatusIsAPlainStatusWordFailureWithTheVerifyWord) {
     PcscMock::Install(s);
     auto reader = OpenReader(kPlain);
     try {
-        reader->VerifyPin("1234");
+        reader->VerifyPin(Utils::Secret::copy_of("1234"));
         ADD_FAILURE() << "no exception";
     } catch (const CommBase::CommException&) {
         ADD_FAILURE() << "not a PIN outcome";
@@ -128,7 +128,8 @@ TEST_F(Card, MalformedPinIsRefusedBeforeAnythingIsSent) {
     ConnectBelpic(OpenWith(s, kPlain), kPlain).Disconnect().Release();
     PcscMock::Install(s);
     auto reader = OpenReader(kPlain);
-    EXPECT_EQ(Raised([&] { reader->VerifyPin("12a4"); }).message(), "Error verifying PIN; invalid PIN format");
+    EXPECT_EQ(Raised([&] { reader->VerifyPin(Utils::Secret::copy_of("12a4")); }).message(),
+              "Error verifying PIN; invalid PIN format");
 }
 
 TEST_F(Card, UnconnectedReaderEndsVerificationWithTheLogicError) {
@@ -139,7 +140,7 @@ TEST_F(Card, UnconnectedReaderEndsVerificationWithTheLogicError) {
     ListenerLog log;
     reader->SetPinPadListener(log.listener());
     try {
-        reader->VerifyPin("1234");
+        reader->VerifyPin(Utils::Secret::copy_of("1234"));
         ADD_FAILURE() << "no exception";
     } catch (const std::logic_error& e) {
         EXPECT_STREQ(e.what(), "SZidaZaru::`anonymous-namespace'::SCardReader::CheckConnected: not connected");
@@ -152,7 +153,7 @@ TEST_F(Card, EscapePinPadSendsTheReaderCommand) {
     ConnectBelpic(OpenWith(s, kEscape), kEscape).Transmit(kEscapeVerify, "90 00").Disconnect().Release();
     PcscMock::Install(s);
     auto reader = OpenReader(kEscape);
-    EXPECT_TRUE(reader->VerifyPin(""));
+    EXPECT_TRUE(reader->VerifyPin(Utils::Secret::copy_of("")));
 }
 
 TEST_F(Card, CcidPinPadUsesTheVerifyCodeFromTheFeatureList) {
@@ -167,7 +168,7 @@ TEST_F(Card, CcidPinPadUsesTheVerifyCodeFromTheFeatureList) {
     EXPECT_EQ(static_cast<uint32_t>(CM_IOCTL_GET_FEATURE_REQUEST), 0x42000D48u);  // pcsc-lite's value
 #endif
     auto reader = OpenReader(kCcid);
-    auto e = Raised([&] { reader->VerifyPin("ignored"); });
+    auto e = Raised([&] { reader->VerifyPin(Utils::Secret::copy_of("ignored")); });
     EXPECT_EQ(e.message(), "Error verifying PIN; invalid pin; remaining 1");
     EXPECT_EQ(reader->GetRemainingAttempts(), 1);
 }
@@ -184,7 +185,7 @@ TEST_F(Card, CcidReaderWithoutTheVerifyFeature) {
         auto reader = OpenReader(kCcid);
         ListenerLog log;
         reader->SetPinPadListener(log.listener());
-        auto e = Raised([&] { reader->VerifyPin(""); });
+        auto e = Raised([&] { reader->VerifyPin(Utils::Secret::copy_of("")); });
         EXPECT_STREQ(e.what(), "Error verifying PIN; Signature Feature not found (0x0) (0x0)");
         EXPECT_EQ(log.calls, (std::vector<bool>{true, false}));
         reader.reset();
@@ -204,7 +205,7 @@ TEST_F(Card, CcidControlFailureIsASystemCallFailure) {
     char expected[96];
     std::snprintf(expected, sizeof expected, "Error verifying PIN; error calling SCardControl (0x%08lx) (0x0)",
                   static_cast<unsigned long>(SCARD_E_UNSUPPORTED_FEATURE));
-    EXPECT_STREQ(Raised([&] { reader->VerifyPin(""); }).what(), expected);
+    EXPECT_STREQ(Raised([&] { reader->VerifyPin(Utils::Secret::copy_of("")); }).what(), expected);
 }
 
 TEST_F(Card, BypassSendsNothingButStillCallsTheListener) {
@@ -214,10 +215,10 @@ TEST_F(Card, BypassSendsNothingButStillCallsTheListener) {
     auto reader = OpenReader(kBypass);
     ListenerLog log;
     reader->SetPinPadListener(log.listener());
-    EXPECT_TRUE(reader->VerifyPin(""));
+    EXPECT_TRUE(reader->VerifyPin(Utils::Secret::copy_of("")));
     EXPECT_EQ(log.calls, (std::vector<bool>{true, false}));
     reader->SetPinPadListener({});
-    EXPECT_TRUE(reader->VerifyPin(""));
+    EXPECT_TRUE(reader->VerifyPin(Utils::Secret::copy_of("")));
     EXPECT_EQ(log.calls.size(), 2u);
 }
 
@@ -242,8 +243,8 @@ TEST_F(Card, SignSetsTheEnvironmentVerifiesThenSigns) {
     auto reader = OpenReader(kPlain);
     ListenerLog log;
     reader->SetPinPadListener(log.listener());
-    EXPECT_EQ(reader->Sign("1234", "__authentication__", Hex("AA BB CC")), Hex("01 02 03 04"));
-    EXPECT_EQ(reader->Sign("1234", "__signature__", Hex("AA")), Hex("05"));
+    EXPECT_EQ(reader->Sign(Utils::Secret::copy_of("1234"), "__authentication__", Hex("AA BB CC")), Hex("01 02 03 04"));
+    EXPECT_EQ(reader->Sign(Utils::Secret::copy_of("1234"), "__signature__", Hex("AA")), Hex("05"));
     EXPECT_EQ(log.calls, (std::vector<bool>{true, false, true, false}));
 }
 
@@ -275,9 +276,9 @@ TEST_F(Card, Beid18ChoosesTheAlgorithmFromTheDataLength) {
         .Release();
     PcscMock::Install(s);
     auto reader = OpenReader(kBypass);
-    EXPECT_EQ(reader->SignBeid18("", "__signature__", data48, true), Hex("01"));
-    EXPECT_EQ(reader->SignBeid18("", "other", data20, true), Hex("02"));
-    EXPECT_EQ(reader->SignBeid18("", "__authentication__", data20, false), Hex("03"));
+    EXPECT_EQ(reader->SignBeid18(Utils::Secret::copy_of(""), "__signature__", data48, true), Hex("01"));
+    EXPECT_EQ(reader->SignBeid18(Utils::Secret::copy_of(""), "other", data20, true), Hex("02"));
+    EXPECT_EQ(reader->SignBeid18(Utils::Secret::copy_of(""), "__authentication__", data20, false), Hex("03"));
 }
 
 TEST_F(Card, SignFailuresKeepTheirKind) {
@@ -305,7 +306,7 @@ TEST_F(Card, SignFailuresKeepTheirKind) {
     PcscMock::Install(s);
     auto reader = OpenReader(kPlain);
     try {
-        reader->Sign("1234", "__signature__", Hex("AA"));
+        reader->Sign(Utils::Secret::copy_of("1234"), "__signature__", Hex("AA"));
         ADD_FAILURE() << "no exception";
     } catch (const CommBase::CommException&) {
         ADD_FAILURE() << "a refused environment is not a PIN outcome";
@@ -314,7 +315,7 @@ TEST_F(Card, SignFailuresKeepTheirKind) {
     }
 
     try {
-        reader->Sign("1234", "__signature__", Hex("AA"));
+        reader->Sign(Utils::Secret::copy_of("1234"), "__signature__", Hex("AA"));
         ADD_FAILURE() << "no exception";
     } catch (const CommBase::CommException& e) {
         EXPECT_EQ(e.code(), 6);
@@ -326,7 +327,7 @@ TEST_F(Card, SignFailuresKeepTheirKind) {
                      "Error computing digital signature; error calling SCardTransmit (0x1) "
                      "(0x80100069)"}}) {
         try {
-            reader->Sign("1234", "__signature__", Hex("AA"));
+            reader->Sign(Utils::Secret::copy_of("1234"), "__signature__", Hex("AA"));
             ADD_FAILURE() << "no exception";
         } catch (const CommBase::CommException& e) {
             EXPECT_EQ(e.code(), code);

@@ -67,7 +67,7 @@ PinTokenCipher::PinTokenCipher(const uint8_t* masterKey) { std::memcpy(masterKey
 
 PinTokenCipher::~PinTokenCipher() { Utils::wipe(masterKey_); }
 
-std::string PinTokenCipher::Seal(const std::string& pin, int64_t expiryMs, const std::string& binding) const {
+std::string PinTokenCipher::Seal(const Utils::Secret& pin, int64_t expiryMs, const std::string& binding) const {
     std::vector<uint8_t> blob(HEADER_SIZE + pin.size(), 0);
     if (RAND_bytes(blob.data() + SALT_OFFSET, SALT_SIZE) != 1) throw std::runtime_error("error generating salt");
     WipedBytes key(32);
@@ -85,7 +85,7 @@ std::string PinTokenCipher::Seal(const std::string& pin, int64_t expiryMs, const
         EVP_EncryptUpdate(ctx.get(), nullptr, &n, blob.data(), AAD_SIZE) == 1 &&
         EVP_EncryptUpdate(ctx.get(), nullptr, &n, reinterpret_cast<const uint8_t*>(binding.data()),
                           static_cast<int>(binding.size())) == 1 &&
-        EVP_EncryptUpdate(ctx.get(), blob.data() + HEADER_SIZE, &n, reinterpret_cast<const uint8_t*>(pin.data()),
+        EVP_EncryptUpdate(ctx.get(), blob.data() + HEADER_SIZE, &n, reinterpret_cast<const uint8_t*>(pin.text().data()),
                           static_cast<int>(pin.size())) == 1 &&
         EVP_EncryptFinal_ex(ctx.get(), blob.data() + HEADER_SIZE + n, &n) == 1 &&
         EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_GET_TAG, TAG_SIZE, blob.data() + TAG_OFFSET) == 1;
@@ -93,8 +93,8 @@ std::string PinTokenCipher::Seal(const std::string& pin, int64_t expiryMs, const
     return base64_encode(blob);
 }
 
-std::string PinTokenCipher::Open(const std::string& token, const std::string& binding) const {
-    const std::vector<uint8_t> blob = base64_decode(token);
+Utils::Secret PinTokenCipher::Open(const Utils::Secret& token, const std::string& binding) const {
+    const std::vector<uint8_t> blob = base64_decode(token.text());
     if (blob.size() <= HEADER_SIZE || get_le(blob.data(), 4) != blob.size() - 4) mangled();
     const int64_t expiry = static_cast<int64_t>(get_le(blob.data() + EXPIRY_OFFSET, 8));
     if (!(Utils::calendar_ms() < expiry)) mangled();
@@ -120,5 +120,6 @@ std::string PinTokenCipher::Open(const std::string& token, const std::string& bi
          EVP_DecryptFinal_ex(ctx.get(), plain.data() + total, &n) == 1;
     if (!ok) mangled();
     total += n;
-    return std::string(reinterpret_cast<const char*>(plain.data()), static_cast<size_t>(total));
+    return Utils::Secret::copy_of(
+        std::string_view(reinterpret_cast<const char*>(plain.data()), static_cast<size_t>(total)));
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "appstate.h"
+#include "secret.h"
 
 constexpr int64_t PIN_TOKEN_LIFETIME_MS = 250000;
 
@@ -32,10 +33,10 @@ public:
     PinTokenCipher& operator=(const PinTokenCipher&) = delete;
 
     // The token text for pin, valid until expiryMs, bound to binding. Throws std::runtime_error.
-    std::string Seal(const std::string& pin, int64_t expiryMs, const std::string& binding) const;
+    std::string Seal(const Utils::Secret& pin, int64_t expiryMs, const std::string& binding) const;
     // The PIN of a token that is intact, sealed under this master key with this binding and not
     // expired. Throws std::runtime_error("invalid mangled string") otherwise.
-    std::string Open(const std::string& token, const std::string& binding) const;
+    Utils::Secret Open(const Utils::Secret& token, const std::string& binding) const;
 
 private:
     uint8_t masterKey_[MASTER_KEY_LENGTH];

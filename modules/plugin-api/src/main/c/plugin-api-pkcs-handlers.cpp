@@ -123,7 +123,7 @@ void CardCommands::PluginApi::verifyPin(api_ctx* ctx, json_message* message, jso
     LOG_DEBUG("[%s] verifying PIN", readerName.c_str());
     PinAndToken pinAndToken = acquire_pin(*library, *reader, message, ctx);
     try {
-        const bool valid = reader->VerifyPin(pinAndToken.pin.text());
+        const bool valid = reader->VerifyPin(pinAndToken.pin);
         json_response_begin(response);
         write_pin_result(response, valid, reader.get(), pinAndToken.token, true);
         json_response_end(response);

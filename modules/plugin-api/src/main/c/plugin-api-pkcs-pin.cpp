@@ -21,33 +21,27 @@ bool follows_pin_rule(const std::string& pin) {
     return true;
 }
 
-// Leading, then trailing spaces and tabs removed, in place.
-void trim_blanks(std::string& text) {
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        Utils::wipe(text);
-        return;
-    }
-    const size_t last = text.find_last_not_of(" \t");
-    // Shift in place so that no second copy of the PIN is made.
-    std::string::size_type length = last - first + 1;
-    for (size_t i = 0; i < length; ++i) text[i] = text[first + i];
-    for (size_t i = length; i < text.size(); ++i) text[i] = '\0';
-    text.resize(length);
+// Leading, then trailing spaces and tabs removed.
+Utils::Secret trim_blanks(const Utils::Secret& text) {
+    const std::string_view view(text.text());
+    const size_t first = view.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    const size_t last = view.find_last_not_of(" \t");
+    return Utils::Secret::copy_of(view.substr(first, last - first + 1));
 }
 
 // Asks the user; the request's time limit does not run while the dialog is open, and counts
 // PIN_INTERACTION_SECONDS from its end.
-std::string ask_user(user_input& input, const json_message* message, Watcher* watcher) {
+Utils::Secret ask_user(user_input& input, const json_message* message, Watcher* watcher) {
     const std::string title = read_field(message, "entry_title", "PIN Code Entry", true);
     const std::string prompt =
         read_field(message, "entry_message", "Please provide PIN code for requested operation:", true);
     if (!watcher_pause(watcher)) throw std::runtime_error("expired");
-    std::string typed;
+    Utils::Secret typed;
     try {
         typed = input.ask(PromptTexts{title.c_str(), prompt.c_str()});
     } catch (...) {
-        Utils::wipe(typed);
+        typed.clear();
     }
     LOG_DEBUG("Got user input pin *** (%d)", static_cast<int>(typed.size()));
     watcher_resume(watcher, PIN_INTERACTION_SECONDS);
@@ -65,14 +59,14 @@ std::vector<uint8_t> card_identity(CommBase::ICommReader& reader) {
 
 }  // namespace
 
-PinAndToken validate_and_seal_pin(const PinTokenCipher* cipher, const std::string& pin, const std::string& binding) {
-    if (!follows_pin_rule(pin))
+PinAndToken validate_and_seal_pin(const PinTokenCipher* cipher, Utils::Secret pin, const std::string& binding) {
+    if (!follows_pin_rule(pin.text()))
         throw CommandException(
             "Malformed PIN. It should only contain numbers, at least one digit and at most 12 digits", 9);
     const int64_t expiry = Utils::calendar_ms() / 1000 * 1000 + PIN_TOKEN_LIFETIME_MS;
     PinAndToken result;
-    result.pin = Utils::Secret::copy_of(pin);
     if (cipher) result.token = cipher->Seal(pin, expiry, binding);
+    result.pin = std::move(pin);
     return result;
 }
 
@@ -91,38 +85,32 @@ PinAndToken acquire_pin(CommBase::ICommLibrary& library, CommBase::ICommReader& 
     if (ctx && ctx->key && ctx->key_length == MASTER_KEY_LENGTH) cipher = std::make_unique<PinTokenCipher>(ctx->key);
     const std::string binding = pin_token_binding(card_identity(reader), ctx && ctx->origin ? ctx->origin : "");
 
-    std::string token = read_field(message, "pinToken", "", true);
+    Utils::Secret token = read_secret_field(message, "pinToken");
     if (!token.empty()) {
         LOG_DEBUG("Found pin token");
-        std::string pin;
-        const Utils::WipeOnExit guard{pin};
+        Utils::Secret pin;
         try {
             if (cipher) pin = cipher->Open(token, binding);
         } catch (...) {
-            Utils::wipe(pin);
+            pin.clear();
         }
         if (!pin.empty()) {
             LOG_DEBUG("Extracted token pin *** (%d)", static_cast<int>(pin.size()));
-            return validate_and_seal_pin(cipher.get(), pin, binding);
+            return validate_and_seal_pin(cipher.get(), std::move(pin), binding);
         }
         LOG_DEBUG("Pin token not usable here (expired, altered, or made for another card or origin)");
         token.clear();
     }
 
     bool missing = false;
-    std::string pin = read_field(message, "pin", "", true, &missing);
-    if (!missing) {
-        const Utils::WipeOnExit guard{pin};
-        return validate_and_seal_pin(cipher.get(), pin, binding);
-    }
+    Utils::Secret pin = read_secret_field(message, "pin", &missing);
+    if (!missing) return validate_and_seal_pin(cipher.get(), std::move(pin), binding);
     VELDRA_ASSERT(pin.empty());
 
     if (ctx && ctx->input) {
-        std::string typed = ask_user(*ctx->input, message, watcher);
-        const Utils::WipeOnExit guard{typed};
+        const Utils::Secret typed = ask_user(*ctx->input, message, watcher);
         if (typed.empty()) throw CommandException::timeout(9);
-        trim_blanks(typed);
-        return validate_and_seal_pin(cipher.get(), typed, binding);
+        return validate_and_seal_pin(cipher.get(), trim_blanks(typed), binding);
     }
     read_field(message, "pin");  // throws: no source at all
     return PinAndToken();

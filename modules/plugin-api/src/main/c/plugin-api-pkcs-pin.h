@@ -27,4 +27,4 @@ PinAndToken acquire_pin(CommBase::ICommLibrary& library, CommBase::ICommReader& 
 
 // Checks the PIN rule (1 to 12 ASCII digits; code 9 otherwise) and seals a new token bound to
 // binding (none without a cipher).
-PinAndToken validate_and_seal_pin(const PinTokenCipher* cipher, const std::string& pin, const std::string& binding);
+PinAndToken validate_and_seal_pin(const PinTokenCipher* cipher, Utils::Secret pin, const std::string& binding);

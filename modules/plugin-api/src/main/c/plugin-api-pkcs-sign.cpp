@@ -203,8 +203,8 @@ void CardCommands::PluginApi::computeSignature(api_ctx* ctx, json_message* messa
               static_cast<int>(hash.size()), key.c_str());
     LOG_DEBUG("assembled data; %s", hex_upper(data).c_str());
     try {
-        const std::vector<uint8_t> signature = beid18 ? reader->SignBeid18(pinAndToken.pin.text(), key, data, true)
-                                                      : reader->Sign(pinAndToken.pin.text(), key, data);
+        const std::vector<uint8_t> signature =
+            beid18 ? reader->SignBeid18(pinAndToken.pin, key, data, true) : reader->Sign(pinAndToken.pin, key, data);
         json_response_begin(response);
         write_pin_result(response, true, reader.get(), pinAndToken.token, false);
         json_response_add_string(response, "signature", hex_upper(signature).c_str(), true);

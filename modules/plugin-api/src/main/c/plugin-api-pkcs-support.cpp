@@ -64,13 +64,20 @@ CommandException to_command_exception(const Utils::api_exception& caught, const 
                             code);
 }
 
-std::string read_field(const json_message* message, const char* name, const char* defaultValue, bool optional,
-                       bool* missing) {
-    char value[FIELD_BUFFER_SIZE];  // may hold a PIN
+Utils::Secret read_secret_field(const json_message* message, const char* name, bool* missing) {
+    char value[FIELD_BUFFER_SIZE];
     const Utils::WipeOnExit wipeValue{value};
     const bool found = json_get_value(message, name, value, sizeof value);
     if (missing) *missing = !found;
-    if (found) return value;
+    return found ? Utils::Secret::copy_of(value) : Utils::Secret();
+}
+
+std::string read_field(const json_message* message, const char* name, const char* defaultValue, bool optional,
+                       bool* missing) {
+    bool absent = false;
+    const Utils::Secret value = read_secret_field(message, name, &absent);
+    if (missing) *missing = absent;
+    if (!absent) return value.text();
     if (optional) return defaultValue;
     // The answer quotes the request with its PIN and token masked: answers end up in logs.
     throw CommandException(
@@ -134,6 +141,10 @@ std::function<void(bool)> pin_interaction_listener(api_ctx* ctx) {
     };
 }
 
+// The answer that carries a new token is not wiped, unlike the PIN and the request: the token is
+// made to be handed out, and the caller keeps it as plain text; it opens only under this user's
+// master key, for the card and the origin it is bound to; and the host writes no core file
+// (secure_process_start). Wiping the answer's copies on their way out would protect nothing more.
 void write_pin_result(json_response* response, bool valid, CommBase::ICommReader* reader, const std::string& token,
                       bool last) {
     if (valid && !token.empty()) json_response_add_string(response, "pinToken", token.c_str(), false);

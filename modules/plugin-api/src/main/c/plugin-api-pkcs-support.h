@@ -14,6 +14,7 @@
 #include "comm_base.h"
 #include "json.h"
 #include "scard_comm.h"
+#include "secret.h"
 
 // A remaining-attempts count that is not known: the member is left out.
 constexpr int32_t NO_ATTEMPTS = -1234;
@@ -56,6 +57,9 @@ CommandException to_command_exception(const Utils::api_exception& caught, const 
 // else "Message [%s] misses a field named [%s]" with code 99.
 std::string read_field(const json_message* message, const char* name, const char* defaultValue = "",
                        bool optional = false, bool* missing = nullptr);
+// An optional member that may hold a secret (the PIN, a PIN token), at most 254 characters; empty
+// (and missing set) when absent. The value passes through no buffer that is not wiped.
+Utils::Secret read_secret_field(const json_message* message, const char* name, bool* missing = nullptr);
 // The bytes of a hex text. With a display name, invalid hex or more than maxBytes (when not 0)
 // fails with "Invalid %s [%s]. Should be maximum %d hex characters" and errorCode; without one,
 // invalid hex gives no bytes.

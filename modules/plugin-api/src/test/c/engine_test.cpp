@@ -18,7 +18,7 @@ namespace {
 
 class CountingInput : public user_input {
 public:
-    std::string ask(const PromptTexts&) override { return {}; }
+    Utils::Secret ask(const PromptTexts&) override { return {}; }
     void set_timeout(int64_t) override {}
     void cancel() override { ++cancels; }
     int cancels = 0;

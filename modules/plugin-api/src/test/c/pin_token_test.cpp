@@ -26,7 +26,7 @@ protected:
     static std::string open_error(const PinTokenCipher& cipher, const std::string& token,
                                   const std::string& binding = kBinding) {
         try {
-            cipher.Open(token, binding);
+            cipher.Open(Utils::Secret::copy_of(token), binding);
             return "opened";
         } catch (const std::runtime_error& e) {
             return e.what();
@@ -40,10 +40,10 @@ protected:
 
 TEST_F(PinToken, OpensUntilItsExpiryAndNotAfter) {
     PinTokenCipher cipher(key_);
-    const std::string token = cipher.Seal("1234", fakeNow + PIN_TOKEN_LIFETIME_MS, kBinding);
+    const std::string token = cipher.Seal(Utils::Secret::copy_of("1234"), fakeNow + PIN_TOKEN_LIFETIME_MS, kBinding);
     EXPECT_EQ(token.size(), 80u);
     fakeNow += 249'000;
-    EXPECT_EQ(cipher.Open(token, kBinding), "1234");
+    EXPECT_EQ(cipher.Open(Utils::Secret::copy_of(token), kBinding), "1234");
     fakeNow += 1'000;
     EXPECT_EQ(open_error(cipher, token), "invalid mangled string");
 }
@@ -51,7 +51,8 @@ TEST_F(PinToken, OpensUntilItsExpiryAndNotAfter) {
 TEST_F(PinToken, LayoutAndSizes) {
     PinTokenCipher cipher(key_);
     const int64_t expiry = fakeNow + PIN_TOKEN_LIFETIME_MS;
-    const std::vector<uint8_t> blob = base64_decode(cipher.Seal("123456789012", expiry, kBinding));
+    const std::vector<uint8_t> blob =
+        base64_decode(cipher.Seal(Utils::Secret::copy_of("123456789012"), expiry, kBinding));
     ASSERT_EQ(blob.size(), 68u);
     EXPECT_EQ(base64_encode(blob).size(), 92u);
     EXPECT_EQ(blob[0], 64);  // 12 + 52, little-endian
@@ -63,7 +64,8 @@ TEST_F(PinToken, LayoutAndSizes) {
 
 TEST_F(PinToken, AnyChangedByteIsRefused) {
     PinTokenCipher cipher(key_);
-    const std::vector<uint8_t> blob = base64_decode(cipher.Seal("1234", fakeNow + PIN_TOKEN_LIFETIME_MS, kBinding));
+    const std::vector<uint8_t> blob =
+        base64_decode(cipher.Seal(Utils::Secret::copy_of("1234"), fakeNow + PIN_TOKEN_LIFETIME_MS, kBinding));
     for (size_t i = 0; i < blob.size(); ++i) {
         std::vector<uint8_t> changed = blob;
         changed[i] ^= 0x01;
@@ -73,7 +75,7 @@ TEST_F(PinToken, AnyChangedByteIsRefused) {
 
 TEST_F(PinToken, OtherMasterKeyBadShapesAndBadBase64) {
     PinTokenCipher cipher(key_);
-    const std::string token = cipher.Seal("1234", fakeNow + PIN_TOKEN_LIFETIME_MS, kBinding);
+    const std::string token = cipher.Seal(Utils::Secret::copy_of("1234"), fakeNow + PIN_TOKEN_LIFETIME_MS, kBinding);
     uint8_t otherKey[MASTER_KEY_LENGTH] = {9};
     EXPECT_EQ(open_error(PinTokenCipher(otherKey), token), "invalid mangled string");
     EXPECT_EQ(open_error(cipher, token.substr(1)), "invalid base64 length");
@@ -83,14 +85,15 @@ TEST_F(PinToken, OtherMasterKeyBadShapesAndBadBase64) {
     std::vector<uint8_t> lying = base64_decode(token);
     lying[0] = 55;
     EXPECT_EQ(open_error(cipher, base64_encode(lying)), "invalid mangled string");
-    EXPECT_EQ(open_error(cipher, cipher.Seal("", fakeNow + 1000, kBinding)), "invalid mangled string");
+    EXPECT_EQ(open_error(cipher, cipher.Seal(Utils::Secret::copy_of(""), fakeNow + 1000, kBinding)),
+              "invalid mangled string");
 }
 
 TEST_F(PinToken, SaltAndIvAreFreshEachTime) {
     PinTokenCipher cipher(key_);
     const int64_t expiry = fakeNow + PIN_TOKEN_LIFETIME_MS;
-    const auto a = base64_decode(cipher.Seal("1234", expiry, kBinding));
-    const auto b = base64_decode(cipher.Seal("1234", expiry, kBinding));
+    const auto a = base64_decode(cipher.Seal(Utils::Secret::copy_of("1234"), expiry, kBinding));
+    const auto b = base64_decode(cipher.Seal(Utils::Secret::copy_of("1234"), expiry, kBinding));
     EXPECT_TRUE(std::equal(a.begin(), a.begin() + 4, b.begin()));
     EXPECT_TRUE(std::equal(a.begin() + 32, a.begin() + 40, b.begin() + 32));
     EXPECT_FALSE(std::equal(a.begin() + 4, a.begin() + 32, b.begin() + 4));
@@ -99,10 +102,10 @@ TEST_F(PinToken, SaltAndIvAreFreshEachTime) {
 
 TEST_F(PinToken, OpensOnlyWithTheBindingItWasSealedWith) {
     PinTokenCipher cipher(key_);
-    const std::string token = cipher.Seal("1234", fakeNow + PIN_TOKEN_LIFETIME_MS, kBinding);
+    const std::string token = cipher.Seal(Utils::Secret::copy_of("1234"), fakeNow + PIN_TOKEN_LIFETIME_MS, kBinding);
     EXPECT_EQ(open_error(cipher, token, pin_token_binding({0x53, 0x55}, "chrome-extension://test/")),
               "invalid mangled string");
     EXPECT_EQ(open_error(cipher, token, pin_token_binding({0x53, 0x54}, "chrome-extension://other/")),
               "invalid mangled string");
-    EXPECT_EQ(cipher.Open(token, kBinding), "1234");
+    EXPECT_EQ(cipher.Open(Utils::Secret::copy_of(token), kBinding), "1234");
 }

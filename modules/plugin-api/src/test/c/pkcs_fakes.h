@@ -66,7 +66,7 @@ public:
         if (file == card_->files.end()) throw Utils::api_exception("error SW", 0x6A82, 0x00A4080C);
         return file->second;
     }
-    bool VerifyPin(const std::string& pin) override {
+    bool VerifyPin(const Utils::Secret& pin) override {
         if (listener_) listener_(true);
         struct End {
             std::function<void(bool)>& l;
@@ -75,7 +75,7 @@ public:
             }
         } end{listener_};
         if (card_->onVerify) card_->onVerify();
-        const std::string entered = pinPad_ ? card_->padPin : pin;
+        const std::string entered = pinPad_ ? card_->padPin : pin.text();
         card_->verifiedPins.push_back(entered);
         if (card_->tries == 0) {
             remaining_ = 0;
@@ -90,12 +90,12 @@ public:
         remaining_ = -1;
         return true;
     }
-    std::vector<uint8_t> Sign(const std::string& pin, const std::string& keyId,
+    std::vector<uint8_t> Sign(const Utils::Secret& pin, const std::string& keyId,
                               const std::vector<uint8_t>& data) override {
         return SignBeid18(pin, keyId, data, false);
     }
-    std::vector<uint8_t> SignBeid18(const std::string& pin, const std::string& keyId, const std::vector<uint8_t>& data,
-                                    bool beid18) override {
+    std::vector<uint8_t> SignBeid18(const Utils::Secret& pin, const std::string& keyId,
+                                    const std::vector<uint8_t>& data, bool beid18) override {
         VerifyPin(pin);
         card_->signedData.push_back(data);
         card_->signKeys.push_back(keyId);
@@ -136,11 +136,11 @@ public:
     void Connect() override {}
     void SetPinPadListener(std::function<void(bool)>) override {}
     std::vector<uint8_t> ReadFile(const std::string&) override { return {0x01}; }
-    bool VerifyPin(const std::string&) override { return true; }
-    std::vector<uint8_t> Sign(const std::string&, const std::string&, const std::vector<uint8_t>&) override {
+    bool VerifyPin(const Utils::Secret&) override { return true; }
+    std::vector<uint8_t> Sign(const Utils::Secret&, const std::string&, const std::vector<uint8_t>&) override {
         return {};
     }
-    std::vector<uint8_t> SignBeid18(const std::string&, const std::string&, const std::vector<uint8_t>&,
+    std::vector<uint8_t> SignBeid18(const Utils::Secret&, const std::string&, const std::vector<uint8_t>&,
                                     bool) override {
         return {};
     }
@@ -212,13 +212,13 @@ public:
     Watcher* watcher = nullptr;  // its active flag is recorded during ask
     std::vector<int> activeDuringAsk;
 
-    std::string ask(const PromptTexts& texts) override {
+    Utils::Secret ask(const PromptTexts& texts) override {
         titles.push_back(texts.title);
         prompts.push_back(texts.prompt);
         if (watcher) activeDuringAsk.push_back(watcher->active.load());
         if (throws) throw std::runtime_error("dialog failed");
-        if (answers.empty()) return "";
-        std::string answer = answers.front();
+        if (answers.empty()) return {};
+        Utils::Secret answer = Utils::Secret::copy_of(answers.front());
         answers.erase(answers.begin());
         return answer;
     }

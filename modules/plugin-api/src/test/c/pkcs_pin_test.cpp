@@ -48,7 +48,7 @@ protected:
 
     std::string token_for(const std::string& pin, Context& c) {
         PinTokenCipher cipher(c.key);
-        return cipher.Seal(pin, fakeNow + PIN_TOKEN_LIFETIME_MS, pin_token_binding({}, ""));
+        return cipher.Seal(Utils::Secret::copy_of(pin), fakeNow + PIN_TOKEN_LIFETIME_MS, pin_token_binding({}, ""));
     }
 
     FakeLibrary library{"__zidazaru__"};
@@ -70,7 +70,7 @@ TEST_F(PinSources, ATokenComesFirstAndYieldsAFreshOne) {
     EXPECT_NE(got.token, token);
     // The new token lives another 250 seconds from now.
     fakeNow += PIN_TOKEN_LIFETIME_MS - 1000;
-    EXPECT_EQ(PinTokenCipher(c.key).Open(got.token, pin_token_binding({}, "")), "9876");
+    EXPECT_EQ(PinTokenCipher(c.key).Open(Utils::Secret::copy_of(got.token), pin_token_binding({}, "")), "9876");
     EXPECT_TRUE(c.input.titles.empty());
 }
 
@@ -87,7 +87,7 @@ TEST_F(PinSources, ExpiredTamperedOrForeignTokensFallThroughToThePin) {
     for (const std::string& bad : {token, tampered, foreign, std::string("not base64!")}) {
         PinAndToken got = acquire(R"({"pinToken":")" + bad + R"(","pin":"4321"})", *plain, &c.ctx);
         EXPECT_EQ(got.pin, "4321") << bad;
-        EXPECT_EQ(PinTokenCipher(c.key).Open(got.token, pin_token_binding({}, "")), "4321");
+        EXPECT_EQ(PinTokenCipher(c.key).Open(Utils::Secret::copy_of(got.token), pin_token_binding({}, "")), "4321");
     }
     EXPECT_EQ(acquire(R"({"pinToken":")" + fresh + R"("})", *plain, &c.ctx).pin, "5555");
 }

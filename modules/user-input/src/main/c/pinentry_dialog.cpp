@@ -119,7 +119,7 @@ std::string pinentry_query_flavor(const std::string& program, std::string& error
     return std::string(flavor.data.begin(), flavor.data.end());
 }
 
-std::string pinentry_dialog_run(const PinentryRequest& request) {
+Utils::Secret pinentry_dialog_run(const PinentryRequest& request) {
     const auto started = steady_clock::now();
     const int64_t timeout = std::min<int64_t>(request.timeout, INT32_MAX);
     const Deadline dialogEnd = timeout > 0 ? started + seconds(timeout) + kTimeoutGrace : kNoDeadline;
@@ -188,5 +188,5 @@ std::string pinentry_dialog_run(const PinentryRequest& request) {
     }
     const std::size_t kept = pinentry_prefix_bytes(pin.data.data(), pin.data.size(), kPinMaxCharacters);
     LOG_DEBUG("PIN dialog: PIN of %zu bytes entered, %zu kept", pin.data.size(), kept);
-    return std::string(pin.data.data(), kept);
+    return Utils::Secret::copy_of(std::string_view(pin.data.data(), kept));
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "user_input.h"
+#include "secret.h"
 
 struct PinentryRequest {
     std::string program;  // absolute path of the pinentry to run
@@ -16,7 +17,7 @@ struct PinentryRequest {
 
 // The text typed when the user confirmed, cut to kPinMaxCharacters characters; empty in every
 // other outcome. Never logs the text.
-std::string pinentry_dialog_run(const PinentryRequest& request);
+Utils::Secret pinentry_dialog_run(const PinentryRequest& request);
 
 // The edit field's capacity.
 constexpr std::size_t kPinMaxCharacters = 19;

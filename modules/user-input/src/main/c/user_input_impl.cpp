@@ -22,7 +22,7 @@ UserInputImpl::~UserInputImpl() {
     close(wakeFd);
 }
 
-std::string UserInputImpl::ask(const PromptTexts& texts) {
+Utils::Secret UserInputImpl::ask(const PromptTexts& texts) {
     if (cancelled.load()) return {};
     PinentryRequest request;
     request.program = user_input_find_pinentry();

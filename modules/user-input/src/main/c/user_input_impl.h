@@ -17,7 +17,7 @@ public:
     UserInputImpl(const UserInputImpl&) = delete;
     UserInputImpl& operator=(const UserInputImpl&) = delete;
 
-    std::string ask(const PromptTexts& texts) override;
+    Utils::Secret ask(const PromptTexts& texts) override;
     void set_timeout(int64_t seconds) override;
     void cancel() override;
 

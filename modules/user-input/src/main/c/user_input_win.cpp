@@ -151,7 +151,7 @@ INT_PTR CALLBACK dialog_procedure(HWND dialog, UINT message, WPARAM wParam, LPAR
             auto* request = reinterpret_cast<PinRequest*>(GetWindowLongPtrW(dialog, DWLP_USER));
             char text[PIN_DIALOG_TEXT_BUFFER] = {};
             GetDlgItemTextA(dialog, PIN_DIALOG_EDIT, text, PIN_DIALOG_TEXT_BUFFER);
-            request->result = text;
+            request->result = Utils::Secret::copy_of(text);
             Utils::wipe(text);
             EndDialog(dialog, 0);
             return 1;
@@ -185,7 +185,7 @@ std::wstring user_input_widen(const std::string& text) {
 
 UserInputImpl::~UserInputImpl() { cancel(); }
 
-std::string UserInputImpl::ask(const PromptTexts& texts) {
+Utils::Secret UserInputImpl::ask(const PromptTexts& texts) {
     const HMODULE module = this_module();
     std::list<PinRequest>::iterator request;
     {
@@ -201,9 +201,8 @@ std::string UserInputImpl::ask(const PromptTexts& texts) {
                                               reinterpret_cast<LPARAM>(&*request));
         if (shown == -1) LOG_API("PIN dialog could not be shown (error %lu)", GetLastError());
     }
-    std::string result = request->result;
+    Utils::Secret result = std::move(request->result);  // the move wipes the request's copy
     std::lock_guard<std::mutex> lock(requestsMutex);
-    Utils::wipe(request->result);
     requests.erase(request);
     return result;
 }

@@ -29,7 +29,7 @@ struct PinRequest {
     std::string title;
     std::string prompt;
     std::atomic<void*> window{nullptr};  // the dialog's HWND once it exists
-    std::string result;
+    Utils::Secret result;
 };
 
 class UserInputImpl : public UserInputBase {
@@ -39,7 +39,7 @@ public:
     UserInputImpl(const UserInputImpl&) = delete;
     UserInputImpl& operator=(const UserInputImpl&) = delete;
 
-    std::string ask(const PromptTexts& texts) override;
+    Utils::Secret ask(const PromptTexts& texts) override;
     void set_timeout(int64_t seconds) override;
     void cancel() override;
 

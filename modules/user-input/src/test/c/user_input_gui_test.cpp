@@ -125,7 +125,9 @@ protected:
 
     void ask_async(const std::string& title) {
         title_ = title;
-        pending = std::async(std::launch::async, [this] { return input->ask(PromptTexts{title_.c_str(), kPrompt}); });
+        pending = std::async(std::launch::async, [this] {
+            return input->ask(PromptTexts{title_.c_str(), kPrompt}).text();
+        });
     }
     std::string result(seconds limit = seconds(10)) {
         if (pending.wait_for(limit) != std::future_status::ready) {
@@ -206,7 +208,7 @@ TEST_F(UserInputGui, WithoutADisplayNothingIsShown) {
     unsetenv("DISPLAY");
     testing::internal::CaptureStderr();
     const auto start = steady_clock::now();
-    const std::string pin = input->ask(PromptTexts{"gui-none", kPrompt});
+    const std::string pin = input->ask(PromptTexts{"gui-none", kPrompt}).text();
     const std::string errors = testing::internal::GetCapturedStderr();
     setenv("DISPLAY", display.c_str(), 1);
     EXPECT_EQ(pin, "");

@@ -49,7 +49,7 @@ protected:
     }
 
     std::string ask(const char* title = kTitle, const char* prompt = kPrompt) {
-        return input->ask(PromptTexts{title, prompt});
+        return input->ask(PromptTexts{title, prompt}).text();
     }
     std::string ask_in(const char* mode, const char* pin = "1234") {
         setenv("FAKE_MODE", mode, 1);

@@ -72,7 +72,7 @@ Asked ask_async(UserInputImpl& input, const char* what, const char* prompt = "Yo
     asked.title = unique_title(what);
     asked.answer = std::async(std::launch::async, [&input, title = asked.title, prompt] {
         PromptTexts texts{title.c_str(), prompt};
-        return input.ask(texts);
+        return input.ask(texts).text();
     });
     return asked;
 }
