@@ -65,6 +65,7 @@ private:
     void CheckConnected() const;
 
     // Card operations (scard_card.cpp).
+    Bytes ReadTokenInfo();
     ApduResponse SendPinVerification(ReaderClass readerClass, const std::string& pin);
     void ActOnPinStatus(const ApduResponse& response);
     Bytes SignWith(const char* description, const std::string& keyId, const std::string& pin, const Bytes& data,

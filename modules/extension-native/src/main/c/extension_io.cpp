@@ -43,6 +43,18 @@ char* extension_read_request() {
 void extension_write_response(const char* data) {
     VELDRA_ASSERT(data);
     extension_set_binary_mode(EXTENSION_STDOUT);
+    std::string refusal;
+    const size_t size = std::strlen(data);
+    if (size > EXTENSION_MAX_RESPONSE) {
+        // A browser drops a longer answer with a failure of its own that tells the page nothing.
+        json_response builder;
+        json_response_init(&builder);
+        json_response_error(&builder, 99, "Response of %lu bytes exceeds the maximum of %lu bytes",
+                            static_cast<unsigned long>(size), static_cast<unsigned long>(EXTENSION_MAX_RESPONSE));
+        refusal = builder.data;
+        json_response_free(&builder);
+        data = refusal.c_str();
+    }
     const uint32_t length = static_cast<uint32_t>(std::strlen(data));
     // One write for the whole frame: the browser is woken once, with all of it (an answer may hold
     // a PIN token, so the copy is wiped).
