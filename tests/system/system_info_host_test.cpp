@@ -36,7 +36,18 @@ std::set<std::string> usb_hid_vidpids(const std::string& sysfs) {
     return vidpids;
 }
 
-class SystemHost : public hosttest::PrivateHomeTest {};
+class SystemHost : public hosttest::PrivateHomeTest {
+protected:
+    // The host seeing the given folders and files in place of the machine's (/sys, dpkg's status).
+    HostOptions seeing(const std::vector<std::pair<std::string, std::string>>& binds) const {
+        HostOptions o = options();
+        const auto [program, args] = sysfstest::bind_command(binds, hosttest::host_path());
+        o.program = program;
+        o.args = args;
+        o.env["LD_PRELOAD"] = VELDRA_FAKE_SYSFS;
+        return o;
+    }
+};
 
 }  // namespace
 
@@ -77,13 +88,8 @@ TEST_F(SystemHost, AnswersForFixtureDevicesAndPackages) {
                              "Package: stepover\nStatus: deinstall ok config-files\nVersion: 1.0\n"
                              "Description: StepOver Signature Device Driver\n";
 
-    HostOptions o = options();
-    const auto [program, args] =
-        sysfstest::bind_command({{sysfs.root(), "/sys"}, {status, "/var/lib/dpkg/status"}}, hosttest::host_path());
-    o.program = program;
-    o.args = args;
-    o.env["LD_PRELOAD"] = VELDRA_FAKE_SYSFS;
-    const auto run = request(R"({"cmd":"GET_SYSTEM_INFO"})", o);
+    const auto run =
+        request(R"({"cmd":"GET_SYSTEM_INFO"})", seeing({{sysfs.root(), "/sys"}, {status, "/var/lib/dpkg/status"}}));
     EXPECT_EQ(run.exit_code, 0) << run.err;
     const std::string answer = run.answer().value_or("");
     EXPECT_EQ(answer,
@@ -109,13 +115,8 @@ TEST_F(SystemHost, AHostileInventoryGivesAnAnswerABrowserTakes) {
             << "Package: stepover\nStatus: install ok installed\nVersion: 1.0\nDescription: StepOver Signature "
             << "Device Driver" << std::string(3 << 20, 'x') << "\n";
     }
-    HostOptions o = options();
-    const auto [program, args] =
-        sysfstest::bind_command({{sysfs.root(), "/sys"}, {status, "/var/lib/dpkg/status"}}, hosttest::host_path());
-    o.program = program;
-    o.args = args;
-    o.env["LD_PRELOAD"] = VELDRA_FAKE_SYSFS;
-    const auto run = request(R"({"cmd":"GET_SYSTEM_INFO"})", o);
+    const auto run =
+        request(R"({"cmd":"GET_SYSTEM_INFO"})", seeing({{sysfs.root(), "/sys"}, {status, "/var/lib/dpkg/status"}}));
     const std::string answer = run.answer().value_or("");
     ASSERT_TRUE(nlohmann::json::accept(answer)) << run.err;
     EXPECT_LT(answer.size(), 1u << 20);
@@ -130,12 +131,7 @@ TEST_F(SystemHost, ListingFailureAnswersError20) {
     if (!sysfstest::mount_namespaces_available()) GTEST_SKIP() << "no private mount namespace here";
     sysfstest::SysfsFixture sysfs;
     sysfs.break_hid_listing();
-    HostOptions o = options();
-    const auto [program, args] = sysfstest::bind_command({{sysfs.root(), "/sys"}}, hosttest::host_path());
-    o.program = program;
-    o.args = args;
-    o.env["LD_PRELOAD"] = VELDRA_FAKE_SYSFS;
-    const auto run = request(R"({"cmd":"GET_SYSTEM_INFO"})", o);
+    const auto run = request(R"({"cmd":"GET_SYSTEM_INFO"})", seeing({{sysfs.root(), "/sys"}}));
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(run.answer().value_or(""),
               "{\"error\": { \"code\":20,\"id\":20,\"message\":\"Listing devices failed "

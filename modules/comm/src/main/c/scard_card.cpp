@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "der.h"
 #include "scard_reader.h"
 #include "secret.h"
 #include "status_word.h"
@@ -35,36 +36,16 @@ constexpr size_t kProbeHeadBytes = 31;
 // The longest signature a key of this card family makes: RSA-2048 (the 1.8 card's P-384 gives 96).
 constexpr size_t kMaxSignatureBytes = 256;
 
-// One DER element at der[at]: its tag, where its content starts and how long it is, in every length
-// form a card file can hold (short, or long with one to three length octets). False when the header
-// is cut off or the length is indefinite or wider.
-bool DerElement(const Bytes& der, size_t at, uint8_t& tag, size_t& content, size_t& length) {
-    if (at + 2 > der.size()) return false;
-    tag = der[at];
-    const uint8_t first = der[at + 1];
-    content = at + 2;
-    if (first < 0x80) {
-        length = first;
-        return true;
-    }
-    const size_t octets = first & 0x7F;
-    if (octets == 0 || octets > 3 || content + octets > der.size()) return false;
-    length = 0;
-    for (size_t i = 0; i < octets; ++i) length = length << 8 | der[content + i];
-    content += octets;
-    return true;
-}
-
 // The serialNumber of a PKCS #15 TokenInfo (SEQUENCE { INTEGER version, OCTET STRING serialNumber,
 // ... }); empty when it is not there whole. info may be the head of the file only: the SEQUENCE may
 // run past its end, the serial number may not.
 Bytes TokenInfoSerial(const Bytes& info) {
     uint8_t tag = 0;
     size_t content = 0, length = 0;
-    if (!DerElement(info, 0, tag, content, length) || tag != 0x30) return {};
+    if (!der_element(info, 0, tag, content, length) || tag != 0x30) return {};
     const size_t sequenceEnd = content + length;
-    if (!DerElement(info, content, tag, content, length) || tag != 0x02 || length == 0) return {};
-    if (!DerElement(info, content + length, tag, content, length) || tag != 0x04 || length == 0) return {};
+    if (!der_element(info, content, tag, content, length) || tag != 0x02 || length == 0) return {};
+    if (!der_element(info, content + length, tag, content, length) || tag != 0x04 || length == 0) return {};
     const size_t end = content + length;
     if (end > sequenceEnd || end > info.size()) return {};
     return Bytes(info.begin() + static_cast<long>(content), info.begin() + static_cast<long>(end));

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "hex.h"
 #include "log.h"
 #include "secret.h"
 #include "utf8.h"
@@ -339,19 +340,12 @@ std::string json_escape(const char* text, size_t length) {
 
 namespace {
 
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // The four hex digits at text[at]; -1 when they are not all there.
 long utf16_unit(const char* text, size_t length, size_t at) {
     if (at + 4 > length) return -1;
     long unit = 0;
     for (size_t i = 0; i < 4; ++i) {
-        const int digit = hex_digit(text[at + i]);
+        const int digit = hex_digit_value(text[at + i]);
         if (digit < 0) return -1;
         unit = unit << 4 | digit;
     }
