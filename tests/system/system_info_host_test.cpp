@@ -124,7 +124,6 @@ TEST_F(SystemHost, AHostileInventoryGivesAnAnswerABrowserTakes) {
     EXPECT_EQ(parsed["deviceList"].size(), 1024u);
     EXPECT_EQ(parsed["packageList"][0]["version"], "");  // its description line was too long to take
     EXPECT_EQ(parsed["packageList"][1]["version"], "");  // a version of 2 MB is none
-    EXPECT_LT(run.max_rss_kib, 64 * 1024);
 }
 
 TEST_F(SystemHost, ListingFailureAnswersError20) {
