@@ -215,4 +215,18 @@ TEST_F(EdgeInput, EveryFormOfPinAndTokenIsMasked) {
             }
         }
     }
+    // A text the reader gives up on before the secret: nothing past that point is shown.
+    for (const std::string& broken : {R"({"cmd":"VERIFY_PIN","reader":"C:\Users","pin":")" + pin + "\"}",
+                                      R"({"cmd":"VERIFY_PIN","x":[1},"pin":")" + pin + "\"}",
+                                      R"({"cmd":"COMPUTE_SIGNATURE","hash":"\x","pinToken":")" + token + "\"}"}) {
+        SCOPED_TRACE(broken);
+        const HostRun run = hosttest::run_host(hosttest::frame(broken), options());
+        const std::string text = run.answer().value_or("");
+        EXPECT_EQ(text.rfind("{\"error\": { \"code\":99,\"id\":99,\"message\":\"Invalid JSON message [", 0), 0u)
+            << text;
+        for (const std::string& secret : {pin, token}) {
+            EXPECT_EQ(run.err.find(secret), std::string::npos) << run.err;
+            EXPECT_EQ(text.find(secret), std::string::npos) << text;
+        }
+    }
 }

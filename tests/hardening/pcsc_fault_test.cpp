@@ -106,9 +106,9 @@ TEST_F(PcscTest, PcscdStoppedDuringComputeSignature) {
 }
 
 TEST_F(PcscTest, CardRemovedDuringReadFileOfACertificate) {
-    // The card drops out of the reader at its fifth command (the probe takes three: SELECT, READ
-    // BINARY answered 6Cxx, READ BINARY again; then the certificate's SELECT): at its first chunk.
-    insert("plain", {"--pin", CARD_PIN, "--drop-on", "5"});
+    // The card drops out of the reader at its fourth command (the probe takes two: SELECT and one
+    // READ BINARY of the token information's head; then the certificate's SELECT): at its first chunk.
+    insert("plain", {"--pin", CARD_PIN, "--drop-on", "4"});
     const auto a = ask(R"({"cmd":"READ_FILE","reader":")" + PLAIN + R"(","fileId":"3F00DF005039"})");
     EXPECT_TRUE(a.error()) << a.text;
     EXPECT_LT(a.run.elapsed.count(), 10000);
@@ -192,4 +192,35 @@ TEST_F(PcscTest, ConcurrentSignaturesNeverSignWithTheOtherKey) {
         EXPECT_TRUE(verifies_sha256(asked, from_hex(SIGN_HASH), signature)) << i << ": " << a.text;
         EXPECT_FALSE(verifies_sha256(other, from_hex(SIGN_HASH), signature)) << i << ": signed with the other key";
     }
+}
+
+// A signature on the T=0 card costs 8 APDUs: the token information's head (SELECT, READ BINARY),
+// the signature certificate's first chunk for the eIDAS 2.0 rule (SELECT, READ BINARY), MSE SET,
+// VERIFY, PSO and its GET RESPONSE. A card that answers more than its key can make is refused.
+TEST_F(PcscTest, ASignatureInEightApdusAndNoneLongerThanTheKey) {
+    const std::string request = R"({"cmd":"COMPUTE_SIGNATURE","reader":")" + PLAIN + R"(","pin":")" + CARD_PIN +
+                                R"(","hash":")" + SIGN_HASH + R"("})";
+    const auto commands_since = [](size_t offset) {
+        std::ifstream log(vr_dir() + "/card-plain.apdu.log");
+        std::stringstream text;
+        text << log.rdbuf();
+        std::istringstream lines(text.str().substr(std::min(offset, text.str().size())));
+        int count = 0;
+        for (std::string line; std::getline(lines, line);) count += line.rfind("C ", 0) == 0;
+        return count;
+    };
+    const auto log_size = [] {
+        return static_cast<size_t>(std::filesystem::file_size(vr_dir() + "/card-plain.apdu.log"));
+    };
+    insert("plain", {"--pin", CARD_PIN});
+    size_t before = log_size();
+    const auto signed_ = ask(request);
+    EXPECT_TRUE(signed_.json.contains("signature")) << signed_.text;
+    EXPECT_LE(commands_since(before), 8);
+
+    remove("plain");
+    insert("plain", {"--pin", CARD_PIN, "--signature-extra", "4000"});
+    const auto longer = ask(request);
+    EXPECT_EQ(longer.code(), 8) << longer.text;
+    EXPECT_FALSE(longer.json.contains("signature")) << longer.text;
 }

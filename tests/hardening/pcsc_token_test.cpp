@@ -71,6 +71,27 @@ TEST_F(TokenRules, ATokenOpensOnlyForItsOwnOrigin) {
     EXPECT_EQ(tries_left_after_a_wrong_pin(), 2);
 }
 
+TEST_F(TokenRules, ACardThatTellsNoIdentityGetsNoToken) {
+    // A token information file whose length takes DER's long form still names its card.
+    insert("plain", {"--pin", CARD_PIN, "--token-info", "long"});
+    const std::string pin = R"(,"pin":")" + CARD_PIN + "\"";
+    const std::string token = ask(verify(PLAIN, pin), from(ORIGIN)).json.value("pinToken", "");
+    ASSERT_FALSE(token.empty());
+    EXPECT_EQ(ask(verify(PLAIN, R"(,"pinToken":")" + token + "\""), from(ORIGIN)).json.value("valid", false), true);
+
+    // Cards without a serial number cannot be told apart: none gets a token, none opens one.
+    for (const std::string& cardPin : {CARD_PIN, OTHER_PIN}) {
+        remove("plain");
+        insert("plain", {"--pin", cardPin, "--token-info", "no-serial"});
+        const auto a = ask(verify(PLAIN, R"(,"pin":")" + cardPin + "\""), from(ORIGIN));
+        EXPECT_EQ(a.json.value("valid", false), true) << a.text;
+        EXPECT_FALSE(a.json.contains("pinToken")) << a.text;
+        const auto replay = ask(verify(PLAIN, R"(,"pinToken":")" + token + "\""), from(ORIGIN));
+        EXPECT_FALSE(replay.json.contains("pinValid")) << "a VERIFY was sent: " << replay.text;
+    }
+    EXPECT_EQ(tries_left_after_a_wrong_pin(), 2);
+}
+
 TEST_F(TokenRules, NoTokenForAPinTheReaderNeverUsed) {
     insert("escape", {"--pin", CARD_PIN});
     insert("bypass", {"--pin", CARD_PIN});

@@ -36,7 +36,18 @@ std::set<std::string> usb_hid_vidpids(const std::string& sysfs) {
     return vidpids;
 }
 
-class SystemHost : public hosttest::PrivateHomeTest {};
+class SystemHost : public hosttest::PrivateHomeTest {
+protected:
+    // The host seeing the given folders and files in place of the machine's (/sys, dpkg's status).
+    HostOptions seeing(const std::vector<std::pair<std::string, std::string>>& binds) const {
+        HostOptions o = options();
+        const auto [program, args] = sysfstest::bind_command(binds, hosttest::host_path());
+        o.program = program;
+        o.args = args;
+        o.env["LD_PRELOAD"] = VELDRA_FAKE_SYSFS;
+        return o;
+    }
+};
 
 }  // namespace
 
@@ -77,13 +88,8 @@ TEST_F(SystemHost, AnswersForFixtureDevicesAndPackages) {
                              "Package: stepover\nStatus: deinstall ok config-files\nVersion: 1.0\n"
                              "Description: StepOver Signature Device Driver\n";
 
-    HostOptions o = options();
-    const auto [program, args] =
-        sysfstest::bind_command({{sysfs.root(), "/sys"}, {status, "/var/lib/dpkg/status"}}, hosttest::host_path());
-    o.program = program;
-    o.args = args;
-    o.env["LD_PRELOAD"] = VELDRA_FAKE_SYSFS;
-    const auto run = request(R"({"cmd":"GET_SYSTEM_INFO"})", o);
+    const auto run =
+        request(R"({"cmd":"GET_SYSTEM_INFO"})", seeing({{sysfs.root(), "/sys"}, {status, "/var/lib/dpkg/status"}}));
     EXPECT_EQ(run.exit_code, 0) << run.err;
     const std::string answer = run.answer().value_or("");
     EXPECT_EQ(answer,
@@ -95,16 +101,36 @@ TEST_F(SystemHost, AnswersForFixtureDevicesAndPackages) {
     EXPECT_TRUE(nlohmann::json::accept(answer));
 }
 
+// Whatever the inventory holds, the answer stays one a browser takes (at most 1 MiB): the devices
+// looked at, a line of the package database and a version text are bounded.
+TEST_F(SystemHost, AHostileInventoryGivesAnAnswerABrowserTakes) {
+    if (!sysfstest::mount_namespaces_available()) GTEST_SKIP() << "no private mount namespace here";
+    sysfstest::SysfsFixture sysfs;
+    for (uint16_t i = 0; i < 1100; ++i) sysfs.add_usb_hid(0x1000, i, 0x0100, 1, false);
+    const std::string status = home_.path() + "/status";
+    {
+        std::ofstream out(status);
+        out << "Package: vasco-reader\nStatus: install ok installed\nVersion: " << std::string(2 << 20, '7')
+            << "\nDescription: VASCO DIGIPASS Secure Card Reader Driver\n\n"
+            << "Package: stepover\nStatus: install ok installed\nVersion: 1.0\nDescription: StepOver Signature "
+            << "Device Driver" << std::string(3 << 20, 'x') << "\n";
+    }
+    const auto run =
+        request(R"({"cmd":"GET_SYSTEM_INFO"})", seeing({{sysfs.root(), "/sys"}, {status, "/var/lib/dpkg/status"}}));
+    const std::string answer = run.answer().value_or("");
+    ASSERT_TRUE(nlohmann::json::accept(answer)) << run.err;
+    EXPECT_LT(answer.size(), 1u << 20);
+    const auto parsed = nlohmann::json::parse(answer);
+    EXPECT_EQ(parsed["deviceList"].size(), 1024u);
+    EXPECT_EQ(parsed["packageList"][0]["version"], "");  // its description line was too long to take
+    EXPECT_EQ(parsed["packageList"][1]["version"], "");  // a version of 2 MB is none
+}
+
 TEST_F(SystemHost, ListingFailureAnswersError20) {
     if (!sysfstest::mount_namespaces_available()) GTEST_SKIP() << "no private mount namespace here";
     sysfstest::SysfsFixture sysfs;
     sysfs.break_hid_listing();
-    HostOptions o = options();
-    const auto [program, args] = sysfstest::bind_command({{sysfs.root(), "/sys"}}, hosttest::host_path());
-    o.program = program;
-    o.args = args;
-    o.env["LD_PRELOAD"] = VELDRA_FAKE_SYSFS;
-    const auto run = request(R"({"cmd":"GET_SYSTEM_INFO"})", o);
+    const auto run = request(R"({"cmd":"GET_SYSTEM_INFO"})", seeing({{sysfs.root(), "/sys"}}));
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(run.answer().value_or(""),
               "{\"error\": { \"code\":20,\"id\":20,\"message\":\"Listing devices failed "

@@ -84,10 +84,10 @@ TEST_F(Presence, EmptyReaderThenInsertedCardThenRemoval) {
 }
 
 TEST_F(Presence, CardPulledOutMidReadEndsInAnError) {
-    // The card closes its connection instead of answering its 5th command: the probe takes 3
-    // (SELECT, READ BINARY answered 6Cxx, READ BINARY again), the SELECT of the photo 1, so the
+    // The card closes its connection instead of answering its 4th command: the probe takes 2
+    // (SELECT, READ BINARY of the token information's head), the SELECT of the photo 1, so the
     // first READ BINARY of the photo gets no answer.
-    Insert("plain", "--drop-on 5");
+    Insert("plain", "--drop-on 4");
     auto reader = OpenReader(kPlain);
     ASSERT_EQ(reader->GetCardType(), 1);
     const auto started = std::chrono::steady_clock::now();
@@ -99,7 +99,7 @@ TEST_F(Presence, CardPulledOutMidReadEndsInAnError) {
 TEST_F(Presence, CardPulledOutMidReadIsTheRemovalError) {
     // As a real reader reports it: the command in flight and the ones after it fail with the
     // removal codes, never as an answer without a status word.
-    Insert("ccid", "--drop-on 5");  // the first READ BINARY of the photo, as above
+    Insert("ccid", "--drop-on 4");  // the first READ BINARY of the photo, as above
     auto reader = OpenReader(kCcid);
     ASSERT_EQ(reader->GetCardType(), 1);
     const auto removal = [](const Utils::api_exception& e) {
@@ -122,8 +122,8 @@ TEST_F(Presence, CardPulledOutMidReadIsTheRemovalError) {
 }
 
 TEST_F(Presence, CardPulledOutMidSignatureEndsInAnError) {
-    // Probe 3 commands, then MSE SET, VERIFY, and the PSO gets no answer.
-    Insert("plain", "--drop-on 6");
+    // Probe 2 commands, then MSE SET, VERIFY, and the PSO gets no answer.
+    Insert("plain", "--drop-on 5");
     auto reader = OpenReader(kPlain);
     try {
         reader->Sign(Utils::Secret::copy_of("1234"), "__signature__", Bytes(51, 0x30));

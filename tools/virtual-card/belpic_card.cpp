@@ -56,7 +56,10 @@ std::string DigitsOfBlock(const Bytes& block) {
 }  // namespace
 
 BelpicCard::BelpicCard(CardOptions options, CardKeys keys)
-    : options_(std::move(options)), keys_(std::move(keys)), files_(MakeCardFiles(keys_)), triesLeft_(options_.tries) {
+    : options_(std::move(options)),
+      keys_(std::move(keys)),
+      files_(MakeCardFiles(keys_, options_.tokenInfo)),
+      triesLeft_(options_.tries) {
     if (options_.pinPadPin.empty()) options_.pinPadPin = options_.pin;
     Reset();
 }
@@ -220,6 +223,7 @@ Bytes BelpicCard::ComputeSignature(const Bytes& data) {
     EVP_PKEY* key = keyRef_ == 0x83 ? keys_.signature.key.get() : keys_.authentication.key.get();
     Bytes signature = CardSign(key, data);
     if (signature.empty()) return Sw(0x6A80);
+    signature.resize(signature.size() + options_.signatureExtra, 0x5A);
     if (keyRef_ == 0x83) verified_ = false;  // the signature key wants the PIN before every signature
     logLine_ += " signed " + std::to_string(data.size()) + " bytes with key " + (keyRef_ == 0x83 ? "83" : "82");
     return Answer(signature);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "card_files.h"
 #include "card_keys.h"
 
 namespace VirtualCard {
@@ -29,6 +30,8 @@ struct CardOptions {
     std::string pinPadPin;      // what the user "types" on the reader; default: the card PIN
     PinPadOutcome pinPadOutcome = PinPadOutcome::Typed;
     ShortRead shortRead = ShortRead::WrongLength;
+    TokenInfoForm tokenInfo = TokenInfoForm::Short;
+    size_t signatureExtra = 0;  // bytes answered after each signature (a hostile card)
 };
 
 class BelpicCard {

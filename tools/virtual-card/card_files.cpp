@@ -15,21 +15,32 @@ void Tlv(Bytes& out, uint8_t tag, const std::string& value) {
     out.insert(out.end(), value.begin(), value.end());
 }
 
+// A DER element: tag, length (short form below 128, else long form) and content.
+void Der(Bytes& out, uint8_t tag, const Bytes& content) {
+    out.push_back(tag);
+    if (content.size() >= 256) {
+        out.push_back(0x82);
+        out.push_back(static_cast<uint8_t>(content.size() >> 8));
+    } else if (content.size() >= 128) {
+        out.push_back(0x81);
+    }
+    out.push_back(static_cast<uint8_t>(content.size()));
+    out.insert(out.end(), content.begin(), content.end());
+}
+
 // The token information of the BELPIC application (a PKCS #15 TokenInfo). Its serial number is
 // this card's own, as on real cards: taken from its freshly made signature certificate.
-Bytes TokenInfo(const CardKeys& keys) {
-    Bytes body = {0x02, 0x01, 0x00,  // version
-                  0x04, 0x10};       // serial number
+Bytes TokenInfo(const CardKeys& keys, TokenInfoForm form) {
     uint8_t digest[SHA256_DIGEST_LENGTH];
     SHA256(keys.signature.certificate.data(), keys.signature.certificate.size(), digest);
-    body.insert(body.end(), digest, digest + 16);
-    for (int b : {0x0C, 0x06, 0x42, 0x45, 0x4C, 0x50, 0x49, 0x43})
-        body.push_back(static_cast<uint8_t>(b));                                     // label "BELPIC"
-    for (int b : {0x03, 0x02, 0x04, 0x30}) body.push_back(static_cast<uint8_t>(b));  // token flags
+    Bytes body;
+    Der(body, 0x02, {0x00});                                                           // version
+    if (form != TokenInfoForm::NoSerial) Der(body, 0x04, Bytes(digest, digest + 16));  // serial number
+    Der(body, 0x0C, {'B', 'E', 'L', 'P', 'I', 'C'});                                   // label
+    Der(body, 0x03, {0x04, 0x30});                                                     // token flags
+    if (form == TokenInfoForm::LongLength) Der(body, 0xA2, Bytes(100, 0x00));          // supported algorithms
     Bytes out;
-    out.push_back(0x30);
-    out.push_back(static_cast<uint8_t>(body.size()));
-    for (uint8_t b : body) out.push_back(b);
+    Der(out, 0x30, body);
     return out;
 }
 
@@ -87,12 +98,12 @@ Bytes TwoChunks() {
 
 }  // namespace
 
-std::map<std::string, Bytes> MakeCardFiles(const CardKeys& keys) {
+std::map<std::string, Bytes> MakeCardFiles(const CardKeys& keys, TokenInfoForm tokenInfo) {
     std::map<std::string, Bytes> files;
     files[Path({0x3F, 0x00})] = {};
     files[Path({0x3F, 0x00, 0xDF, 0x00})] = {};
     files[Path({0x3F, 0x00, 0xDF, 0x01})] = {};
-    files[Path({0x3F, 0x00, 0xDF, 0x00, 0x50, 0x32})] = TokenInfo(keys);
+    files[Path({0x3F, 0x00, 0xDF, 0x00, 0x50, 0x32})] = TokenInfo(keys, tokenInfo);
     files[Path({0x3F, 0x00, 0xDF, 0x00, 0x50, 0x38})] = keys.authentication.certificate;
     files[Path({0x3F, 0x00, 0xDF, 0x00, 0x50, 0x39})] = keys.signature.certificate;
     files[Path({0x3F, 0x00, 0xDF, 0x00, 0x50, 0x3A})] = keys.intermediate.certificate;

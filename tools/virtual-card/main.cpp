@@ -31,6 +31,9 @@ const char* kUsage =
     "  --short-read R          READ BINARY past the end of the file: 6c (default, 6Cxx as a T=0\n"
     "                          card answers), 6282 (the bytes left and 6282) or 9000\n"
     "  --sig-not-before TIME   notBefore of the signature certificate, YYYYMMDDHHMMSSZ\n"
+    "  --token-info F          the token information file: short (default), long (100 more\n"
+    "                          bytes: a long-form DER length) or no-serial (no serial number)\n"
+    "  --signature-extra N     answer N more bytes after each signature\n"
     "  --pem-dir DIR           write root.pem intermediate.pem signature.pem authentication.pem\n"
     "  --log FILE              log every command (never a PIN digit)\n"
     "  --key-cache DIR         take the keys from DIR, making and storing them there once\n"
@@ -126,6 +129,16 @@ Settings Parse(int argc, char** argv) {
             else if (r == "6282") s.card.shortRead = ShortRead::EndOfFile;
             else if (r == "9000") s.card.shortRead = ShortRead::Lenient;
             else throw std::runtime_error("unknown short read " + r);
+        } else if (arg == "--token-info") {
+            const std::string f = value();
+            if (f == "short") s.card.tokenInfo = TokenInfoForm::Short;
+            else if (f == "long") s.card.tokenInfo = TokenInfoForm::LongLength;
+            else if (f == "no-serial") s.card.tokenInfo = TokenInfoForm::NoSerial;
+            else throw std::runtime_error("unknown token information form " + f);
+        } else if (arg == "--signature-extra") {
+            const long n = std::atol(value().c_str());
+            if (n < 0 || n > 65536) throw std::runtime_error("--signature-extra takes 0 to 65536");
+            s.card.signatureExtra = static_cast<size_t>(n);
         } else if (arg == "--sig-not-before") {
             s.notBefore = value();
         } else if (arg == "--pem-dir") {

@@ -29,7 +29,8 @@ void json_free(json_message* message);
 
 // A copy of a request or response text for a log line or an answer: every value the reader would
 // return for "pin" or "pinToken", in whatever form the text holds it, replaced by ***. A text that
-// does not tokenize is hidden from where the tokenizer stopped.
+// does not tokenize (past the token bound, an invalid character or bracket) is hidden from where
+// the tokenizer stopped.
 std::string log_mask_secrets(const char* text);
 
 struct json_response {
@@ -67,6 +68,11 @@ void json_response_error_with_id(json_response* message, int code, int id, const
 // Hands the text over to the caller (free() it) and releases the record when owned.
 char* json_response_release(json_response* message);
 void json_response_free(json_response* message);
+
+// The text a JSON string body (as json_get_value gives it, escapes undecoded) stands for: every
+// escape decoded, \uXXXX (surrogate pairs too) as UTF-8. False when an escape is invalid, a
+// surrogate is unpaired, or the text would hold a NUL.
+bool json_unescape(const char* body, size_t length, std::string& text);
 
 // The body of a JSON string holding text: quote, backslash and control characters escaped,
 // bytes that are not UTF-8 replaced by U+FFFD.

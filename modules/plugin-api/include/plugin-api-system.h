@@ -21,7 +21,7 @@ public:
 
 // A component found in the package database by name: the first installed program whose name
 // holds displayName as a substring, letter case ignored. A missing or unreadable database means
-// "not installed".
+// "not installed"; a version of more than 64 characters is not a version anyone installed (empty).
 class RegistryChecker : public ComponentChecker {
 public:
     static constexpr const char* DPKG_STATUS_PATH = "/var/lib/dpkg/status";
@@ -42,7 +42,8 @@ struct InstalledProgram {
 
 // The installed packages of a dpkg status file, as two lists one after the other: first every
 // package under the first line of its description, then every package under its package name.
-// Empty when the file cannot be read.
+// Empty when the file cannot be read. A line longer than 4096 bytes is not taken, and the first
+// 20000 packages are read.
 std::vector<InstalledProgram> installed_programs(const std::string& statusPath);
 
 // Component key -> checker, answered in key order.
@@ -56,7 +57,8 @@ std::string vidpid_text(const WacomGSS::UsbDevice& device);
 
 using DeviceEnumerator = std::function<void(const WacomGSS::UsbDeviceCallback&)>;
 
-// Writes {"deviceList": [...],"packageList": [...]}, or error 20 when listing the devices fails.
+// Writes {"deviceList": [...],"packageList": [...]}, or error 20 when listing the devices fails. The
+// first 1024 HID interfaces listed are looked at.
 void get_system_info(api_ctx* ctx, json_response* response);
 // The same over other devices and components (tests).
 void get_system_info(api_ctx* ctx, json_response* response, const DeviceEnumerator& enumerate,

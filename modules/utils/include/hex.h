@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+// The value of one hex digit (either case), or -1.
+int hex_digit_value(char c);
 // Decodes an even-length text of hex digits (either case); the number of bytes written, or -1 for
 // an odd length, a bad digit or too little room. Nothing is written unless the whole text is valid.
 int hex_to_bytes(const char* string, uint8_t* out, size_t out_capacity);

@@ -17,6 +17,9 @@ void log_write_tagged(const char* tag, const char* file, int line, const char* f
 // The text after the last '/' or, failing that, after the last '\\'; the whole path when it has neither.
 const char* log_base_name(const char* path);
 
-#define LOG_DEBUG(...) log_write(__FILE__, __LINE__, __VA_ARGS__)
+// The switch is tested before the arguments are built: a line that is not written costs no masking
+// or hex conversion.
+#define LOG_DEBUG(...) \
+    (debug_enabled.load(std::memory_order_relaxed) ? log_write(__FILE__, __LINE__, __VA_ARGS__) : void())
 #define LOG_API(...) log_write_tagged("PLUGIN-API", __FILE__, __LINE__, __PRETTY_FUNCTION__, __VA_ARGS__)
 #define LOG_UTILS(...) log_write_tagged("UTILS", __FILE__, __LINE__, __PRETTY_FUNCTION__, __VA_ARGS__)

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "der.h"
 #include "scard_reader.h"
 #include "secret.h"
 #include "status_word.h"
@@ -28,17 +29,30 @@ constexpr size_t kChallengeSignatureLength = 128;
 constexpr uint32_t kMaxChallenge = 99999999;
 constexpr char kProbePath[] = {0x3F, 0x00, static_cast<char>(0xDF), 0x00, 0x50, 0x32};
 
+// The head of the token information file that holds what recognition needs on this card family:
+// the SEQUENCE header (2), the version (3), a 16-byte serial number (18) and the label "BELPIC" (8).
+// Read with that Le, a T=0 card answers it at once instead of 6Cxx and a second READ BINARY.
+constexpr size_t kProbeHeadBytes = 31;
+// The longest signature a key of this card family makes: RSA-2048 (the 1.8 card's P-384 gives 96).
+constexpr size_t kMaxSignatureBytes = 256;
+
 // The serialNumber of a PKCS #15 TokenInfo (SEQUENCE { INTEGER version, OCTET STRING serialNumber,
-// ... }), short-form lengths as this card family writes them; empty when it is not there.
+// ... }); empty when it is not there whole. info may be the head of the file only: the SEQUENCE may
+// run past its end, the serial number may not.
 Bytes TokenInfoSerial(const Bytes& info) {
-    if (info.size() < 2 || info[0] != 0x30 || info[1] > 0x7F) return {};
-    size_t at = 2;
-    if (at + 2 > info.size() || info[at] != 0x02 || info[at + 1] > 0x7F) return {};
-    at += 2 + info[at + 1];
-    if (at + 2 > info.size() || info[at] != 0x04 || info[at + 1] > 0x7F) return {};
-    const size_t length = info[at + 1];
-    if (at + 2 + length > info.size()) return {};
-    return Bytes(info.begin() + static_cast<long>(at + 2), info.begin() + static_cast<long>(at + 2 + length));
+    uint8_t tag = 0;
+    size_t content = 0, length = 0;
+    if (!der_element(info, 0, tag, content, length) || tag != 0x30) return {};
+    const size_t sequenceEnd = content + length;
+    if (!der_element(info, content, tag, content, length) || tag != 0x02 || length == 0) return {};
+    if (!der_element(info, content + length, tag, content, length) || tag != 0x04 || length == 0) return {};
+    const size_t end = content + length;
+    if (end > sequenceEnd || end > info.size()) return {};
+    return Bytes(info.begin() + static_cast<long>(content), info.begin() + static_cast<long>(end));
+}
+
+bool HoldsBelpicLabel(const Bytes& info) {
+    return std::string(info.begin(), info.end()).find("BELPIC") != std::string::npos;
 }
 
 // Calls the listener with false when the verification ends, however it ends.
@@ -70,8 +84,8 @@ int SCardReader::GetCardType() {
     }
     if (cardType_ != kCardUnknown) return cardType_;
     try {
-        const Bytes info = ReadFile(std::string(kProbePath, sizeof kProbePath));
-        if (std::string(info.begin(), info.end()).find("BELPIC") != std::string::npos) {
+        const Bytes info = ReadTokenInfo();
+        if (HoldsBelpicLabel(info)) {
             cardType_ = kCardBelpic;
             cardSerial_ = TokenInfoSerial(info);
         }
@@ -79,6 +93,21 @@ int SCardReader::GetCardType() {
         // a card without the BELPIC application, or one that went away: still unknown
     }
     return cardType_;
+}
+
+// The head of the file is enough when it holds the label and a whole serial number, or when the
+// card answered fewer bytes than asked (that is the whole file); otherwise the file is read whole,
+// so that no card is judged by less than all of it.
+Bytes SCardReader::ReadTokenInfo() {
+    const std::string path(kProbePath, sizeof kProbePath);
+    try {
+        Bytes head = ReadFileHead(path, kProbeHeadBytes);
+        if (head.size() < kProbeHeadBytes || (HoldsBelpicLabel(head) && !TokenInfoSerial(head).empty())) return head;
+    } catch (const Utils::api_exception& e) {
+        // A card that answers a short read with what is left and 6282 is read the long way below.
+        if (static_cast<uint32_t>(e.code()) != kSwEndOfFileReached) throw;
+    }
+    return ReadFile(path);
 }
 
 std::vector<uint8_t> SCardReader::ReadFile(const std::string& path) {
@@ -187,11 +216,19 @@ Bytes SCardReader::SignWith(const char* description, const std::string& keyId, c
         RequireSuccess(Transmit(kMseSetSignature, {0x04, 0x80, algorithm, 0x84, key}, 0));
     }
     VerifyPin(pin);
+    Bytes signature;
     try {
-        return Exchange(kPsoComputeSignature, data, 0, false);
+        signature = Exchange(kPsoComputeSignature, data, 0, false);
     } catch (const Utils::api_exception& e) {
         throw CommBase::CommException(e.message(), CommBase::kSignatureFailed, e.code());
     }
+    // More than a key of the card can make is not a signature of that key.
+    if (signature.size() > kMaxSignatureBytes) {
+        char message[64];
+        std::snprintf(message, sizeof message, "signature of %zu bytes", signature.size());
+        throw CommBase::CommException(operations_.Compose(message), CommBase::kSignatureFailed, 0);
+    }
+    return signature;
 }
 
 std::vector<uint8_t> SCardReader::Sign(const Utils::Secret& pin, const std::string& keyId,

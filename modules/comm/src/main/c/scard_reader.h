@@ -66,6 +66,7 @@ private:
     void CheckConnected() const;
 
     // Card operations (scard_card.cpp).
+    Bytes ReadTokenInfo();
     // The complete four-byte entries of the feature list, over the current connection.
     std::vector<ReaderFeature> ReaderFeatures();
     ApduResponse SendPinVerification(ReaderClass readerClass, const Utils::Secret& pin);

@@ -49,7 +49,7 @@ TEST_F(Card, OtherCardIsProbedAgainOnEveryCall) {
         .End()
         .Begin()
         .Transmit("00 A4 08 0C 06 3F 00 DF 00 50 32", "90 00")
-        .Transmit("00 B0 00 00 00", "30 03 04 01 41 90 00")
+        .Transmit("00 B0 00 00 1F", "30 03 04 01 41 90 00")
         .End()
         .Disconnect()
         .Release();
@@ -57,6 +57,41 @@ TEST_F(Card, OtherCardIsProbedAgainOnEveryCall) {
     auto reader = OpenReader(kPlain);
     EXPECT_EQ(reader->GetCardType(), 0);
     EXPECT_EQ(reader->GetCardType(), 0);
+}
+
+// The token information's head (31 bytes) names the card when it holds the label and the serial
+// number whole; otherwise the file is read whole, and its lengths may take any DER form.
+TEST_F(Card, TheSerialNumberIsFoundInEveryDerLengthForm) {
+    const std::string serial = "53 4C 49 4E 33 66 00 29 6C FF 27 02 9F 07 17 21";
+    const std::string label = "0C 06 42 45 4C 50 49 43";
+    const std::string shortForm = "30 21 02 01 00 04 10 " + serial + " " + label + " 03 02 04 30";
+    std::string algorithms = "A2 64";
+    for (int i = 0; i < 100; ++i) algorithms += " 00";
+    const std::string longForm = "30 81 87 02 01 00 04 10 " + serial + " " + label + " 03 02 04 30 " + algorithms;
+    const std::string select = "00 A4 08 0C 06 3F 00 DF 00 50 32";
+    struct Case {
+        std::string head, whole, serial;
+    };
+    for (const Case& c :
+         {Case{shortForm.substr(0, 31 * 3 - 1), "", serial}, Case{longForm.substr(0, 31 * 3 - 1), longForm, serial},
+          Case{"30 81 0F 02 01 00 " + label + " 03 02 04 30", "", ""}}) {
+        SCOPED_TRACE(c.head);
+        Script s;
+        OpenWith(s, kPlain)
+            .Connect(kPlain, 3, SCARD_S_SUCCESS, SCARD_PROTOCOL_T1)
+            .Begin()
+            .Transmit(select, "90 00")
+            .Transmit("00 B0 00 00 1F", c.head + " 90 00")
+            .End();
+        if (!c.whole.empty()) s.Begin().Transmit(select, "90 00").Transmit("00 B0 00 00 00", c.whole + " 90 00").End();
+        s.Disconnect().Release();
+        PcscMock::Install(s);
+        auto reader = OpenReader(kPlain);
+        EXPECT_EQ(reader->GetCardType(), 1);
+        EXPECT_EQ(reader->GetCardSerial(), Hex(c.serial));
+        reader.reset();
+        PcscMock::VerifyAllConsumed();
+    }
 }
 
 TEST_F(Card, PlainReaderSendsThePinBlockAndListenerBracketsIt) {

@@ -31,7 +31,7 @@ inline Script& ConnectBelpic(Script& s, const std::string& reader) {
     return s.Connect(reader, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, SCARD_S_SUCCESS, SCARD_PROTOCOL_T1)
         .Begin()
         .Transmit("00 A4 08 0C 06 3F 00 DF 00 50 32", "90 00")
-        .Transmit("00 B0 00 00 00", kTokenInfoAnswer)
+        .Transmit("00 B0 00 00 1F", kTokenInfoAnswer)
         .End();
 }
 

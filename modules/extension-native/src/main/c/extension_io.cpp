@@ -43,11 +43,22 @@ char* extension_read_request() {
 void extension_write_response(const char* data) {
     VELDRA_ASSERT(data);
     extension_set_binary_mode(EXTENSION_STDOUT);
+    std::string refusal;
+    const size_t size = std::strlen(data);
+    if (size > EXTENSION_MAX_RESPONSE) {
+        // A browser drops a longer answer with a failure of its own that tells the page nothing.
+        json_response builder;
+        json_response_init(&builder);
+        json_response_error(&builder, 99, "Response of %lu bytes exceeds the maximum of %lu bytes",
+                            static_cast<unsigned long>(size), static_cast<unsigned long>(EXTENSION_MAX_RESPONSE));
+        refusal = builder.data;
+        json_response_free(&builder);
+        data = refusal.c_str();
+    }
     const uint32_t length = static_cast<uint32_t>(std::strlen(data));
-    // One write for the whole frame: the browser is woken once, with all of it (an answer may hold
-    // a PIN token, so the copy is wiped).
+    // One write for the whole frame: the browser is woken once, with all of it. An answer's token is
+    // not wiped here: the answer itself is not either (see write_pin_result).
     std::string frame;
-    Utils::WipeOnExit wipe(frame);
     frame.reserve(4 + static_cast<size_t>(length));
     for (int shift = 0; shift < 32; shift += 8) frame.push_back(static_cast<char>(length >> shift));
     frame.append(data, length);

@@ -1,4 +1,5 @@
-// Frame byte channels on POSIX: poll() bounds every wait by the read window.
+// Frame byte channels on POSIX: poll() bounds every wait by the read window; the end of the input
+// ends the read at once.
 #include <poll.h>
 #include <unistd.h>
 
@@ -15,8 +16,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Pause between reads at end of input, so that a closed stream does not spin a core.
-constexpr auto END_OF_INPUT_PAUSE = std::chrono::milliseconds(50);
+// Pause before trying again when a non-blocking stream had nothing after all, so that it does not
+// spin a core.
+constexpr auto RETRY_PAUSE = std::chrono::milliseconds(50);
 
 int remaining_ms(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -45,7 +47,9 @@ size_t extension_read_bytes(uint8_t* buffer, size_t count) {
         if (n > 0) {
             stored += static_cast<size_t>(n);
         } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
-            std::this_thread::sleep_for(std::min<Clock::duration>(END_OF_INPUT_PAUSE, deadline - Clock::now()));
+            break;  // end of input (or a stream that failed): nothing more will come
+        } else if (errno == EAGAIN) {
+            std::this_thread::sleep_for(std::min<Clock::duration>(RETRY_PAUSE, deadline - Clock::now()));
         }
     }
     return stored;

@@ -1,7 +1,8 @@
 // Frame byte channels on Windows: both streams in binary mode (no CR/LF translation, no Ctrl-Z as
-// end of file). The read window bounds every wait: a pipe is peeked before it is read; where it
-// cannot be peeked (Wine's pipes), the blocking read runs on a helper thread that is waited for
-// until the window closes, and abandoned with its own buffer when it does.
+// end of file). The end of the input ends a read at once; the read window bounds every other wait:
+// a pipe is peeked before it is read; where it cannot be peeked (Wine's pipes), the blocking read
+// runs on a helper thread that is waited for until the window closes, and abandoned with its own
+// buffer when it does.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -22,8 +23,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Pause between reads at end of input, so that a closed stream does not spin a core.
-constexpr auto END_OF_INPUT_PAUSE = std::chrono::milliseconds(50);
 // Pause while an open pipe has nothing to read yet.
 constexpr auto EMPTY_PIPE_PAUSE = std::chrono::milliseconds(2);
 
@@ -88,10 +87,7 @@ size_t extension_read_bytes(uint8_t* buffer, size_t count) {
     const auto deadline = Clock::now() + std::chrono::seconds(EXTENSION_READ_WINDOW_SECONDS);
     size_t stored = 0;
     while (stored < count && Clock::now() < deadline) {
-        if (input == INVALID_HANDLE_VALUE || input == nullptr) {
-            pause_until(END_OF_INPUT_PAUSE, deadline);
-            continue;
-        }
+        if (input == INVALID_HANDLE_VALUE || input == nullptr) break;  // no input at all
         // Reads only what the frame still needs: bytes after it stay unread.
         DWORD wanted = static_cast<DWORD>(std::min<size_t>(count - stored, 0x10000));
         bool blocking = pipe && !peekable;
@@ -114,17 +110,14 @@ size_t extension_read_bytes(uint8_t* buffer, size_t count) {
             bool timedOut = false;
             const std::vector<uint8_t> got = read_until(input, wanted, deadline, timedOut);
             if (timedOut) break;
+            if (got.empty()) break;  // end of input, or a pipe that failed
             std::copy(got.begin(), got.end(), buffer + stored);
             stored += got.size();
-            if (got.empty()) pause_until(END_OF_INPUT_PAUSE, deadline);
             continue;
         }
         DWORD got = 0;
-        if (ReadFile(input, buffer + stored, wanted, &got, nullptr) && got > 0) {
-            stored += got;
-        } else {
-            pause_until(END_OF_INPUT_PAUSE, deadline);
-        }
+        if (!ReadFile(input, buffer + stored, wanted, &got, nullptr) || got == 0) break;  // end of input
+        stored += got;
     }
     return stored;
 }

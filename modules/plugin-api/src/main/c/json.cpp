@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "hex.h"
 #include "log.h"
 #include "secret.h"
 #include "utf8.h"
@@ -86,8 +87,10 @@ std::string log_mask_secrets(const char* text) {
     const auto hide = [&](size_t from, size_t to) {
         for (size_t i = from; i < to && i < length; ++i) hidden[i] = true;
     };
-    // Past the token bound nobody can tell a secret from the rest.
-    if (result == JSMN_ERROR_NOMEM) hide(std::min<size_t>(parser.pos, length), length);
+    // Past the token bound, or past an invalid character or bracket, the reader never looked at the
+    // rest: nobody can tell a secret there from the rest, so all of it is hidden. (A text that merely
+    // ends too early was read to its end; a value cut off after a secret's name is hidden below.)
+    if (result == JSMN_ERROR_NOMEM || result == JSMN_ERROR_INVAL) hide(std::min<size_t>(parser.pos, length), length);
     for (int i = 0; i < count; ++i) {
         if (!is_secret_name(text, tokens[i])) continue;
         if (i + 1 >= count) {  // the value, if any, lies past the last complete token
@@ -354,4 +357,80 @@ std::string json_escape(const char* text, size_t length) {
         }
     }
     return out;
+}
+
+namespace {
+
+// The four hex digits at text[at]; -1 when they are not all there.
+long utf16_unit(const char* text, size_t length, size_t at) {
+    if (at + 4 > length) return -1;
+    long unit = 0;
+    for (size_t i = 0; i < 4; ++i) {
+        const int digit = hex_digit_value(text[at + i]);
+        if (digit < 0) return -1;
+        unit = unit << 4 | digit;
+    }
+    return unit;
+}
+
+void append_utf8(std::string& out, unsigned long code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | code >> 6);
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | code >> 12);
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | code >> 18);
+        out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+}  // namespace
+
+bool json_unescape(const char* body, size_t length, std::string& text) {
+    text.clear();
+    for (size_t i = 0; i < length; ++i) {
+        const char c = body[i];
+        if (c == '\0') return false;
+        if (c != '\\') {
+            text += c;
+            continue;
+        }
+        if (++i >= length) return false;
+        switch (body[i]) {
+        case '"': text += '"'; break;
+        case '\\': text += '\\'; break;
+        case '/': text += '/'; break;
+        case 'b': text += '\b'; break;
+        case 'f': text += '\f'; break;
+        case 'n': text += '\n'; break;
+        case 'r': text += '\r'; break;
+        case 't': text += '\t'; break;
+        case 'u': {
+            const long unit = utf16_unit(body, length, i + 1);
+            if (unit < 0) return false;
+            unsigned long code = static_cast<unsigned long>(unit);
+            i += 4;
+            if (code >= 0xDC00 && code <= 0xDFFF) return false;  // a low surrogate alone
+            if (code >= 0xD800 && code <= 0xDBFF) {              // a high one: its low one must follow
+                const long low =
+                    i + 2 < length && body[i + 1] == '\\' && body[i + 2] == 'u' ? utf16_unit(body, length, i + 3) : -1;
+                if (low < 0xDC00 || low > 0xDFFF) return false;
+                code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<unsigned long>(low) - 0xDC00);
+                i += 6;
+            }
+            if (code == 0) return false;  // no name holds a NUL
+            append_utf8(text, code);
+            break;
+        }
+        default: return false;
+        }
+    }
+    return true;
 }

@@ -141,8 +141,9 @@ void PluginApiImpl::submit(const std::string& request, std::shared_ptr<_Response
     auto response = std::make_shared<_Response>();
     response->handler = std::move(handler);
     response->id = nextResponseId.fetch_add(1);
-    LOG_API("%p submit response %d for request [%s]", static_cast<void*>(this), response->id,
-            log_mask_secrets(request.c_str()).c_str());
+    // Masked once, for this line and for the time-out's answer.
+    const std::string quoted = log_mask_secrets(request.c_str());
+    LOG_API("%p submit response %d for request [%s]", static_cast<void*>(this), response->id, quoted.c_str());
     {
         std::lock_guard<std::mutex> guard(state_->lock);
         state_->pending.push_back(response);
@@ -150,7 +151,6 @@ void PluginApiImpl::submit(const std::string& request, std::shared_ptr<_Response
     auto watcher = std::make_shared<Watcher>();
     std::weak_ptr<SharedState> weakState = state_;
     std::weak_ptr<_Response> weakResponse = response;
-    const std::string quoted = log_mask_secrets(request.c_str());
     watcher->callback = [quoted, weakState, weakResponse](bool) {
         auto state = weakState.lock();
         auto pending = weakResponse.lock();

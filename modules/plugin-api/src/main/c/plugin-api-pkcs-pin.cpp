@@ -49,7 +49,7 @@ Utils::Secret ask_user(user_input& input, const json_message* message, Watcher* 
 }
 
 // The card's serial number, which it gives before any PIN is sent (the card recognition reads it);
-// empty for a card that gives none.
+// empty for a card that gives none, or whose token information cannot be read.
 std::vector<uint8_t> card_identity(CommBase::ICommReader& reader) {
     SZidaZaru::ISCardReader* scard = as_scard_reader(&reader, false);
     if (!scard) return {};
@@ -81,9 +81,13 @@ PinAndToken acquire_pin(CommBase::ICommLibrary& library, CommBase::ICommReader& 
     // not what the card checks, so it is neither used nor sealed into a token.
     if (reader.IsPinPadReader() || library.HasCapability()) return PinAndToken();
 
+    // A card that tells no identity cannot be told from another such card: no token is opened or
+    // issued for it.
+    const std::vector<uint8_t> identity = card_identity(reader);
     std::unique_ptr<PinTokenCipher> cipher;
-    if (ctx && ctx->key && ctx->key_length == MASTER_KEY_LENGTH) cipher = std::make_unique<PinTokenCipher>(ctx->key);
-    const std::string binding = pin_token_binding(card_identity(reader), ctx && ctx->origin ? ctx->origin : "");
+    if (ctx && ctx->key && ctx->key_length == MASTER_KEY_LENGTH && !identity.empty())
+        cipher = std::make_unique<PinTokenCipher>(ctx->key);
+    const std::string binding = pin_token_binding(identity, ctx && ctx->origin ? ctx->origin : "");
 
     Utils::Secret token = read_secret_field(message, "pinToken");
     if (!token.empty()) {

@@ -19,7 +19,8 @@ struct PinAndToken {
 
 // Members "pinToken", "pin", "entry_title", "entry_message". The token issued is valid for
 // PIN_TOKEN_LIFETIME_MS and bound to the card in reader and to ctx's origin; a token made for
-// another card or origin counts as absent. Without a master key in ctx no token is read or issued.
+// another card or origin counts as absent. Without a master key in ctx, or for a card that gives no
+// serial number, no token is read or issued.
 // A reader that collects the PIN itself (PIN pad) or skips it gets no PIN from the request and no
 // token: the host never saw the PIN the card checked.
 PinAndToken acquire_pin(CommBase::ICommLibrary& library, CommBase::ICommReader& reader, const json_message* message,

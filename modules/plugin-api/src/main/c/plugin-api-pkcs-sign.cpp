@@ -11,6 +11,7 @@
 #include <openssl/x509.h>
 
 #include "clock.h"
+#include "der.h"
 #include "hex.h"
 #include "log.h"
 #include "plugin-api-pkcs-handlers.h"
@@ -73,25 +74,6 @@ int64_t not_before_ms(const ASN1_TIME* notBefore) {
 struct Asn1TimeDecoded {
     void operator()(ASN1_TIME* t) const { ASN1_TIME_free(t); }
 };
-
-// One DER element at bytes[at]: its tag, where its content starts and how long it is. False when the
-// header is not all in bytes or the length form is not one DER allows for a certificate.
-bool der_element(const std::vector<uint8_t>& bytes, size_t at, uint8_t& tag, size_t& content, size_t& length) {
-    if (at + 2 > bytes.size()) return false;
-    tag = bytes[at];
-    const uint8_t first = bytes[at + 1];
-    content = at + 2;
-    if (first < 0x80) {
-        length = first;
-        return true;
-    }
-    const size_t octets = first & 0x7F;
-    if (octets == 0 || octets > 3 || content + octets > bytes.size()) return false;
-    length = 0;
-    for (size_t i = 0; i < octets; ++i) length = length << 8 | bytes[content + i];
-    content += octets;
-    return true;
-}
 
 }  // namespace
 

@@ -106,7 +106,9 @@ std::shared_ptr<CommBase::ICommLibrary> open_library(CommBase::ICommFactory& fac
 
 std::shared_ptr<CommBase::ICommReader> open_reader(CommBase::ICommLibrary& library, const std::string& readerName,
                                                    api_ctx* ctx) {
-    auto reader = library.GetReader(readerName);
+    // The member as a JSON encoder wrote the name that GET_READERS listed.
+    std::string name;
+    auto reader = json_unescape(readerName.data(), readerName.size(), name) ? library.GetReader(name) : nullptr;
     if (!reader) throw CommandException(format_text("Card reader [%s] not found", readerName.c_str()), 0);
     if (ctx) {
         try {

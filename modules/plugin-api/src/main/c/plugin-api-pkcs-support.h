@@ -67,7 +67,8 @@ std::vector<uint8_t> read_hex_field(const std::string& text, int32_t errorCode, 
                                     size_t maxBytes);
 
 std::shared_ptr<CommBase::ICommLibrary> open_library(CommBase::ICommFactory& factory, const std::string& name);
-// With ctx: connects and installs pin_interaction_listener.
+// readerName: the "reader" member's raw text, its string escapes decoded here. With ctx: connects
+// and installs pin_interaction_listener.
 std::shared_ptr<CommBase::ICommReader> open_reader(CommBase::ICommLibrary& library, const std::string& readerName,
                                                    api_ctx* ctx);
 // The PC/SC view of reader; null when not possible, or "operation not supported for library" (99)

@@ -16,19 +16,35 @@
 
 namespace {
 
-// One line without its newline; false at the end of the file. (No C++ streams: they bring the
-// locale machinery into every process's start-up.)
-bool read_line(std::FILE* in, std::string& line) {
+// What the package database may hand to an answer or keep in memory: a line (longer ones are not
+// taken), a version text, and the number of packages looked at.
+constexpr size_t MAX_LINE_BYTES = 4096;
+constexpr size_t MAX_VERSION_BYTES = 64;
+constexpr size_t MAX_PACKAGES = 20000;
+// The HID interfaces looked at: far more than a workstation has, far less than an answer can hold.
+constexpr size_t MAX_DEVICES = 1024;
+
+// One line without its newline, at most MAX_LINE_BYTES of it kept (cut says that more was there);
+// false at the end of the file. (No C++ streams: they bring the locale machinery into every
+// process's start-up.)
+bool read_line(std::FILE* in, std::string& line, bool& cut) {
     line.clear();
+    cut = false;
+    bool any = false;
     char chunk[512];
     while (std::fgets(chunk, sizeof chunk, in)) {
-        line += chunk;
-        if (!line.empty() && line.back() == '\n') {
-            line.pop_back();
-            return true;
+        any = true;
+        size_t n = std::strlen(chunk);
+        const bool end = n > 0 && chunk[n - 1] == '\n';
+        if (end) --n;
+        if (line.size() + n > MAX_LINE_BYTES) {
+            cut = true;
+            n = MAX_LINE_BYTES - line.size();
         }
+        line.append(chunk, n);
+        if (end) return true;
     }
-    return !line.empty();
+    return any;
 }
 
 std::string ascii_lower(std::string_view text) {
@@ -107,7 +123,8 @@ std::string RegistryChecker::version() const {
 #else
     for (const InstalledProgram& program : installed_programs(statusPath_))
 #endif
-        if (ascii_lower(program.name).find(wanted) != std::string::npos) return program.version;
+        if (ascii_lower(program.name).find(wanted) != std::string::npos)
+            return program.version.size() <= MAX_VERSION_BYTES ? program.version : std::string();
     return {};
 }
 
@@ -122,13 +139,16 @@ std::vector<InstalledProgram> installed_programs(const std::string& statusPath) 
         }
         package = Package();
     };
-    for (std::string line; in && read_line(in.get(), line);) {
+    bool cut = false;
+    size_t packages = 0;
+    for (std::string line; in && packages < MAX_PACKAGES && read_line(in.get(), line, cut);) {
         const std::string_view text(line);
         std::string_view value;
         if (trim(text).empty()) {
+            if (!package.name.empty()) ++packages;
             finish();
-        } else if (text[0] == ' ' || text[0] == '\t') {
-            continue;  // a continuation line (the long description, conffiles)
+        } else if (cut || text[0] == ' ' || text[0] == '\t') {
+            continue;  // a continuation line (the long description, conffiles), or one too long to take
         } else if (field(text, "Package", value)) {
             package.name = value;
         } else if (field(text, "Status", value)) {
@@ -172,7 +192,7 @@ void get_system_info(api_ctx* ctx, json_response* response, const DeviceEnumerat
         std::vector<WacomGSS::UsbDevice> devices;
         enumerate([&devices](WacomGSS::UsbDevice& device) {
             devices.push_back(device);
-            return true;
+            return devices.size() < MAX_DEVICES;
         });
         LOG_DEBUG("Found %d devices(s)", static_cast<int>(devices.size()));
 

@@ -41,10 +41,10 @@ void run_timeout(api_ctx* ctx, json_message* message, json_response* response) {
 
 void route(api_ctx* ctx, const char* request, json_response* response) {
     // Answers that quote the request quote it with its PIN and token masked: answers end up in logs.
-    const std::string quoted = log_mask_secrets(request);
+    // Only a request that fails is quoted, so only then is it masked.
     json_message* message = json_parse(request);
     if (!message) {
-        json_response_error(response, 99, "Invalid JSON message [%s]", quoted.c_str());
+        json_response_error(response, 99, "Invalid JSON message [%s]", log_mask_secrets(request).c_str());
         return;
     }
     char debug[10];
@@ -53,7 +53,8 @@ void route(api_ctx* ctx, const char* request, json_response* response) {
 
     char cmd[100];
     if (!json_get_value(message, "cmd", cmd, sizeof cmd)) {
-        json_response_error(response, 99, "Invalid JSON message [%s]. [%s] value not found", quoted.c_str(), "cmd");
+        json_response_error(response, 99, "Invalid JSON message [%s]. [%s] value not found",
+                            log_mask_secrets(request).c_str(), "cmd");
     } else if (std::strcmp(cmd, "GET_INFO") == 0) {
         LOG_DEBUG("Getting info");
         json_response_begin(response);
@@ -64,8 +65,8 @@ void route(api_ctx* ctx, const char* request, json_response* response) {
     } else if (std::strcmp(cmd, "TIMEOUT") == 0) {
         run_timeout(ctx, message, response);
     } else if (!pad_command_group(ctx, message, cmd, response)) {
-        json_response_error(response, 99, "Error handling JSON message [%s]. Unknown command [%s]", quoted.c_str(),
-                            cmd);
+        json_response_error(response, 99, "Error handling JSON message [%s]. Unknown command [%s]",
+                            log_mask_secrets(request).c_str(), cmd);
     }
     json_free(message);
 }

@@ -57,6 +57,31 @@ TEST(CardGroup, GetReadersListsEveryLibraryWithOneRunningIndex) {
     EXPECT_EQ(card->cardTypeCalls, 1);
 }
 
+TEST(CardGroup, EveryListedReaderCanBeAddressedAsAJsonEncoderWritesItsName) {
+    FakeFactory factory;
+    auto& library = factory.library();
+    for (const char* name : {"Quote \" and \\ 00 00",
+                             "Tab\tand\x01"
+                             "control 00 00",
+                             "Caf\xC3\xA9 \xE2\x82\xAC 00 00", "Emoji \xF0\x9F\x98\x80 00 00", "Slash / 00 00"})
+        library.add(name, std::make_shared<FakeCard>());
+    Context c;
+    const Answer listed = run(factory, R"({"cmd":"GET_READERS"})", &c.ctx);
+    ASSERT_EQ(listed.json["readerList"].size(), 5u) << listed.text;
+    for (const auto& reader : listed.json["readerList"]) {
+        for (const bool asciiOnly : {false, true}) {
+            const nlohmann::json request = {{"cmd", "PIN_PAD_AVAILABLE"}, {"reader", reader["name"]}};
+            const std::string text = request.dump(-1, ' ', asciiOnly);
+            EXPECT_EQ(run(factory, text, &c.ctx).text, R"({"available":false})") << text;
+        }
+    }
+    // Escapes that name no text a reader could have are no name at all.
+    for (const char* member : {R"(\u0000)", R"(\ud800)", R"(\udc00x)"})
+        EXPECT_EQ(run(factory, std::string(R"({"cmd":"PIN_PAD_AVAILABLE","reader":"Slash )") + member + R"("})", &c.ctx)
+                      .json["error"]["code"],
+                  0);
+}
+
 TEST(CardGroup, GetReadersWithoutReadersAndWhenListingFails) {
     FakeFactory factory;
     auto& library = factory.library();

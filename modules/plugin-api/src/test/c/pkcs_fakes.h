@@ -29,8 +29,9 @@ struct FakeCard {
     int tries = 3;
     std::string padPin = "1234";  // what the user types on a PIN-pad reader
     std::map<std::string, std::vector<uint8_t>> files;
-    std::function<void()> onRead;    // runs before each ReadFile (may throw)
-    std::function<void()> onSign;    // runs before the signature is computed (may throw)
+    std::vector<uint8_t> serial = {0x53, 0x4C, 0x49, 0x4E};  // from its token information; empty: none
+    std::function<void()> onRead;                            // runs before each ReadFile (may throw)
+    std::function<void()> onSign;                            // runs before the signature is computed (may throw)
     std::function<void()> onVerify;  // runs while the PIN is verified (after the listener's start)
     // Recorded.
     std::vector<std::string> readPaths;
@@ -103,6 +104,7 @@ public:
         if (card_->onSign) card_->onSign();
         return {0xDE, 0xAD, 0xBE, 0xEF};
     }
+    std::vector<uint8_t> GetCardSerial() override { return card_ ? card_->serial : std::vector<uint8_t>{}; }
     std::vector<uint8_t> GetAtr() override { return card_ ? atr_ : std::vector<uint8_t>{}; }
     int GetRemainingAttempts() override { return remaining_; }
     std::vector<uint8_t> SelectEmvApplication() override { return {}; }

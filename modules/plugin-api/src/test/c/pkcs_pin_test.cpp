@@ -46,9 +46,10 @@ protected:
         return {0, "no failure"};
     }
 
+    std::string binding() const { return pin_token_binding(card->serial, ""); }
     std::string token_for(const std::string& pin, Context& c) {
         PinTokenCipher cipher(c.key);
-        return cipher.Seal(Utils::Secret::copy_of(pin), fakeNow + PIN_TOKEN_LIFETIME_MS, pin_token_binding({}, ""));
+        return cipher.Seal(Utils::Secret::copy_of(pin), fakeNow + PIN_TOKEN_LIFETIME_MS, binding());
     }
 
     FakeLibrary library{"__zidazaru__"};
@@ -70,7 +71,7 @@ TEST_F(PinSources, ATokenComesFirstAndYieldsAFreshOne) {
     EXPECT_NE(got.token, token);
     // The new token lives another 250 seconds from now.
     fakeNow += PIN_TOKEN_LIFETIME_MS - 1000;
-    EXPECT_EQ(PinTokenCipher(c.key).Open(Utils::Secret::copy_of(got.token), pin_token_binding({}, "")), "9876");
+    EXPECT_EQ(PinTokenCipher(c.key).Open(Utils::Secret::copy_of(got.token), binding()), "9876");
     EXPECT_TRUE(c.input.titles.empty());
 }
 
@@ -87,7 +88,7 @@ TEST_F(PinSources, ExpiredTamperedOrForeignTokensFallThroughToThePin) {
     for (const std::string& bad : {token, tampered, foreign, std::string("not base64!")}) {
         PinAndToken got = acquire(R"({"pinToken":")" + bad + R"(","pin":"4321"})", *plain, &c.ctx);
         EXPECT_EQ(got.pin, "4321") << bad;
-        EXPECT_EQ(PinTokenCipher(c.key).Open(Utils::Secret::copy_of(got.token), pin_token_binding({}, "")), "4321");
+        EXPECT_EQ(PinTokenCipher(c.key).Open(Utils::Secret::copy_of(got.token), binding()), "4321");
     }
     EXPECT_EQ(acquire(R"({"pinToken":")" + fresh + R"("})", *plain, &c.ctx).pin, "5555");
 }
@@ -175,6 +176,19 @@ TEST_F(PinSources, WithoutAMasterKeyNoTokenIsIssuedOrOpened) {
     EXPECT_TRUE(acquire(R"({"pin":"1234"})", *plain, &bare).token.empty());
     Context c;
     EXPECT_EQ(acquire(R"({"pinToken":")" + token_for("9999", c) + R"(","pin":"1234"})", *plain, &bare).pin, "1234");
+}
+
+TEST_F(PinSources, ACardWithoutASerialNumberGetsNoTokenAndOpensNone) {
+    Context c;
+    card->serial.clear();
+    const std::string token = token_for("9876", c);  // as made for another card without one
+    PinAndToken got = acquire(R"({"pinToken":")" + token + R"(","pin":"4321"})", *plain, &c.ctx);
+    EXPECT_EQ(got.pin, "4321");
+    EXPECT_TRUE(got.token.empty());
+    // Alone, it is not used: the user is asked.
+    c.input.answers = {"5555"};
+    EXPECT_EQ(acquire(R"({"pinToken":")" + token + R"("})", *plain, &c.ctx).pin, "5555");
+    EXPECT_EQ(c.input.titles.size(), 1u);
 }
 
 TEST_F(PinSources, LogLinesNeverCarryTheDigits) {

@@ -5,14 +5,12 @@
 
 #include "veldra_assert.h"
 
-namespace {
-int hex_digit(char c) {
+int hex_digit_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
-}  // namespace
 
 int hex_to_bytes(const char* string, uint8_t* out, size_t out_capacity) {
     VELDRA_ASSERT(string);
@@ -22,9 +20,9 @@ int hex_to_bytes(const char* string, uint8_t* out, size_t out_capacity) {
     const size_t n = length / 2;
     if (out_capacity < n) return -1;
     for (size_t i = 0; i < length; ++i)
-        if (hex_digit(string[i]) < 0) return -1;
+        if (hex_digit_value(string[i]) < 0) return -1;
     for (size_t i = 0; i < n; ++i)
-        out[i] = static_cast<uint8_t>(hex_digit(string[2 * i]) << 4 | hex_digit(string[2 * i + 1]));
+        out[i] = static_cast<uint8_t>(hex_digit_value(string[2 * i]) << 4 | hex_digit_value(string[2 * i + 1]));
     return static_cast<int>(n);
 }
 

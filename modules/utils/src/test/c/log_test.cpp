@@ -22,3 +22,19 @@ TEST(Log, GatedLinesFollowTheDebugSwitchTaggedLinesDoNot) {
               "[UTILS] (utils.cpp 12 Utils::BaseDispatchLoop::invoke) shown always\n"
               "[PLUGIN-NATIVE-DEBUG] (file.cpp 8 ) visible 2\n");
 }
+
+TEST(Log, AGatedLineThatIsNotWrittenBuildsNoArgument) {
+    int built = 0;
+    const auto argument = [&built] {
+        ++built;
+        return "masked text";
+    };
+    testing::internal::CaptureStderr();
+    debug_enabled.store(false);
+    LOG_DEBUG("request [%s]", argument());
+    debug_enabled.store(true);
+    LOG_DEBUG("request [%s]", argument());
+    debug_enabled.store(false);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("request [masked text]"), std::string::npos);
+    EXPECT_EQ(built, 1);
+}
