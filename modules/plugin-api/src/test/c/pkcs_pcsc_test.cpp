@@ -48,7 +48,7 @@ Script& connected(Script& s) {
 Script& probe(Script& s) {
     return s.Begin()
         .Transmit("00 A4 08 0C 06 3F 00 DF 00 50 32", "90 00")
-        .Transmit("00 B0 00 00 00", "30 0C 04 06 42 45 4C 50 49 43 02 02 01 11 90 00")
+        .Transmit("00 B0 00 00 1F", "30 0C 04 06 42 45 4C 50 49 43 02 02 01 11 90 00")
         .End();
 }
 
