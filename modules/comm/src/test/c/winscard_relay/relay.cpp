@@ -34,7 +34,7 @@ namespace {
 
 constexpr uint32_t WINDOWS_UNSUPPORTED_FEATURE = 0x80100022;
 constexpr uint32_t PCSCLITE_UNSUPPORTED_FEATURE = 0x8010001F;
-constexpr uint32_t FEATURE_REQUEST_FUNCTION = 3400;
+constexpr uint32_t FEATURE_REQUEST = PCSCLITE_CTL_BASE + 3400;
 
 bool ReadAll(int fd, uint8_t* p, size_t n) {
     while (n > 0) {
@@ -63,8 +63,8 @@ void FeaturesToWindows(std::vector<uint8_t>& tlv) {
         if (tlv[at + 1] != 4 || at + 6 > tlv.size()) continue;
         uint8_t* v = &tlv[at + 2];
         const uint32_t code = static_cast<uint32_t>(v[0]) << 24 | v[1] << 16 | v[2] << 8 | v[3];
-        if ((code & 0xFF000000) != PCSCLITE_CTL_BASE) continue;
-        const uint32_t windows = windows_ctl_code(code - PCSCLITE_CTL_BASE);
+        const uint32_t windows = pcsclite_to_windows(code);
+        if (windows == 0) continue;
         for (int i = 0; i < 4; ++i) v[i] = static_cast<uint8_t>(windows >> (24 - 8 * i));
     }
 }
@@ -177,14 +177,15 @@ private:
             const std::vector<uint8_t> input = in.data();
             std::vector<uint8_t> output(in.u32());
             DWORD returned = 0;
+            const uint32_t pcscCode = windows_to_pcsclite(code);
             uint32_t rv = WINDOWS_UNSUPPORTED_FEATURE;  // a code of no Windows reader driver
-            if (is_windows_ctl_code(code)) {
-                rv = static_cast<uint32_t>(SCardControl(card, PCSCLITE_CTL_BASE + ctl_function(code), input.data(),
-                                                        input.size(), output.data(), output.size(), &returned));
+            if (pcscCode != 0) {
+                rv = static_cast<uint32_t>(
+                    SCardControl(card, pcscCode, input.data(), input.size(), output.data(), output.size(), &returned));
                 if (rv == PCSCLITE_UNSUPPORTED_FEATURE) rv = WINDOWS_UNSUPPORTED_FEATURE;
             }
             output.resize(rv == SCARD_S_SUCCESS ? std::min<size_t>(returned, output.size()) : 0);
-            if (rv == SCARD_S_SUCCESS && ctl_function(code) == FEATURE_REQUEST_FUNCTION) FeaturesToWindows(output);
+            if (rv == SCARD_S_SUCCESS && pcscCode == FEATURE_REQUEST) FeaturesToWindows(output);
             if (log_) {
                 std::fprintf(log_, "SCardControl 0x%08X -> 0x%08X\n", code, rv);
                 std::fflush(log_);

@@ -26,15 +26,32 @@ enum Call : uint32_t {
                             //                                      -> (event state, ATR) * count
 };
 
-// Windows' control codes for smart-card readers: CTL_CODE(FILE_DEVICE_SMARTCARD 0x31, code,
-// METHOD_BUFFERED, FILE_ANY_ACCESS). pcsc-lite numbers the same functions 0x42000000 + code.
-constexpr uint32_t WINDOWS_SMARTCARD_DEVICE = 0x31;
+// Reader control codes. pcsc-lite numbers a reader function 0x42000000 + function, and its CCID
+// driver the PIN pad features 0x42330000 + feature tag; Windows numbers them CTL_CODE(
+// FILE_DEVICE_SMARTCARD 0x31, function, METHOD_BUFFERED, FILE_ANY_ACCESS), a function of 12 bits,
+// and a driver gives its PIN pad features functions of its own: here 3500 + tag.
 constexpr uint32_t PCSCLITE_CTL_BASE = 0x42000000;
-constexpr uint32_t windows_ctl_code(uint32_t code) { return WINDOWS_SMARTCARD_DEVICE << 16 | code << 2; }
-constexpr bool is_windows_ctl_code(uint32_t value) {
-    return value >> 16 == WINDOWS_SMARTCARD_DEVICE && (value & 3) == 0;
+constexpr uint32_t PCSCLITE_CCID_FEATURE_BASE = 0x42330000;
+constexpr uint32_t WINDOWS_FEATURE_FUNCTION_BASE = 3500;
+constexpr uint32_t windows_ctl_code(uint32_t function) { return 0x31u << 16 | function << 2; }
+// The Windows code of a pcsc-lite code; 0 when a Windows driver has none.
+constexpr uint32_t pcsclite_to_windows(uint32_t code) {
+    if (code >= PCSCLITE_CCID_FEATURE_BASE && code < PCSCLITE_CCID_FEATURE_BASE + 0x100)
+        return windows_ctl_code(WINDOWS_FEATURE_FUNCTION_BASE + (code - PCSCLITE_CCID_FEATURE_BASE));
+    if (code >= PCSCLITE_CTL_BASE && code < PCSCLITE_CTL_BASE + 0x1000)
+        return windows_ctl_code(code - PCSCLITE_CTL_BASE);
+    return 0;
 }
-constexpr uint32_t ctl_function(uint32_t windowsCode) { return windowsCode >> 2 & 0xFFF; }
+// The pcsc-lite code of a Windows code; 0 for one that is not a smart-card reader's.
+constexpr uint32_t windows_to_pcsclite(uint32_t code) {
+    if (code >> 16 != 0x31 || (code & 3) != 0) return 0;
+    const uint32_t function = code >> 2 & 0xFFF;
+    if (function >= WINDOWS_FEATURE_FUNCTION_BASE && function < WINDOWS_FEATURE_FUNCTION_BASE + 0x100)
+        return PCSCLITE_CCID_FEATURE_BASE + (function - WINDOWS_FEATURE_FUNCTION_BASE);
+    return PCSCLITE_CTL_BASE + function;
+}
+static_assert(pcsclite_to_windows(0x42000D48) == 0x00313520, "the feature request");
+static_assert(windows_to_pcsclite(pcsclite_to_windows(0x42330006)) == 0x42330006, "a PIN pad feature");
 
 // The answer of a call the relay could not make (a message it cannot read): SCARD_F_INTERNAL_ERROR.
 constexpr uint32_t RELAY_FAILURE = 0x80100001;
