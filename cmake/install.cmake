@@ -18,6 +18,17 @@ target_compile_definitions(veldra_signing_device PRIVATE
   VELDRA_MODULE_DIR="${CMAKE_INSTALL_FULL_LIBDIR}/veldra")
 
 install(TARGETS veldra-native-host RUNTIME DESTINATION ${VELDRA_INSTALL_HOST_DIR} COMPONENT host)
+# The diagnosis is typed by people: on the PATH, looking for the host and the manifests installed here.
+if(TARGET veldra-doctor)
+  target_compile_definitions(veldra-doctor PRIVATE
+    VELDRA_HOST_NAME="${VELDRA_HOST_NAME}"
+    VELDRA_INSTALLED_HOST="${CMAKE_INSTALL_FULL_LIBEXECDIR}/veldra/veldra-native-host"
+    VELDRA_CHROME_MANIFEST_DIR="${VELDRA_CHROME_MANIFEST_DIR}"
+    VELDRA_CHROMIUM_MANIFEST_DIR="${VELDRA_CHROMIUM_MANIFEST_DIR}"
+    VELDRA_FIREFOX_MANIFEST_DIR="${VELDRA_FIREFOX_MANIFEST_DIR}")
+  install(TARGETS veldra-doctor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT host)
+  install(FILES ${CMAKE_SOURCE_DIR}/man/veldra-doctor.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT host)
+endif()
 foreach(module veldra_onscreen_pad veldra_image_decoder)
   if(TARGET ${module})
     install(TARGETS ${module} LIBRARY DESTINATION ${VELDRA_INSTALL_MODULE_DIR} COMPONENT pad)

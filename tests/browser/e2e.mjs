@@ -8,13 +8,13 @@
 // Exit code 0 when every case passed, 1 when one failed, 77 when the suite cannot run here yet
 // (the card suite without the virtual readers or the card commands).
 import assert from 'node:assert/strict';
-import { spawn, spawnSync } from 'node:child_process';
+import { spawnSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { startFirefox, systemManifestDir } from './firefox.mjs';
-import { defaultHostName, makeWorkDir, parseArgs, sourceTop, startBrowser } from './harness.mjs';
+import { defaultHostName, makeWorkDir, parseArgs, rerunUnderVirtualReaders, sourceTop, startBrowser } from './harness.mjs';
 
 const SKIP = 77;
 const args = parseArgs(process.argv.slice(2));
@@ -127,23 +127,6 @@ async function hostSuite(browser) {
 // --- the card suite -----------------------------------------------------------------------------
 const virtualReader = path.join(sourceTop, 'scripts', 'virtual-reader');
 
-// The card cases run inside "scripts/virtual-reader run": it waits for the machine's pcscd lock,
-// starts pcscd and the readers with a card in the plain one, runs this script again with
-// VELDRA_E2E_READERS=up, and stops the readers on every exit path. Resolves to the inner exit code.
-function underVirtualReaders() {
-  const env = {
-    ...process.env, VELDRA_E2E_READERS: 'up',
-    VELDRA_VR_DIR: path.join(args.build, 'virtual-reader-browser'), VELDRA_BIN_DIR: path.join(args.build, 'bin'),
-  };
-  const child = spawn(virtualReader, ['run', '--', process.execPath, ...process.argv.slice(1)],
-    { env, stdio: 'inherit', detached: true });
-  // A stop of this process stops the whole run (the browser, the readers) through its group.
-  const stop = (sig) => { try { process.kill(-child.pid, sig); } catch { /* gone */ } };
-  for (const sig of ['SIGINT', 'SIGTERM', 'SIGHUP']) process.on(sig, () => stop(sig));
-  process.on('exit', () => stop('SIGTERM'));
-  return new Promise((resolve) => child.on('exit', (code, sig) => resolve(code ?? (sig ? 1 : 0))));
-}
-
 function openssl(argv, input) {
   const r = spawnSync('openssl', argv, { input, encoding: 'utf8' });
   return { status: r.status, out: `${r.stdout}${r.stderr}`.trim() };
@@ -252,7 +235,7 @@ async function main() {
     }
     if (!wantHost && !wantCard) return SKIP;
     if (wantCard && process.env.VELDRA_E2E_READERS !== 'up') {
-      const code = await underVirtualReaders();
+      const code = await rerunUnderVirtualReaders(args.build, 'virtual-reader-browser');
       return code === 0 && skipped ? SKIP : code;
     }
     workDir = makeWorkDir(args.build, `${args.browser}-${args.suite}`);

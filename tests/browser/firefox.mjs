@@ -21,7 +21,7 @@ const addonUuid = '5f1e6c1a-2d4b-4c8e-9a7f-0b3d5e7a9c11';
 
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
-function loadWs(nodeModules) {
+export function loadWs(nodeModules) {
   const require = createRequire(path.join(nodeModules, 'package.json'));
   try {
     return require('ws');
@@ -31,7 +31,7 @@ function loadWs(nodeModules) {
 }
 
 // A WebDriver BiDi connection: call(method, params) resolves with the command's result.
-function bidiClient(WebSocket, url) {
+export function bidiClient(WebSocket, url) {
   return new Promise((resolve, reject) => {
     const socket = new WebSocket(url);
     const pending = new Map();
@@ -60,9 +60,26 @@ function bidiClient(WebSocket, url) {
   });
 }
 
+// The WebDriver BiDi address Firefox prints at its start; its output is copied to out.
+export function bidiAddress(child, out, errFile) {
+  return new Promise((resolve, reject) => {
+    let text = '';
+    const timer = setTimeout(() => reject(new Error(`Firefox did not open its BiDi port in 30 s; see ${errFile}`)), 30000);
+    const onData = (d) => {
+      out.write(d);
+      text += d.toString();
+      const m = /WebDriver BiDi listening on (ws:\/\/\S+)/.exec(text);
+      if (m) { clearTimeout(timer); resolve(m[1]); }
+    };
+    child.stdout.on('data', onData);
+    child.stderr.on('data', onData);
+    child.on('exit', (code) => { clearTimeout(timer); reject(new Error(`Firefox exited (${code}) before its BiDi port opened; see ${errFile}`)); });
+  });
+}
+
 // Preferences of the private profile: no first-run pages, no updates, no network of its own.
 // (The remote agent adds its recommended automation preferences on top.)
-function writePrefs(profile) {
+export function writePrefs(profile, extra = {}) {
   const prefs = {
     'extensions.webextensions.uuids': JSON.stringify({ [addonId]: addonUuid }),
     'app.update.enabled': false,
@@ -81,6 +98,7 @@ function writePrefs(profile) {
     'browser.aboutwelcome.enabled': false,
     'messaging-system.rsexperimentloader.enabled': false,
     'app.normandy.enabled': false,
+    ...extra,
   };
   const lines = Object.entries(prefs).map(([k, v]) => `user_pref(${JSON.stringify(k)}, ${JSON.stringify(v)});`);
   fs.writeFileSync(path.join(profile, 'user.js'), `${lines.join('\n')}\n`);
@@ -119,19 +137,7 @@ export async function startFirefox({ nodeModules, workDir, hosts = [], installed
   const out = fs.createWriteStream(errFile);
   let client = null;
   try {
-    const url = await new Promise((resolve, reject) => {
-      let text = '';
-      const timer = setTimeout(() => reject(new Error(`Firefox did not open its BiDi port in 30 s; see ${errFile}`)), 30000);
-      const onData = (d) => {
-        out.write(d);
-        text += d.toString();
-        const m = /WebDriver BiDi listening on (ws:\/\/\S+)/.exec(text);
-        if (m) { clearTimeout(timer); resolve(m[1]); }
-      };
-      child.stdout.on('data', onData);
-      child.stderr.on('data', onData);
-      child.on('exit', (code) => { clearTimeout(timer); reject(new Error(`Firefox exited (${code}) before its BiDi port opened; see ${errFile}`)); });
-    });
+    const url = await bidiAddress(child, out, errFile);
     log(`firefox: BiDi port open after ${Date.now() - t0} ms`);
     client = await bidiClient(WebSocket, `${url}/session`);
     await client.call('session.new', { capabilities: {} });

@@ -3,7 +3,7 @@
 // nothing of the machine's user is read or written. The browser is stopped on every path: by
 // Playwright when possible, otherwise by its process group id; host processes it started that are
 // still alive afterwards are killed by their PIDs.
-import { spawnSync } from 'node:child_process';
+import { spawn, spawnSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
 import fs from 'node:fs';
 import { createRequire } from 'node:module';
@@ -92,7 +92,7 @@ function procStat(pid) {
   }
 }
 
-function childrenOf(ppid) {
+export function childrenOf(ppid) {
   const out = [];
   for (const name of fs.readdirSync('/proc')) {
     if (!/^\d+$/.test(name)) continue;
@@ -307,4 +307,21 @@ export function makeWorkDir(build, name) {
   const base = path.join(build, 'tests', 'browser');
   fs.mkdirSync(base, { recursive: true });
   return fs.mkdtempSync(path.join(base, `${name}-`));
+}
+
+// The card cases run inside "scripts/virtual-reader run": it waits for the machine's pcscd lock,
+// starts pcscd and the readers with a card in the plain one, runs this script again with
+// VELDRA_E2E_READERS=up, and stops the readers on every exit path. Resolves to the inner exit code.
+export function rerunUnderVirtualReaders(build, stateName) {
+  const env = {
+    ...process.env, VELDRA_E2E_READERS: 'up',
+    VELDRA_VR_DIR: path.join(build, stateName), VELDRA_BIN_DIR: path.join(build, 'bin'),
+  };
+  const child = spawn(path.join(sourceTop, 'scripts', 'virtual-reader'), ['run', '--', process.execPath, ...process.argv.slice(1)],
+    { env, stdio: 'inherit', detached: true });
+  // A stop of this process stops the whole run (the browser, the readers) through its group.
+  const stop = (sig) => { try { process.kill(-child.pid, sig); } catch { /* gone */ } };
+  for (const sig of ['SIGINT', 'SIGTERM', 'SIGHUP']) process.on(sig, () => stop(sig));
+  process.on('exit', () => stop('SIGTERM'));
+  return new Promise((resolve) => child.on('exit', (code, sig) => resolve(code ?? (sig ? 1 : 0))));
 }

@@ -21,8 +21,8 @@ fi
 # name@version of each wanted package, and of what the folder holds
 version() { sed -n 's/^  "version": *"\([^"]*\)".*/\1/p' "$1" 2>/dev/null || true; }
 stale=0
-for pkg in $(sed -n 's/^ *"\([a-z-]*\)": *"[0-9][^"]*".*/\1/p' "$here/package.json"); do
-    want=$(sed -n "s/.*\"$pkg\": *\"\([^\"]*\)\".*/\1/p" "$here/package.json")
+for pkg in $(sed -n 's/^ *"\([@a-z0-9/-]*\)": *"[0-9][^"]*".*/\1/p' "$here/package.json"); do
+    want=$(sed -n "s#.*\"$pkg\": *\"\([^\"]*\)\".*#\1#p" "$here/package.json")
     [ "$(version "$dest/node_modules/$pkg/package.json")" = "$want" ] || stale=1
 done
 if [ $stale = 0 ]; then
@@ -33,6 +33,17 @@ command -v npm >/dev/null || { echo "setup: npm not found (it comes with nodejs;
 mkdir -p "$dest"
 cp "$here/package.json" "$dest/package.json"
 cd "$dest"
-PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm_config_cache="$dest/npm-cache" \
-    npm install --no-audit --no-fund --no-save --loglevel=error
-echo "installed in $dest: playwright-core $(version node_modules/playwright-core/package.json), ws $(version node_modules/ws/package.json)"
+# The registry sometimes serves a broken index: three tries, then a loud failure (the browser tests
+# that need these packages are then not run, and ctest says so).
+for try in 1 2 3; do
+    if PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm_config_cache="$dest/npm-cache" \
+        npm install --no-audit --no-fund --no-save --loglevel=error; then
+        echo "installed in $dest: playwright-core $(version node_modules/playwright-core/package.json)," \
+            "ws $(version node_modules/ws/package.json), @peculiar/x509 $(version node_modules/@peculiar/x509/package.json)"
+        exit 0
+    fi
+    echo "setup: npm install failed (try $try of 3)" >&2
+    sleep $((try * 5))
+done
+echo "setup: SKIPPING the browser tests: the npm registry did not deliver the packages of package.json" >&2
+exit 1

@@ -39,3 +39,13 @@ set_tests_properties(browser.firefox_e2e PROPERTIES
 # The card suites start the machine's one pcscd under "scripts/virtual-reader run", which waits for
 # other runs' pcscd (up to 300 s, hence the long timeout; a run itself takes well under 90 s).
 set_tests_properties(browser.e2e_card browser.firefox_e2e PROPERTIES RESOURCE_LOCK pcscd TIMEOUT 400)
+# From a page: the demo site served locally, our extension (extension/) loaded into the browser,
+# the test clicking through the page, the consent window, the PIN dialog and the on-screen pad
+# (a private Xvfb on display 150 to 159) on the virtual reader.
+foreach(browser chromium firefox)
+  add_test(NAME browser.page_${browser}
+    COMMAND ${VELDRA_NODE} ${_browser_tests}/page.mjs --browser ${browser}
+            --build ${CMAKE_BINARY_DIR} --node-modules ${VELDRA_BROWSER_NODE_MODULES})
+  set_tests_properties(browser.page_${browser} PROPERTIES
+    LABELS "browser;gui" TIMEOUT 450 FIXTURES_REQUIRED browser_node SKIP_RETURN_CODE 77 RESOURCE_LOCK pcscd)
+endforeach()

@@ -28,6 +28,13 @@ struct SignChallengeResult {
     bool wellFormed = false;         // data is exactly two TLV items
 };
 
+// One entry of a reader's feature list (CM_IOCTL_GET_FEATURE_REQUEST): a feature tag such as
+// FEATURE_VERIFY_PIN_DIRECT and the control code that carries it out.
+struct ReaderFeature {
+    uint8_t tag = 0;
+    uint32_t controlCode = 0;
+};
+
 class ISCardReader : public CommBase::ICommReader {
 public:
     // Never raises; empty when no card was seen.
@@ -43,6 +50,9 @@ public:
         if (bytes.size() > length) bytes.resize(length);
         return bytes;
     }
+    // The reader's feature list, asked over the card connection (connecting first, as a CCID PIN
+    // pad verification does); raises when the reader cannot be asked.
+    virtual std::vector<ReaderFeature> GetReaderFeatures() { return {}; }
     virtual std::vector<uint8_t> SelectEmvApplication() = 0;
     virtual std::vector<uint8_t> GetProcessingOptions(const std::vector<uint8_t>& data) = 0;
     virtual std::vector<uint8_t> ReadRecord(uint8_t record, int sfi) = 0;

@@ -27,3 +27,18 @@ class UserInputBase : public user_input {};
 
 // Creates the service (UserInputImpl); an empty pointer when that fails.
 std::shared_ptr<user_input> create_user_input();
+
+#ifndef _WIN32
+// The pinentry program that a dialog runs: the first executable "pinentry" on the PATH (the
+// system's default, /bin:/usr/bin, when PATH is unset); empty when there is none. Empty entries
+// of PATH, which would mean the working directory, are skipped.
+std::string user_input_find_pinentry();
+
+// A flavour that draws on a terminal ("curses", "tty", "gtk2:curses", ...): the host has none.
+bool pinentry_flavor_needs_terminal(const std::string& flavor);
+
+// The flavour that program reports for this process's environment (GETINFO flavor, then BYE; no
+// window is shown), as a dialog would see it; empty, with the reason in error, when it does not
+// answer within a few seconds.
+std::string pinentry_query_flavor(const std::string& program, std::string& error);
+#endif

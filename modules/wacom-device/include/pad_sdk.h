@@ -156,5 +156,7 @@ public:
 using CreateSdkFunction = ISdk* (*)();
 constexpr const char* ONSCREEN_PAD_MODULE = "libveldra-onscreen-pad.so";
 constexpr const char* ONSCREEN_PAD_SYMBOL = "veldra_onscreen_pad_sdk";
+// The on-screen pad's window program, installed beside the module.
+constexpr const char* ONSCREEN_PAD_WINDOW_PROGRAM = "veldra-onscreen-pad-window";
 
 }  // namespace PadSdk

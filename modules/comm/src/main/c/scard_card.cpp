@@ -95,6 +95,23 @@ std::vector<uint8_t> SCardReader::ReadFileHead(const std::string& path, size_t l
     return Exchange(kReadBinary, {}, static_cast<unsigned>(std::min<size_t>(length, 256)), false);
 }
 
+std::vector<ReaderFeature> SCardReader::ReaderFeatures() {
+    const ApduResponse features = Control(CM_IOCTL_GET_FEATURE_REQUEST, {}, false);
+    std::vector<ReaderFeature> list;
+    for (const TlvEntry& entry : ScanTlv(features.data)) {
+        if (!entry.complete || entry.length != 4) continue;
+        const uint8_t* v = &features.data[entry.valueOffset];
+        list.push_back({entry.tag, static_cast<uint32_t>(v[0]) << 24 | static_cast<uint32_t>(v[1]) << 16 |
+                                       static_cast<uint32_t>(v[2]) << 8 | v[3]});
+    }
+    return list;
+}
+
+std::vector<ReaderFeature> SCardReader::GetReaderFeatures() {
+    Connect();
+    return ReaderFeatures();
+}
+
 bool SCardReader::VerifyPin(const std::string& pin) {
     OperationScope scope(operations_, "verifying PIN");
     GetCardType();
@@ -121,13 +138,10 @@ ApduResponse SCardReader::SendPinVerification(ReaderClass readerClass, const std
     }
     case ReaderClass::EscapePinPad: return Transmit(kEscapeVerifyPin, EscapePinPadVerifyData(), 0);
     case ReaderClass::CcidPinPad: {
-        const ApduResponse features = Control(CM_IOCTL_GET_FEATURE_REQUEST, {}, false);
         std::optional<DWORD> verifyCode;
-        for (const TlvEntry& entry : ScanTlv(features.data)) {
-            if (entry.complete && entry.tag == FEATURE_VERIFY_PIN_DIRECT && entry.length == 4) {
-                const uint8_t* v = &features.data[entry.valueOffset];
-                verifyCode = static_cast<DWORD>(v[0]) << 24 | static_cast<DWORD>(v[1]) << 16 |
-                             static_cast<DWORD>(v[2]) << 8 | v[3];
+        for (const ReaderFeature& feature : ReaderFeatures()) {
+            if (feature.tag == FEATURE_VERIFY_PIN_DIRECT) {
+                verifyCode = feature.controlCode;
                 break;
             }
         }

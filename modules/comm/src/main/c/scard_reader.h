@@ -46,6 +46,7 @@ public:
     int GetRemainingAttempts() override;
     std::vector<uint8_t> GetCardSerial() override { return cardSerial_; }
     std::vector<uint8_t> ReadFileHead(const std::string& path, size_t length) override;
+    std::vector<ReaderFeature> GetReaderFeatures() override;
     std::vector<uint8_t> SelectEmvApplication() override;
     std::vector<uint8_t> GetProcessingOptions(const std::vector<uint8_t>& data) override;
     std::vector<uint8_t> ReadRecord(uint8_t record, int sfi) override;
@@ -65,6 +66,8 @@ private:
     void CheckConnected() const;
 
     // Card operations (scard_card.cpp).
+    // The complete four-byte entries of the feature list, over the current connection.
+    std::vector<ReaderFeature> ReaderFeatures();
     ApduResponse SendPinVerification(ReaderClass readerClass, const std::string& pin);
     void ActOnPinStatus(const ApduResponse& response);
     Bytes SignWith(const char* description, const std::string& keyId, const std::string& pin, const Bytes& data,

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
@@ -15,6 +16,7 @@
 #include <utility>
 
 #include "appstate.h"
+#include "appstate_check.h"
 #include "appstate_platform.h"
 
 namespace {
@@ -188,3 +190,81 @@ AppStateLock::AppStateLock(const std::string& folder)
 }
 
 AppStateLock::~AppStateLock() { ::close(static_cast<int>(handle_)); }
+
+namespace {
+
+std::string describe(const std::string& path, const struct stat& info) {
+    char text[64];
+    std::snprintf(text, sizeof text, " (owner %u, mode %04o)", static_cast<unsigned>(info.st_uid),
+                  static_cast<unsigned>(info.st_mode & 07777));
+    return path + text;
+}
+
+// The checks of secure_folder and secure_file, made with lstat and nothing changed.
+AppStateFinding inspect_entry(const std::string& path, bool folder) {
+    const char* what = folder ? "folder " : "file ";
+    AppStateFinding finding;
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0) {
+        finding.verdict = errno == ENOENT ? AppStateFinding::Verdict::Missing : AppStateFinding::Verdict::Refused;
+        finding.text = what + path + (errno == ENOENT ? " does not exist yet" : " cannot be examined");
+        return finding;
+    }
+    const mode_t wanted = folder ? FOLDER_MODE : FILE_MODE;
+    finding.text = what + describe(path, info);
+    if (S_ISLNK(info.st_mode)) {
+        finding.verdict = AppStateFinding::Verdict::Refused;
+        finding.text += " is a symbolic link";
+    } else if (folder ? !S_ISDIR(info.st_mode) : !S_ISREG(info.st_mode)) {
+        finding.verdict = AppStateFinding::Verdict::Refused;
+        finding.text += folder ? " is not a directory" : " is not a regular file";
+    } else if (info.st_uid != geteuid()) {
+        finding.verdict = AppStateFinding::Verdict::Refused;
+        finding.text += " is not owned by the current user";
+    } else if ((info.st_mode & 07777) != wanted) {
+        finding.verdict = AppStateFinding::Verdict::Repaired;
+        char modes[48];
+        std::snprintf(modes, sizeof modes, " has other modes than %04o", static_cast<unsigned>(wanted));
+        finding.text += modes;
+    }
+    return finding;
+}
+
+// The deepest folder of the chain that exists: where the host's first mkdir happens.
+std::string existing_ancestor(std::string path) {
+    struct stat info {};
+    while (!path.empty() && lstat(path.c_str(), &info) != 0) {
+        const size_t slash = path.rfind('/');
+        path = slash == 0 ? "/" : path.substr(0, slash == std::string::npos ? 0 : slash);
+    }
+    return path;
+}
+
+}  // namespace
+
+AppStateInspection inspect_appstate() {
+    AppStateInspection inspection;
+    try {
+        inspection.folder = appstate_directory();
+    } catch (const std::exception& e) {
+        inspection.folderFinding = {AppStateFinding::Verdict::Refused, e.what()};
+        inspection.fileFinding = {AppStateFinding::Verdict::Missing, "no state file without a folder"};
+        return inspection;
+    }
+    inspection.folderFinding = inspect_entry(inspection.folder, true);
+    if (inspection.folderFinding.verdict == AppStateFinding::Verdict::Missing) {
+        const std::string parent = existing_ancestor(inspection.folder);
+        if (parent.empty() || access(parent.c_str(), W_OK | X_OK) != 0) {
+            inspection.folderFinding.verdict = AppStateFinding::Verdict::Refused;
+            inspection.folderFinding.text += ", and it cannot be created in " + (parent.empty() ? "?" : parent);
+        }
+    }
+    if (inspection.folderFinding.verdict == AppStateFinding::Verdict::Refused ||
+        inspection.folderFinding.verdict == AppStateFinding::Verdict::Missing) {
+        inspection.fileFinding = {AppStateFinding::Verdict::Missing,
+                                  "file " + file_path(inspection.folder) + " does not exist yet"};
+        return inspection;
+    }
+    inspection.fileFinding = inspect_entry(file_path(inspection.folder), false);
+    return inspection;
+}

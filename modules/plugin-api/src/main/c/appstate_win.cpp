@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "appstate.h"
+#include "appstate_check.h"
 #include "appstate_platform.h"
 #include "secret.h"
 
@@ -283,4 +284,54 @@ AppStateLock::~AppStateLock() {
     OVERLAPPED whole{};
     UnlockFileEx(file, 0, 1, 0, &whole);
     CloseHandle(file);
+}
+
+// The checks of ensure_appstate_file, made without changing anything: the file's DACL must be
+// protected and owner-only, or the host replaces it.
+AppStateInspection inspect_appstate() {
+    AppStateInspection inspection;
+    try {
+        inspection.folder = appstate_directory();
+    } catch (const std::exception& e) {
+        inspection.folderFinding = {AppStateFinding::Verdict::Refused, e.what()};
+        inspection.fileFinding = {AppStateFinding::Verdict::Missing, "no state file without a folder"};
+        return inspection;
+    }
+    const DWORD folder = GetFileAttributesW(appstate_widen(inspection.folder).c_str());
+    inspection.folderFinding.text = "folder " + inspection.folder;
+    if (folder == INVALID_FILE_ATTRIBUTES) {
+        inspection.folderFinding.verdict = AppStateFinding::Verdict::Missing;
+        inspection.folderFinding.text += " does not exist yet";
+    } else if (!(folder & FILE_ATTRIBUTE_DIRECTORY)) {
+        inspection.folderFinding.verdict = AppStateFinding::Verdict::Refused;
+        inspection.folderFinding.text += " is not a folder";
+    }
+    const std::string file = file_path(inspection.folder);
+    inspection.fileFinding.text = "file " + file;
+    const std::wstring wide = appstate_widen(file);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        inspection.fileFinding.verdict = AppStateFinding::Verdict::Missing;
+        inspection.fileFinding.text += " does not exist yet";
+    } else if (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) {
+        inspection.fileFinding.verdict = AppStateFinding::Verdict::Refused;
+        inspection.fileFinding.text +=
+            attributes & FILE_ATTRIBUTE_REPARSE_POINT ? " is a symbolic link" : " is not a regular file";
+    } else {
+        LocalDescriptor descriptor;
+        PACL dacl = nullptr;
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        auto sid = appstate_current_user_sid();
+        const bool ownerOnly =
+            GetNamedSecurityInfoW(wide.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                  nullptr, &descriptor.descriptor) == ERROR_SUCCESS &&
+            dacl && GetSecurityDescriptorControl(descriptor.descriptor, &control, &revision) &&
+            (control & SE_DACL_PROTECTED) != 0 && appstate_owner_only_acl_accepted(dacl, sid.data());
+        if (!ownerOnly) {
+            inspection.fileFinding.verdict = AppStateFinding::Verdict::Repaired;
+            inspection.fileFinding.text += " has a DACL that is not protected and owner-only";
+        }
+    }
+    return inspection;
 }

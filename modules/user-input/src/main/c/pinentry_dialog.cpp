@@ -97,6 +97,28 @@ bool pinentry_flavor_needs_terminal(const std::string& flavor) {
     return effective == "curses" || effective == "tty";
 }
 
+std::string pinentry_query_flavor(const std::string& program, std::string& error) {
+    // A working pinentry greets and answers within milliseconds; a few seconds allow for a loaded machine.
+    const Deadline end = steady_clock::now() + seconds(3);
+    PinentryProcess process(-1);
+    if (!process.start(program, error)) return {};
+    Utils::SecretBytes line;
+    PinentryProcess::Wait wait = process.read_line(line, end);
+    if (wait != PinentryProcess::Wait::Done || !starts_with(line, "OK")) {
+        error = std::string("no greeting (") + wait_text(wait) + ")";
+        return {};
+    }
+    const Answer flavor = transact(process, "GETINFO flavor", end, 64);
+    if (flavor.wait != PinentryProcess::Wait::Done || !flavor.ok) {
+        error = flavor.wait != PinentryProcess::Wait::Done ? std::string("no flavour (") + wait_text(flavor.wait) + ")"
+                                                           : "GETINFO flavor refused";
+        return {};
+    }
+    if (process.send_line("BYE", end) == PinentryProcess::Wait::Done) process.read_line(line, end);
+    process.stop(true);
+    return std::string(flavor.data.begin(), flavor.data.end());
+}
+
 std::string pinentry_dialog_run(const PinentryRequest& request) {
     const auto started = steady_clock::now();
     const int64_t timeout = std::min<int64_t>(request.timeout, INT32_MAX);

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "user_input.h"
+
 struct PinentryRequest {
     std::string program;  // absolute path of the pinentry to run
     std::string title;    // window title, UTF-8 or not
@@ -15,9 +17,6 @@ struct PinentryRequest {
 // The text typed when the user confirmed, cut to kPinMaxCharacters characters; empty in every
 // other outcome. Never logs the text.
 std::string pinentry_dialog_run(const PinentryRequest& request);
-
-// A flavour that draws on a terminal ("curses", "tty", "gtk2:curses", ...): the host has none.
-bool pinentry_flavor_needs_terminal(const std::string& flavor);
 
 // The edit field's capacity.
 constexpr std::size_t kPinMaxCharacters = 19;

@@ -31,8 +31,3 @@ private:
     // fail at once in a way that cannot be told from the user's Cancel.
     std::mutex dialogMutex;
 };
-
-// The pinentry program that a dialog runs: the first executable "pinentry" on the PATH (the
-// system's default, /bin:/usr/bin, when PATH is unset); empty when there is none. Empty entries
-// of PATH, which would mean the working directory, are skipped.
-std::string user_input_find_pinentry();

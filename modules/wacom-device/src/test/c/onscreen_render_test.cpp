@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "image_decoder.h"
+#include "onscreen_objects.h"
 #include "signature_data.h"
 #include "signature_render.h"
 
@@ -84,4 +85,28 @@ TEST(SignatureRender, PixelSizesColoursAndImpossibleSizes) {
     EXPECT_TRUE(RenderSignaturePng(empty, settings).empty());
     settings.width = -100000;  // a thousandfold picture
     EXPECT_TRUE(RenderSignaturePng(sample_record(), settings).empty());
+}
+
+// A flood of pen samples (more than a minute of the fastest pen) is not kept without bound: the
+// signature is then incomplete and says so, until the screen is cleared.
+TEST(SignatureObject, SamplesBeyondTheBoundMakeTheSignatureFail) {
+    SigObj signature;
+    signature.Begin(800, 480, 0, {}, "A", "B");
+    for (size_t i = 0; i <= MAX_SAMPLES; ++i)
+        signature.AddSample({static_cast<uint16_t>(i % 800), 100, static_cast<uint16_t>(i % 2 ? 500 : 0), 0});
+    EXPECT_TRUE(signature.Overflowed());
+    EXPECT_EQ(signature.Record().samples.size(), MAX_SAMPLES);
+    signature.Accept();
+    bool captured = false;
+    PadSdk::Variant data, picture;
+    EXPECT_EQ(signature.IsCaptured(&captured), BioSigningDevice::E_OUTOFMEMORY);
+    EXPECT_EQ(signature.GetSigData(&data), BioSigningDevice::E_OUTOFMEMORY);
+    EXPECT_EQ(signature.RenderBitmap(nullptr, 0, 0, "image/png", 0.7f, 0, 0xFFFFFF, 0, 0, 0, &picture),
+              BioSigningDevice::E_OUTOFMEMORY);
+
+    signature.Clear();
+    signature.AddSample({10, 10, 500, 0});
+    signature.Accept();
+    EXPECT_EQ(signature.IsCaptured(&captured), BioSigningDevice::S_OK);
+    EXPECT_TRUE(captured);
 }

@@ -15,7 +15,9 @@ target_include_directories(veldra_onscreen_render PUBLIC ${VELDRA_ONSCREEN_DIR})
 target_link_libraries(veldra_onscreen_render PUBLIC PkgConfig::VELDRA_CAIRO)
 
 pkg_check_modules(VELDRA_GTK3 IMPORTED_TARGET gtk+-3.0)
-if(VELDRA_GTK3_FOUND)
+# The module asks the X server for the screen's size itself (no toolkit start-up for that).
+pkg_check_modules(VELDRA_XCB IMPORTED_TARGET xcb)
+if(VELDRA_GTK3_FOUND AND VELDRA_XCB_FOUND)
   # The pad window runs in a process of its own (veldra-onscreen-pad-window, installed beside the
   # module): a display that goes away ends that process, never the host. The module holds no toolkit.
   add_library(veldra_onscreen_pad MODULE
@@ -23,7 +25,8 @@ if(VELDRA_GTK3_FOUND)
     ${VELDRA_ONSCREEN_DIR}/onscreen_wizctl.cpp
     ${VELDRA_ONSCREEN_DIR}/onscreen_sdk.cpp
     ${VELDRA_ONSCREEN_DIR}/pad_window_process.cpp
-    ${VELDRA_ONSCREEN_DIR}/pad_window_protocol.cpp)
+    ${VELDRA_ONSCREEN_DIR}/pad_window_protocol.cpp
+    ${VELDRA_ONSCREEN_DIR}/x_work_area.cpp)
   set_target_properties(veldra_onscreen_pad PROPERTIES
     OUTPUT_NAME veldra-onscreen-pad PREFIX lib
     LIBRARY_OUTPUT_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
@@ -32,7 +35,7 @@ if(VELDRA_GTK3_FOUND)
   target_include_directories(veldra_onscreen_pad PRIVATE
     ${CMAKE_CURRENT_SOURCE_DIR}/include
     ${CMAKE_SOURCE_DIR}/modules/signing-device/include)
-  target_link_libraries(veldra_onscreen_pad PRIVATE veldra_onscreen_render ${CMAKE_DL_LIBS})
+  target_link_libraries(veldra_onscreen_pad PRIVATE veldra_onscreen_render PkgConfig::VELDRA_XCB ${CMAKE_DL_LIBS})
 
   add_executable(veldra_onscreen_pad_window
     ${VELDRA_ONSCREEN_DIR}/pad_window_main.cpp

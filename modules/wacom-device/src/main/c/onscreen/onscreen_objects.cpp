@@ -19,6 +19,12 @@ void SigObj::Begin(uint16_t width, uint16_t height, uint8_t hashType, std::vecto
     record_.signer = std::move(signer);
     record_.reason = std::move(reason);
     captured_ = false;
+    overflowed_ = false;
+}
+
+void SigObj::AddSample(const Sample& sample) {
+    if (record_.samples.size() >= MAX_SAMPLES) overflowed_ = true;
+    else record_.samples.push_back(sample);
 }
 
 bool SigObj::HasInk() const {
@@ -29,6 +35,7 @@ bool SigObj::HasInk() const {
 
 HRESULT SigObj::IsCaptured(bool* captured) {
     if (!captured) return E_POINTER;
+    if (overflowed_) return E_OUTOFMEMORY;
     *captured = captured_;
     return S_OK;
 }
@@ -39,6 +46,7 @@ HRESULT SigObj::RenderBitmap(const char* fileName, int32_t width, int32_t height
                              Variant* picture) {
     if (!picture || !mimeType) return E_POINTER;
     if (std::strcmp(mimeType, "image/png") != 0) return E_INVALIDARG;
+    if (overflowed_) return E_OUTOFMEMORY;
     if (!captured_) return E_FAIL;
     RenderSettings settings{width, height, inkWidth, inkColour, backgroundColour, paddingX, paddingY};
     std::vector<uint8_t> png = RenderSignaturePng(record_, settings);
@@ -57,6 +65,7 @@ HRESULT SigObj::RenderBitmap(const char* fileName, int32_t width, int32_t height
 
 HRESULT SigObj::GetSigData(Variant* data) {
     if (!data) return E_POINTER;
+    if (overflowed_) return E_OUTOFMEMORY;
     *data = captured_ ? Variant::Bytes(EncodeSignatureData(record_)) : Variant();
     return S_OK;
 }

@@ -11,6 +11,10 @@ namespace OnScreenPad {
 
 using BioSigningDevice::HRESULT;
 
+// The pen samples one capture keeps at most: its time limit (60 s) of a fast pen, reporting 1000
+// times a second (pen tablets report 133 to 266 times, gaming mice 1000).
+constexpr size_t MAX_SAMPLES = 60 * 1000;
+
 class SigObj : public PadSdk::ISigObj {
 public:
     HRESULT IsCaptured(bool* captured) override;
@@ -22,8 +26,14 @@ public:
     // Called by the wizard: a new signing screen was shown, the pen samples so far, the end of it.
     void Begin(uint16_t width, uint16_t height, uint8_t hashType, std::vector<uint8_t> hash, std::string signer,
                std::string reason);
-    void AddSample(const Sample& sample) { record_.samples.push_back(sample); }
-    void Clear() { record_.samples.clear(); }
+    // Keeps the sample unless MAX_SAMPLES are kept already: the signature is then incomplete for
+    // good (until Clear), and IsCaptured, RenderBitmap and GetSigData fail with E_OUTOFMEMORY.
+    void AddSample(const Sample& sample);
+    bool Overflowed() const { return overflowed_; }
+    void Clear() {
+        record_.samples.clear();
+        overflowed_ = false;
+    }
     bool HasInk() const;
     void Accept() { captured_ = HasInk(); }
     const SignatureRecord& Record() const { return record_; }
@@ -31,6 +41,7 @@ public:
 private:
     SignatureRecord record_;
     bool captured_ = false;
+    bool overflowed_ = false;
 };
 
 class SigCtl : public PadSdk::ISigCtl {

@@ -1,5 +1,9 @@
 #include "onscreen_wizctl.h"
 
+#include <cstdlib>
+
+#include "x_work_area.h"
+
 namespace OnScreenPad {
 
 using namespace BioSigningDevice;
@@ -7,13 +11,25 @@ using PadSdk::Variant;
 
 WizCtl::~WizCtl() { Disconnect(); }
 
+// The size comes from the X server; the window program starts when a screen is first shown, so a
+// connection that only reads the size (listing the pads, opening the device) costs no toolkit
+// start-up. Without an X server to ask (a Wayland session), the window program is started here and
+// picks the size from its display.
 HRESULT WizCtl::Connect(bool* connected) {
     if (!connected) return E_POINTER;
     *connected = false;
-    uint16_t width = 0, height = 0;
-    if (!window_.Start(program_, &width, &height)) return S_OK;
-    width_ = width;
-    height_ = height;
+    window_.Stop();
+    if (const std::optional<Area> area = XWorkArea()) {
+        const PadScreen screen = PadScreenFitting(area->width, area->height);
+        width_ = screen.width;
+        height_ = screen.height;
+    } else {
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        uint16_t width = 0, height = 0;
+        if (!wayland || !*wayland || !window_.Start(program_, &width, &height)) return S_OK;
+        width_ = width;
+        height_ = height;
+    }
     connected_ = true;
     *connected = true;
     return S_OK;
@@ -87,7 +103,7 @@ HRESULT WizCtl::Display() {
     shown_ = false;
     signing_.reset();
     if (objects_.empty()) {
-        if (window_.Send(EncodeHide())) return S_OK;
+        if (!window_.Running() || window_.Send(EncodeHide())) return S_OK;  // nothing shown: nothing to hide
         Lost();
         return E_FAIL;
     }
@@ -114,7 +130,10 @@ HRESULT WizCtl::Display() {
         signing_->Begin(static_cast<uint16_t>(width_), static_cast<uint16_t>(height_),
                         hash ? static_cast<uint8_t>(hash->type) : 0, hash ? hash->value : std::vector<uint8_t>(),
                         signer, reason);
-    if (!window_.Send(message)) {
+    const bool started =
+        window_.Running() ||
+        window_.Launch(program_, {SizeArgument({static_cast<uint16_t>(width_), static_cast<uint16_t>(height_)})});
+    if (!started || !window_.Send(message)) {
         Lost();
         return E_FAIL;
     }
@@ -152,7 +171,12 @@ bool WizCtl::Dispatch() {
         handled = true;
         if (message.kind == MessageKind::Sample) {
             const auto sample = DecodeSample(message.payload);
-            if (sample && sample->screen == screen_ && shown_ && signing_) signing_->AddSample(sample->sample);
+            if (!sample || sample->screen != screen_ || !shown_ || !signing_) continue;
+            // More samples than a capture keeps: the screen ends as at "Ok", and the signature object
+            // answers that its signature is incomplete.
+            const bool overflowed = signing_->Overflowed();
+            signing_->AddSample(sample->sample);
+            if (!overflowed && signing_->Overflowed()) Press("Ok");
         } else if (message.kind == MessageKind::Button) {
             const auto press = DecodeButton(message.payload);
             if (press && press->screen == screen_ && shown_) Press(press->id);

@@ -21,8 +21,8 @@ public:
     explicit WizCtl(std::string program) : program_(std::move(program)) {}
     ~WizCtl() override;
 
-    // Connected means the window process could open the display. The screen is the largest pad
-    // screen that fits.
+    // Connected means the X server answered (or, without one, the window process could open its
+    // display). The screen is the largest pad screen that fits its work area.
     HRESULT Connect(bool* connected) override;
     HRESULT PadWidth(int16_t* width) override;
     HRESULT PadHeight(int16_t* height) override;
@@ -32,7 +32,8 @@ public:
     HRESULT AddObject(int32_t type, const std::optional<std::string>& id, const PadSdk::Variant& x,
                       const PadSdk::Variant& y, const PadSdk::Variant& data, const PadSdk::Variant& options) override;
     HRESULT SetEventHandler(std::shared_ptr<PadSdk::IWizCtlEvents> sink) override;
-    // Shows the composed screen; an empty screen hides the window. E_FAIL once the window is lost.
+    // Shows the composed screen, starting the window process for the first one; an empty screen
+    // hides the window. E_FAIL once the window is lost.
     HRESULT Display() override;
 
     // The window process's socket while connected, -1 otherwise.

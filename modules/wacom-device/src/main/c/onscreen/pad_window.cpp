@@ -12,12 +12,6 @@ using PadSdk::Variant;
 
 namespace {
 
-struct ScreenSize {
-    int width, height;
-};
-// Pad screens, largest first.
-constexpr ScreenSize SCREENS[] = {{800, 480}, {640, 480}, {320, 200}, {396, 100}};
-
 // The bus address under which D-Bus clients neither connect nor start a bus.
 constexpr const char* NO_SESSION_BUS = "disabled:";
 
@@ -49,24 +43,21 @@ PadWindow::~PadWindow() {
     if (window) gtk_widget_destroy(window);
 }
 
-bool PadWindow::Open() {
+bool PadWindow::Open(std::optional<PadScreen> size) {
     // Without a session bus, GTK's start-up runs "dbus-launch --autolaunch" to get one; the pad uses
     // no bus, so none is looked for.
     if (!g_getenv("DBUS_SESSION_BUS_ADDRESS")) g_setenv("DBUS_SESSION_BUS_ADDRESS", NO_SESSION_BUS, FALSE);
     if (!gtk_init_check(nullptr, nullptr)) return false;
-    GdkDisplay* display = gdk_display_get_default();
-    GdkMonitor* monitor = display ? gdk_display_get_primary_monitor(display) : nullptr;
-    if (!monitor && display) monitor = gdk_display_get_monitor(display, 0);
-    GdkRectangle area{0, 0, 800, 480};
-    if (monitor) gdk_monitor_get_workarea(monitor, &area);
-    const ScreenSize* chosen = &SCREENS[std::size(SCREENS) - 1];
-    for (const ScreenSize& screen : SCREENS)
-        if (screen.width <= area.width && screen.height <= area.height) {
-            chosen = &screen;
-            break;
-        }
-    width_ = chosen->width;
-    height_ = chosen->height;
+    if (!size) {
+        GdkDisplay* display = gdk_display_get_default();
+        GdkMonitor* monitor = display ? gdk_display_get_primary_monitor(display) : nullptr;
+        if (!monitor && display) monitor = gdk_display_get_monitor(display, 0);
+        GdkRectangle area{0, 0, 800, 480};
+        if (monitor) gdk_monitor_get_workarea(monitor, &area);
+        size = PadScreenFitting(area.width, area.height);
+    }
+    width_ = size->width;
+    height_ = size->height;
     return true;
 }
 

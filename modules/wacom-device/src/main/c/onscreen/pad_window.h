@@ -6,6 +6,7 @@
 #include <gtk/gtk.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,9 @@ public:
     PadWindow(const PadWindow&) = delete;
     PadWindow& operator=(const PadWindow&) = delete;
 
-    // Opens the display and picks the largest pad screen that fits; false without a display.
-    bool Open();
+    // Opens the display; the pad screen is size, or without one the largest that fits the display.
+    // false without a display.
+    bool Open(std::optional<PadScreen> size);
     int Width() const { return width_; }
     int Height() const { return height_; }
 

@@ -1,6 +1,7 @@
-// The pad window's process: opens the display, announces the pad screen's size, then shows the
-// screens the module sends until the module closes the channel (descriptor 3). A lost display ends
-// this process (the toolkit exits), which the module sees as its channel closing.
+// The pad window's process: opens the display, announces the pad screen's size (its argument, or
+// picked from the display), then shows the screens the module sends until the module closes the
+// channel (descriptor 3). A lost display ends this process (the toolkit exits), which the module sees
+// as its channel closing.
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 #include <signal.h>
@@ -20,6 +21,7 @@ using namespace OnScreenPad;
 
 constexpr int EXIT_NO_DISPLAY = 2;
 constexpr int EXIT_BROKEN_CHANNEL = 3;
+constexpr int EXIT_BAD_ARGUMENT = 4;
 
 struct Session {
     PadWindow* window;
@@ -64,12 +66,14 @@ gboolean on_channel(gint fd, GIOCondition, gpointer data) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     // Never left behind by the host, however it ends (the host sets this before the exec as well).
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     signal(SIGPIPE, SIG_IGN);
+    std::optional<PadScreen> size;
+    if (argc > 1 && !(size = ParseSizeArgument(argv[1]))) return EXIT_BAD_ARGUMENT;
     PadWindow window(WINDOW_CHANNEL_FD);
-    if (!window.Open()) return EXIT_NO_DISPLAY;
+    if (!window.Open(size)) return EXIT_NO_DISPLAY;
     const std::vector<uint8_t> ready =
         EncodeReady(static_cast<uint16_t>(window.Width()), static_cast<uint16_t>(window.Height()));
     if (send(WINDOW_CHANNEL_FD, ready.data(), ready.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(ready.size()))

@@ -15,6 +15,8 @@
 #include <chrono>
 #include <thread>
 
+#include "pad_sdk.h"
+
 extern char** environ;
 
 namespace OnScreenPad {
@@ -22,7 +24,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* WINDOW_PROGRAM = "veldra-onscreen-pad-window";
 constexpr auto READY_LIMIT = std::chrono::seconds(10);
 constexpr auto SEND_LIMIT = std::chrono::seconds(5);
 constexpr auto EXIT_GRACE = std::chrono::milliseconds(500);
@@ -61,18 +62,21 @@ std::string WindowProgramPath() {
     if (dladdr(reinterpret_cast<const void*>(&WindowProgramPath), &info) == 0 || !info.dli_fname) return {};
     const std::string module = info.dli_fname;
     const size_t slash = module.rfind('/');
-    return (slash == std::string::npos ? std::string() : module.substr(0, slash + 1)) + WINDOW_PROGRAM;
+    return (slash == std::string::npos ? std::string() : module.substr(0, slash + 1)) +
+           PadSdk::ONSCREEN_PAD_WINDOW_PROGRAM;
 }
 
-bool PadWindowProcess::Start(const std::string& program, uint16_t* width, uint16_t* height) {
+bool PadWindowProcess::Launch(const std::string& program, const std::vector<std::string>& args) {
     Stop();
     if (program.empty() || access(program.c_str(), X_OK) != 0) return false;
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return false;
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
     const pid_t parent = getpid();
     const pid_t child = fork();
-    if (child == 0) exec_child(program.c_str(), argv, pair[1], parent);
+    if (child == 0) exec_child(program.c_str(), argv.data(), pair[1], parent);
     close(pair[1]);
     if (child < 0) {
         close(pair[0]);
@@ -81,7 +85,11 @@ bool PadWindowProcess::Start(const std::string& program, uint16_t* width, uint16
     pid_ = child;
     socket_ = pair[0];
     fcntl(socket_, F_SETFL, fcntl(socket_, F_GETFL) | O_NONBLOCK);
+    return true;
+}
 
+bool PadWindowProcess::Start(const std::string& program, uint16_t* width, uint16_t* height) {
+    if (!Launch(program, {})) return false;
     const auto deadline = Clock::now() + READY_LIMIT;
     std::vector<Message> messages;
     while (messages.empty()) {

@@ -20,8 +20,11 @@ public:
     PadWindowProcess(const PadWindowProcess&) = delete;
     PadWindowProcess& operator=(const PadWindowProcess&) = delete;
 
-    // Starts program and waits (at most 10 s) for its Ready; false, with the process reaped, when it
-    // could not start or could not open the display.
+    // Starts program with args, without waiting for it; false when it could not be started. Its
+    // Ready comes among the messages that Receive returns.
+    bool Launch(const std::string& program, const std::vector<std::string>& args);
+    // Starts program without arguments and waits (at most 10 s) for its Ready; false, with the
+    // process reaped, when it could not start or could not open the display.
     bool Start(const std::string& program, uint16_t* width, uint16_t* height);
     bool Running() const { return socket_ >= 0; }
     // The socket while running (readable when messages or the end arrive); -1 otherwise.

@@ -1,5 +1,7 @@
 #include "pad_window_protocol.h"
 
+#include <iterator>
+
 #include "little_endian.h"
 
 namespace OnScreenPad {
@@ -158,6 +160,29 @@ std::optional<ButtonPress> DecodeButton(const std::vector<uint8_t>& payload) {
     press.id = r.text();
     if (!r.complete()) return std::nullopt;
     return press;
+}
+
+namespace {
+
+// Pad screens, largest first.
+constexpr PadScreen PAD_SCREENS[] = {{800, 480}, {640, 480}, {320, 200}, {396, 100}};
+
+}  // namespace
+
+PadScreen PadScreenFitting(int width, int height) {
+    for (const PadScreen& screen : PAD_SCREENS)
+        if (screen.width <= width && screen.height <= height) return screen;
+    return PAD_SCREENS[std::size(PAD_SCREENS) - 1];
+}
+
+std::string SizeArgument(PadScreen screen) {
+    return std::to_string(screen.width) + "x" + std::to_string(screen.height);
+}
+
+std::optional<PadScreen> ParseSizeArgument(const std::string& argument) {
+    for (const PadScreen& screen : PAD_SCREENS)
+        if (argument == SizeArgument(screen)) return screen;
+    return std::nullopt;
 }
 
 }  // namespace OnScreenPad

@@ -18,6 +18,10 @@
 //     Sample  u32 screen, u16 x, u16 y, u16 pressure (0: pen lifted), u32 milliseconds since shown
 //     Button  u32 screen, text id: a button was pressed ("Cancel" also when the window is closed)
 //
+// The window program's one argument, "WIDTHxHEIGHT", is the pad screen's size, picked by the host
+// from the X server's work area; without it (no X server the host could reach) the window picks the
+// size from its own display. Either way Ready reports it.
+//
 // The screen number of Show comes back with that screen's samples and buttons, so that input still
 // in flight for an earlier screen is told apart. The host closing its end ends the window process;
 // the window process ending (its display lost) closes the host's end.
@@ -70,6 +74,17 @@ struct PenSample {
     uint32_t screen = 0;
     Sample sample;
 };
+
+// A pad screen size.
+struct PadScreen {
+    uint16_t width = 0;
+    uint16_t height = 0;
+};
+// The largest pad screen that fits an area of the display (the smallest pad screen when none does).
+PadScreen PadScreenFitting(int width, int height);
+// The window program's argument for a size, and back (nullopt: not a pad screen's size).
+std::string SizeArgument(PadScreen screen);
+std::optional<PadScreen> ParseSizeArgument(const std::string& argument);
 
 // Whole messages, length prefix included; empty when the message would exceed MAX_MESSAGE.
 std::vector<uint8_t> EncodeShow(const Screen& screen);

@@ -1,0 +1,85 @@
+// What a page may ask of the native host through this extension: the commands, their members, which
+// of the user's devices each one reaches, and which origins may ask at all. Shared by the
+// background script and the options page.
+
+export const HOST_NAME = 'org.veldra.native_host';
+
+// The browsers refuse a native message over 1 MiB; a request is refused here before that.
+export const MAX_REQUEST_BYTES = 1024 * 1024;
+
+// What the consent window names for each purpose.
+export const PURPOSES = {
+  card: 'your identity card',
+  pad: 'your signature pad',
+  inventory: 'the list of devices attached to this computer',
+};
+
+const PIN_MEMBERS = ['pin', 'pinToken', 'entry_title', 'entry_message'];
+
+// Command -> the purpose it needs (null: no consent, it names no device) and its members besides
+// "cmd" and "debug".
+export const COMMANDS = {
+  GET_INFO: { purpose: null, members: [] },
+  GET_READERS: { purpose: 'card', members: [] },
+  READ_FILE: { purpose: 'card', members: ['reader', 'label', 'fileId'] },
+  PIN_PAD_AVAILABLE: { purpose: 'card', members: ['reader'] },
+  VERIFY_PIN: { purpose: 'card', members: ['reader', ...PIN_MEMBERS] },
+  COMPUTE_SIGNATURE: { purpose: 'card', members: ['reader', 'hash', ...PIN_MEMBERS] },
+  COMPUTE_AUTHENTICATION: { purpose: 'card', members: ['reader', 'hash', ...PIN_MEMBERS] },
+  GET_PADS: { purpose: 'pad', members: [] },
+  COMPUTE_SIGNATURE_IMAGE: {
+    purpose: 'pad',
+    members: ['pad', 'hash', 'image', 'rectX', 'rectY', 'rectW', 'rectH', 'reason', 'signer'],
+  },
+  GET_SYSTEM_INFO: { purpose: 'inventory', members: [] },
+};
+
+// https origins, and http only on this computer (localhost, 127.0.0.1) for development.
+export function originAllowed(origin) {
+  let url;
+  try {
+    url = new URL(origin);
+  } catch {
+    return false;
+  }
+  if (url.protocol === 'https:') return true;
+  return url.protocol === 'http:' && (url.hostname === 'localhost' || url.hostname === '127.0.0.1');
+}
+
+// Bytes of the request as the browser sends it to the host (compact JSON, UTF-8).
+export function requestBytes(request) {
+  return new TextEncoder().encode(JSON.stringify(request)).length;
+}
+
+// null when the request may go to the host, else the failure {name, message} to give the page.
+export function checkRequest(request) {
+  if (typeof request !== 'object' || request === null || Array.isArray(request)) {
+    return { name: 'BadRequest', message: 'A request is an object with a "cmd" member' };
+  }
+  const command = COMMANDS[request.cmd];
+  if (typeof request.cmd !== 'string' || !command) {
+    return { name: 'BadRequest', message: `Unknown command ${JSON.stringify(String(request.cmd)).slice(0, 120)}` };
+  }
+  for (const [name, value] of Object.entries(request)) {
+    if (name !== 'cmd' && name !== 'debug' && !command.members.includes(name)) {
+      return { name: 'BadRequest', message: `${request.cmd} has no member ${JSON.stringify(name).slice(0, 120)}` };
+    }
+    if (!['string', 'number', 'boolean'].includes(typeof value)) {
+      return { name: 'BadRequest', message: `The member ${name} must be a string or a number` };
+    }
+  }
+  const size = requestBytes(request);
+  if (size > MAX_REQUEST_BYTES) {
+    return { name: 'TooLarge', message: `The request is ${size} bytes; the limit is ${MAX_REQUEST_BYTES}` };
+  }
+  return null;
+}
+
+// How the browser's failure to reach the host is named for the page.
+export function hostFailure(message) {
+  const text = String(message ?? '');
+  if (/not found|No such native application|forbidden|unexpected error/i.test(text)) {
+    return { name: 'HostMissing', message: `The Veldra native host is not installed or does not allow this extension (${text})` };
+  }
+  return { name: 'HostFailed', message: `The Veldra native host ended without an answer (${text})` };
+}

@@ -1,0 +1,143 @@
+// The checks of this session on Linux: the PIN dialog and the pads, each through the host's own code.
+#include <dlfcn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "doctor.h"
+#include "loadable_module.h"
+#include "pad_sdk.h"
+#include "user_input.h"
+
+namespace Doctor {
+namespace {
+
+// Closes a descriptor on every path.
+class Socket {
+public:
+    Socket() : fd_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {}
+    ~Socket() {
+        if (fd_ >= 0) close(fd_);
+    }
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+bool Connects(const std::string& path, bool abstract) {
+    Socket s;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const size_t offset = abstract ? 1 : 0;
+    if (s.get() < 0 || path.size() + offset >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path + offset, path.data(), path.size());
+    const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size());
+    return connect(s.get(), reinterpret_cast<const sockaddr*>(&address), length) == 0;
+}
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+}  // namespace
+
+std::string ReachableDisplay(std::string& why) {
+    const std::string wayland = Environment("WAYLAND_DISPLAY");
+    if (!wayland.empty()) {
+        const std::string runtime = Environment("XDG_RUNTIME_DIR");
+        const std::string socket = wayland[0] == '/' ? wayland : runtime + "/" + wayland;
+        if (Connects(socket, false)) return "WAYLAND_DISPLAY " + wayland;
+    }
+    const std::string x = Environment("DISPLAY");
+    if (x.empty()) {
+        why = wayland.empty() ? "neither DISPLAY nor WAYLAND_DISPLAY is set"
+                              : "WAYLAND_DISPLAY " + wayland + " does not answer";
+        return {};
+    }
+    // A local X display (":N", ":N.S", "unix:N"): its socket must answer. Others are taken as they are.
+    std::string number = x.rfind("unix:", 0) == 0 ? x.substr(5) : x[0] == ':' ? x.substr(1) : "";
+    if (number.empty()) return "DISPLAY " + x;
+    number = number.substr(0, number.find('.'));
+    if (Connects("/tmp/.X11-unix/X" + number, false) || Connects("/tmp/.X11-unix/X" + number, true))
+        return "DISPLAY " + x;
+    why = "DISPLAY " + x + " does not answer";
+    return {};
+}
+
+void CheckPinDialog(Findings& findings, bool pinPadCard) {
+    Finding finding{"PIN dialog", Status::Ok, "", "", {}};
+    // Without a dialog, a card in a PIN pad reader still signs: the PIN is typed on the reader.
+    const Status missing = pinPadCard ? Status::Warning : Status::Problem;
+    const std::string program = user_input_find_pinentry();
+    if (program.empty()) {
+        finding.status = missing;
+        finding.text = "no executable \"pinentry\" in an absolute folder of PATH (" + Environment("PATH") + ")";
+        finding.advice = "Install a graphical pinentry (apt-get install pinentry-gnome3 or pinentry-gtk2).";
+        findings.push_back(std::move(finding));
+        return;
+    }
+    std::string error;
+    const std::string flavor = pinentry_query_flavor(program, error);
+    std::string why;
+    const std::string display = ReachableDisplay(why);
+    if (flavor.empty()) {
+        finding.status = missing;
+        finding.text = program + " does not answer: " + error;
+        finding.advice = "Reinstall it (apt-get install --reinstall pinentry-gnome3), or install pinentry-gtk2.";
+    } else if (pinentry_flavor_needs_terminal(flavor)) {
+        finding.status = missing;
+        finding.text = program + " runs as \"" + flavor + "\" here, which needs a terminal: the host has none" +
+                       (display.empty() ? " (" + why + ")" : "");
+        finding.advice = display.empty()
+                             ? "Start the browser in a graphical session, so that the PIN dialog has a display."
+                             : "Make a graphical pinentry the default (update-alternatives --config pinentry).";
+    } else {
+        finding.text =
+            program + " runs as \"" + flavor + "\" and can show its window" + (display.empty() ? "" : " on " + display);
+    }
+    findings.push_back(std::move(finding));
+}
+
+void CheckPads(Findings& findings) {
+    Finding finding{"pads", Status::Ok, "", "", {}};
+    BioSigningDevice::LoadableModule module(PadSdk::ONSCREEN_PAD_MODULE);
+    void* entry = module.Symbol(PadSdk::ONSCREEN_PAD_SYMBOL);
+    Dl_info info{};
+    std::string why;
+    const std::string display = ReachableDisplay(why);
+    if (!entry || dladdr(entry, &info) == 0 || !info.dli_fname) {
+        finding.status = Status::Warning;
+        finding.text = std::string("the on-screen pad module ") + PadSdk::ONSCREEN_PAD_MODULE +
+                       " is not installed or cannot be loaded: no pad is listed";
+        finding.advice = "To sign on the on-screen pad, install veldra-native-host-pad.";
+        findings.push_back(std::move(finding));
+        return;
+    }
+    const std::string modulePath = info.dli_fname;
+    const std::string window = modulePath.substr(0, modulePath.rfind('/') + 1) + PadSdk::ONSCREEN_PAD_WINDOW_PROGRAM;
+    struct stat windowInfo {};
+    if (stat(window.c_str(), &windowInfo) != 0 || !S_ISREG(windowInfo.st_mode) || access(window.c_str(), X_OK) != 0) {
+        finding.status = Status::Warning;
+        finding.text = "the pad's window program " + window + " is missing or not executable";
+        finding.advice = "Reinstall veldra-native-host-pad.";
+    } else if (display.empty()) {
+        finding.status = Status::Warning;
+        finding.text = "the on-screen pad cannot be shown: " + why;
+        finding.advice = "Start the browser in a graphical session to sign on the on-screen pad.";
+    } else {
+        finding.text = "the on-screen pad can be shown on " + display;
+    }
+    finding.details.push_back("module " + modulePath);
+    finding.details.push_back("window program " + window);
+    findings.push_back(std::move(finding));
+}
+
+}  // namespace Doctor

@@ -1,0 +1,164 @@
+#include "manifest.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <cstdio>
+#include <regex>
+
+#include "json_value.h"
+
+namespace Doctor {
+namespace {
+
+// Browsers refuse larger manifests; a bigger file is not one.
+constexpr long kMaxManifestBytes = 1024 * 1024;
+
+bool ReadSmallFile(const std::string& path, std::string& text, std::string& error) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        error = "cannot be read";
+        return false;
+    }
+    char buffer[8192];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        text.append(buffer, n);
+        if (text.size() > static_cast<size_t>(kMaxManifestBytes)) break;
+    }
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) error = "cannot be read";
+    else if (text.size() > static_cast<size_t>(kMaxManifestBytes)) error = "is larger than 1 MB";
+    return error.empty();
+}
+
+enum class ProgramFile { Missing, NotExecutable, Executable };
+
+#ifdef _WIN32
+bool IsAbsolute(const std::string& path) {
+    return path.size() > 2 && ((path[1] == ':' && (path[2] == '\\' || path[2] == '/')) || path.rfind("\\\\", 0) == 0);
+}
+
+ProgramFile Examine(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return ProgramFile::Missing;
+    return attributes & FILE_ATTRIBUTE_DIRECTORY ? ProgramFile::NotExecutable : ProgramFile::Executable;
+}
+
+// Chrome, Edge and Firefox on Windows take a relative "path" from the manifest's own folder.
+std::string Resolve(const std::string& manifest, const std::string& program) {
+    if (IsAbsolute(program)) return program;
+    const size_t slash = manifest.find_last_of("\\/");
+    return (slash == std::string::npos ? std::string() : manifest.substr(0, slash + 1)) + program;
+}
+#else
+bool IsAbsolute(const std::string& path) { return !path.empty() && path[0] == '/'; }
+
+ProgramFile Examine(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return ProgramFile::Missing;
+    return S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0 ? ProgramFile::Executable
+                                                                    : ProgramFile::NotExecutable;
+}
+
+// Browsers on Linux take "path" only as an absolute one.
+std::string Resolve(const std::string&, const std::string& program) { return IsAbsolute(program) ? program : ""; }
+#endif
+
+}  // namespace
+
+bool IsChromeOrigin(const std::string& origin) {
+    static const std::regex pattern("chrome-extension://[a-p]{32}/");
+    return std::regex_match(origin, pattern);
+}
+
+bool IsFirefoxExtensionId(const std::string& id) {
+    static const std::regex pattern(
+        "[A-Za-z0-9._+-]*@[A-Za-z0-9._-]+|\\{[0-9a-fA-F]{8}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{"
+        "12}\\}");
+    return std::regex_match(id, pattern);
+}
+
+Finding CheckManifest(const std::string& browser, bool system, const std::string& path, ManifestKind kind) {
+    Finding finding{browser, Status::Ok, "", "", {}};
+    const std::string where = (system ? "system manifest " : "per-user manifest ") + Shorten(path);
+    auto problem = [&](const std::string& what, const std::string& advice) {
+        finding.status = Status::Problem;
+        finding.text = where + " " + what;
+        finding.advice = advice;
+        return finding;
+    };
+#ifdef _WIN32
+    const std::string reinstall = system
+                                      ? "Install the host again (its .msi)."
+                                      : "Remove the file and its key, or register it again with veldra-install-host.";
+#else
+    const std::string reinstall = system ? "Reinstall the package (apt-get install --reinstall veldra-native-host)."
+                                         : "Remove the file, or write it again with install-host.";
+#endif
+    std::string text, error;
+    if (!ReadSmallFile(path, text, error)) return problem(error, reinstall);
+    JsonValue manifest;
+    if (!json_value_parse(text, manifest, error)) return problem("is not valid JSON: " + error, reinstall);
+    if (manifest.kind != JsonValue::Kind::Object) return problem("is not a JSON object", reinstall);
+
+    const JsonValue* name = manifest.member("name");
+    if (!name || name->kind != JsonValue::Kind::String || name->text != VELDRA_HOST_NAME)
+        return problem("does not have \"name\": \"" VELDRA_HOST_NAME "\", the name the extension asks for", reinstall);
+    const JsonValue* type = manifest.member("type");
+    if (!type || type->kind != JsonValue::Kind::String || type->text != "stdio")
+        return problem("does not have \"type\": \"stdio\"", reinstall);
+
+    // Who may start the host.
+    const char* listName = kind == ManifestKind::Chrome ? "allowed_origins" : "allowed_extensions";
+    const JsonValue* list = manifest.member(listName);
+    if (!list || list->kind != JsonValue::Kind::Array || list->items.empty())
+        return problem(std::string("has no list \"") + listName + "\" of extensions", reinstall);
+    std::string firstId;
+    for (const JsonValue& item : list->items) {
+        const bool good = item.kind == JsonValue::Kind::String &&
+                          (kind == ManifestKind::Chrome ? IsChromeOrigin(item.text) : IsFirefoxExtensionId(item.text));
+        if (!good) {
+            const std::string shown = item.kind == JsonValue::Kind::String ? "\"" + item.text + "\"" : "an entry";
+            return problem(std::string("lists ") + shown + " in \"" + listName + "\", which is not " +
+                               (kind == ManifestKind::Chrome ? "an origin chrome-extension://<32 letters a to p>/"
+                                                             : "an add-on id (name@example.org or {GUID})") +
+                               ": the browser ignores the whole file",
+                           reinstall);
+        }
+        if (firstId.empty()) firstId = item.text;
+        finding.details.push_back("may start the host: " + item.text);
+    }
+
+    // The program it names, started as the browser starts it.
+    const JsonValue* program = manifest.member("path");
+    if (!program || program->kind != JsonValue::Kind::String || program->text.empty())
+        return problem("has no \"path\" of the host", reinstall);
+    const std::string host = Resolve(path, program->text);
+    if (host.empty())
+        return problem(
+            "names the host by a relative path (" + program->text + "): browsers on this system need an absolute one",
+            reinstall);
+    switch (Examine(host)) {
+    case ProgramFile::Missing: return problem("names " + host + ", which does not exist", reinstall);
+    case ProgramFile::NotExecutable:
+        return problem("names " + host + ", which is not an executable file",
+                       "Make it executable (chmod 755 " + host + ") or reinstall the host.");
+    case ProgramFile::Executable: break;
+    }
+    const std::vector<std::string> args =
+        kind == ManifestKind::Chrome ? std::vector<std::string>{firstId} : std::vector<std::string>{path, firstId};
+    const HostAnswer answer = QueryHost(host, args);
+    if (!answer.answered)
+        return problem("names " + host + ", which does not answer GET_INFO: " + answer.error, reinstall);
+    finding.text = where + ": " + host + " answers, version " + answer.version +
+                   (answer.binVersion.empty() ? "" : " (program " + answer.binVersion + ")");
+    return finding;
+}
+
+}  // namespace Doctor

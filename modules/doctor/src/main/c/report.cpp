@@ -1,0 +1,72 @@
+// The report: aligned text lines for a person, one JSON document for a bug report.
+#include <cstdlib>
+
+#include "doctor.h"
+#include "json.h"
+
+namespace Doctor {
+namespace {
+
+const char* StatusName(Status status) {
+    switch (status) {
+    case Status::Ok: return "OK";
+    case Status::Warning: return "WARNING";
+    case Status::Problem: return "PROBLEM";
+    }
+    return "?";
+}
+
+std::string Quoted(const std::string& text) { return "\"" + json_escape(text.c_str(), text.size()) + "\""; }
+
+}  // namespace
+
+bool SignatureCanWork(const Findings& findings) {
+    for (const Finding& finding : findings)
+        if (finding.status == Status::Problem) return false;
+    return true;
+}
+
+std::string RenderText(const Findings& findings) {
+    std::string out;
+    size_t problems = 0;
+    for (const Finding& finding : findings) {
+        std::string status = StatusName(finding.status);
+        status.resize(9, ' ');
+        out += status + finding.check + ": " + finding.text + "\n";
+        if (!finding.advice.empty()) out += "         what to do: " + finding.advice + "\n";
+        for (const std::string& detail : finding.details) out += "           " + detail + "\n";
+        if (finding.status == Status::Problem) ++problems;
+    }
+    if (problems == 0) out += "A card signature can work here.\n";
+    else
+        out += "A card signature cannot work here: " + std::to_string(problems) +
+               (problems == 1 ? " problem" : " problems") + " above.\n";
+    return out;
+}
+
+std::string RenderJson(const Findings& findings) {
+    std::string out = "{\"program\":\"veldra-doctor\",\"version\":\"" VELDRA_VERSION "\",\"cardSignature\":";
+    out += SignatureCanWork(findings) ? "true" : "false";
+    out += ",\"checks\":[";
+    for (size_t i = 0; i < findings.size(); ++i) {
+        const Finding& finding = findings[i];
+        if (i) out += ",";
+        out += "{\"check\":" + Quoted(finding.check) + ",\"status\":\"" + StatusName(finding.status) +
+               "\",\"text\":" + Quoted(finding.text);
+        if (!finding.advice.empty()) out += ",\"advice\":" + Quoted(finding.advice);
+        out += ",\"details\":[";
+        for (size_t j = 0; j < finding.details.size(); ++j) out += (j ? "," : "") + Quoted(finding.details[j]);
+        out += "]}";
+    }
+    out += "]}\n";
+    return out;
+}
+
+std::string Shorten(const std::string& path) {
+    const char* home = std::getenv("HOME");
+    if (!home || home[0] != '/' || home[1] == '\0') return path;
+    const std::string prefix = std::string(home) + "/";
+    return path.rfind(prefix, 0) == 0 ? "~/" + path.substr(prefix.size()) : path;
+}
+
+}  // namespace Doctor

@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# veldra-doctor against real faults: each case sets up the fault (a manifest, a PATH, a display, a
+# state folder, pcscd and its readers), runs the built doctor and checks its line for it.
+#   doctor_test.sh local BIN_DIR DISPLAY_NUMBER   manifests, PIN dialog, pads, state folder (no pcscd is
+#                                                 reached: the PC/SC socket is pointed at nothing)
+#   doctor_test.sh pcsc BIN_DIR VIRTUAL_READER    pcscd stopped, a reader without a card, the CCID PIN
+#                                                 pad's features (run under scripts/virtual-reader run)
+set -uo pipefail
+mode=$1 bin=$2
+doctor=$bin/veldra-doctor
+work=$(mktemp -d)
+xvfb=""
+cleanup() {
+    if [ -n "$xvfb" ]; then kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+failed=0
+out=""
+fail() { echo "FAILED: $*"; echo "$out" | sed 's/^/    | /'; failed=1; }
+# run [ENV OPTIONS AND VALUES...]: the doctor with a clean home of its own, its report in $out, its code in $rc.
+run() {
+    out=$(env "$@" HOME="$work/home" XDG_CONFIG_HOME= XDG_DATA_HOME= "$doctor" 2>&1)
+    rc=$?
+}
+# expect STATUS CHECK TEXT: a line "STATUS  CHECK: ...TEXT..." is in the report.
+expect() {
+    grep -qF -- "$2: " <<<"$(grep -E "^$1 +" <<<"$out")" &&
+        grep -E "^$1 +$2: " <<<"$out" | grep -qF -- "$3" || fail "no $1 line for $2 saying \"$3\""
+}
+mkdir -p "$work/home"
+
+case $mode in
+local)
+    display=:$3
+    export PCSCLITE_CSOCK_NAME=$work/no-pcscd.socket
+    # --- the manifests -------------------------------------------------------------------------
+    folder=$work/home/.config/chromium/NativeMessagingHosts
+    manifest=$folder/org.veldra.native_host.json
+    mkdir -p "$folder"
+    id=fddjheannnjlkfaoipaagdoemofnimfc
+    write() { printf '{"name":"org.veldra.native_host","description":"d","path":"%s","type":"stdio","allowed_origins":["%s"]}' "$1" "$2" >"$manifest"; }
+    if [ ! -e /etc/opt/chrome/native-messaging-hosts/org.veldra.native_host.json ]; then
+        run
+        expect PROBLEM chrome "no manifest org.veldra.native_host.json"
+    else
+        echo "skipped: no manifest (a system manifest is installed for Chrome)"
+    fi
+    write "$bin/veldra-native-host" "chrome-extension://$id/"
+    run
+    expect OK chromium "per-user manifest ~/.config/chromium/NativeMessagingHosts/org.veldra.native_host.json: $bin/veldra-native-host answers"
+    grep -qF "may start the host: chrome-extension://$id/" <<<"$out" || fail "the allowed extension is not listed"
+    write "$work/gone/veldra-native-host" "chrome-extension://$id/"
+    run
+    expect PROBLEM chromium "which does not exist"
+    write "bin/veldra-native-host" "chrome-extension://$id/"
+    run
+    expect PROBLEM chromium "relative path (bin/veldra-native-host)"
+    cp "$bin/veldra-native-host" "$work/host" && chmod 644 "$work/host"
+    write "$work/host" "chrome-extension://$id/"
+    run
+    expect PROBLEM chromium "which is not an executable file"
+    write "$bin/veldra-native-host" "chrome-extension://ABC/"
+    run
+    expect PROBLEM chromium "lists \"chrome-extension://ABC/\" in \"allowed_origins\", which is not an origin"
+    printf '{"name":"org.veldra.native_host",' >"$manifest"
+    run
+    expect PROBLEM chromium "is not valid JSON"
+    [ "$rc" = 1 ] || fail "exit code $rc with a broken manifest, 1 expected"
+    rm -f "$manifest"
+
+    # --- the PIN dialog and the pad: no pinentry, a terminal flavour, no display, a display -----
+    mkdir -p "$work/empty" "$work/curses"
+    run PATH="$work/empty"
+    expect PROBLEM "PIN dialog" "no executable \"pinentry\""
+    if [ -x /usr/bin/pinentry-curses ]; then
+        ln -s /usr/bin/pinentry-curses "$work/curses/pinentry"
+        run PATH="$work/curses:/usr/bin:/bin" DISPLAY="$display"
+        expect PROBLEM "PIN dialog" "runs as \"curses\" here, which needs a terminal"
+    else
+        echo "skipped: only a terminal flavour (pinentry-curses is not installed)"
+    fi
+    run -u DISPLAY -u WAYLAND_DISPLAY
+    expect PROBLEM "PIN dialog" "(neither DISPLAY nor WAYLAND_DISPLAY is set)"
+    expect WARNING pads "the on-screen pad cannot be shown: neither DISPLAY nor WAYLAND_DISPLAY is set"
+    Xvfb "$display" -noreset -nolisten tcp >/dev/null 2>&1 &
+    xvfb=$!
+    for _ in $(seq 100); do [ -S "/tmp/.X11-unix/X$3" ] && break; sleep 0.05; done
+    run -u WAYLAND_DISPLAY DISPLAY="$display"
+    expect OK "PIN dialog" "and can show its window on DISPLAY $display"
+    expect OK pads "the on-screen pad can be shown on DISPLAY $display"
+
+    # --- the state folder: none, 0755, a symbolic link; never created or repaired ---------------
+    run
+    expect OK "state folder" "does not exist yet"
+    [ -z "$(ls -A "$work/home/.local" 2>/dev/null)" ] || fail "the doctor created $(ls -A "$work/home/.local")"
+    state=$work/home/.local/share/Veldra
+    mkdir -p "$state" && chmod 755 "$state"
+    run
+    expect WARNING "state folder" "has other modes than 0700"
+    [ "$(stat -c %a "$state")" = 755 ] || fail "the doctor changed the folder's modes"
+    rmdir "$state" && mkdir -p "$work/elsewhere" && ln -s "$work/elsewhere" "$state"
+    run
+    expect PROBLEM "state folder" "is a symbolic link"
+
+    # --- the JSON report ----------------------------------------------------------------------
+    out=$(env HOME="$work/home" "$doctor" --json)
+    python3 -c 'import json,sys; d=json.load(sys.stdin); assert d["cardSignature"] is False; assert any(c["check"]=="state folder" and c["status"]=="PROBLEM" for c in d["checks"])' <<<"$out" ||
+        fail "--json is not the report as one JSON document"
+    ;;
+pcsc)
+    vr=$3
+    run
+    expect PROBLEM "smart cards" "no reader holds a card"
+    grep -qF '"APG8201 00 00": CCID PIN pad reader, features not read without a card, no card' <<<"$out" ||
+        fail "the empty CCID reader's line"
+    "$vr" insert ccid >/dev/null
+    run
+    expect OK "smart cards" "the identity card in \"APG8201 00 00\""
+    grep -F '"APG8201 00 00"' <<<"$out" | grep -qE 'features: .*VERIFY_PIN_DIRECT [0-9A-F]{8}' ||
+        fail "the CCID reader's VERIFY_PIN_DIRECT feature is not listed"
+    "$vr" stop
+    run
+    expect PROBLEM "smart cards" "the PC/SC service (pcscd) is not reachable"
+    ;;
+esac
+[ "$failed" = 0 ] && echo "doctor $mode: passed"
+exit "$failed"
