@@ -1,8 +1,8 @@
 // Frame byte channels on Windows: both streams in binary mode (no CR/LF translation, no Ctrl-Z as
 // end of file). The read window bounds every wait: a pipe is peeked before it is read; where it
-// cannot be peeked (Wine's pipes of a Unix parent), the blocking reads run on one reader thread of
-// the process, each waited for until the window closes; bytes that arrive after a window closed are
-// kept for the next read.
+// cannot be peeked (Wine's pipes of a Unix parent), the request's blocking reads run on one reader
+// thread, each waited for until the window closes; bytes that arrive after a window closed are kept
+// for the next read. Every copy of the request's bytes is wiped (it may hold a PIN).
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -16,6 +16,7 @@
 
 #include "extension_io.h"
 #include "extension_io_platform.h"
+#include "secret.h"
 #include "veldra_assert.h"
 
 namespace {
@@ -68,6 +69,7 @@ public:
         timedOut = !changed_.wait_until(lock, deadline, [&] { return !pending_.empty() || ended_; });
         const size_t n = std::min<size_t>(wanted, pending_.size());
         std::vector<uint8_t> got(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
+        Utils::wipe_bytes(pending_.data(), n);
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
         return got;
     }
@@ -91,6 +93,7 @@ public:
 private:
     void loop(HANDLE input) {
         std::vector<uint8_t> buffer;
+        const Utils::WipeOnExit wipe{buffer};
         for (;;) {
             DWORD wanted;
             {
@@ -105,6 +108,7 @@ private:
             std::lock_guard<std::mutex> lock(mutex_);
             asked_ = 0;
             if (ok) pending_.insert(pending_.end(), buffer.begin(), buffer.begin() + got);
+            Utils::wipe_bytes(buffer.data(), buffer.size());
             ended_ = !ok;
             changed_.notify_all();
             if (!ok) return;
@@ -167,7 +171,8 @@ size_t extension_read_bytes(uint8_t* buffer, size_t count) {
             bool timedOut = false;
             BlockingReader*& reader = stdin_reader();
             if (!reader) reader = new BlockingReader(input);
-            const std::vector<uint8_t> got = reader->read(wanted, deadline, timedOut);
+            std::vector<uint8_t> got = reader->read(wanted, deadline, timedOut);
+            const Utils::WipeOnExit wipe{got};
             if (timedOut) break;
             std::copy(got.begin(), got.end(), buffer + stored);
             stored += got.size();
