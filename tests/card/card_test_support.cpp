@@ -86,6 +86,14 @@ void CardTest::TearDown() { cards_.remove_all(); }
 
 Answer CardTest::request(const nlohmann::json& message, const hosttest::HostOptions& extra) {
     hosttest::HostOptions options = extra;
+    // The Windows host under Wine instead (scripts/windows-test: its PC/SC calls reach this pcscd
+    // through the test-only winscard.dll and veldra-winscard-relay).
+    if (const char* windows = std::getenv("VELDRA_WINDOWS_HOST"); windows && *windows) {
+        options.program = "/usr/bin/wine";
+        options.args = {windows};
+        options.env.emplace("WINEDEBUG", "-all");
+        options.limit = std::chrono::milliseconds(60000);
+    }
     options.env.emplace("XDG_DATA_HOME", home.path());
     options.env.emplace("HOME", home.path());
     Answer answer;

@@ -6,7 +6,8 @@ add_executable(card_host_test
   ${CMAKE_CURRENT_LIST_DIR}/readers_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/pin_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/signature_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/dialog_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/dialog_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/secure_desktop_test.cpp)
 target_include_directories(card_host_test PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 target_compile_definitions(card_host_test PRIVATE VELDRA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 target_link_libraries(card_host_test PRIVATE veldra_host_test_support OpenSSL::Crypto GTest::gtest_main)

@@ -28,8 +28,6 @@ std::string windows_host() {
     return path ? path : "";
 }
 
-using winetest::NO_REQUEST;
-
 std::string length_prefix(uint32_t n) {
     return std::string{static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16),
                        static_cast<char>(n >> 24)};
@@ -47,9 +45,7 @@ protected:
         return o;
     }
     HostOptions windows_options() const { return winetest::wine_options(windows_host()); }
-    HostRun run_windows(const std::string& input, const HostOptions& options) {
-        return winetest::run_through_wine(input, options);
-    }
+    HostRun run_windows(const std::string& input, const HostOptions& options) { return run_host(input, options); }
     HostRun run_windows(const std::string& input) { return run_windows(input, windows_options()); }
     // The same input to both hosts at once; their runs, Linux first.
     std::pair<HostRun, HostRun> both(const std::string& input) {
@@ -122,23 +118,25 @@ TEST_F(HostThroughWine, PadAndSystemCommandsAnswerWithoutAPadSdk) {
 namespace {
 
 // The fake pad SDK beside the host (veldra-fake-pad-sdk.dll) registered as the SDK's three classes
-// for the scope's lifetime, in the 32-bit view of the machine's classes (where Wine's COM looks).
+// for the scope's lifetime, in the machine's classes of the host's own view (the 32-bit one for the
+// shipped program; Wine's COM looks there, not in HKCU).
 class FakePadRegistration {
 public:
-    FakePadRegistration(const std::string& host, HostOptions options) : options_(std::move(options)) {
+    FakePadRegistration(const std::string& host, HostOptions options)
+        : options_(std::move(options)), view_(winetest::is_64bit_program(host) ? "/reg:64" : "/reg:32") {
         const std::string dll = "Z:" + host.substr(0, host.rfind('/') + 1) + "veldra-fake-pad-sdk.dll";
         std::string windowsDll = dll;
         for (char& c : windowsDll)
             if (c == '/') c = '\\';
         for (const char* clsid : CLASSES) {
             const std::string key = std::string("HKLM\\Software\\Classes\\CLSID\\") + clsid + "\\InprocServer32";
-            ok_ = ok_ && reg({"add", key, "/ve", "/d", windowsDll, "/f", "/reg:32"}) &&
-                  reg({"add", key, "/v", "ThreadingModel", "/d", "Apartment", "/f", "/reg:32"});
+            ok_ = ok_ && reg({"add", key, "/ve", "/d", windowsDll, "/f", view_}) &&
+                  reg({"add", key, "/v", "ThreadingModel", "/d", "Apartment", "/f", view_});
         }
     }
     ~FakePadRegistration() {
         for (const char* clsid : CLASSES)
-            reg({"delete", std::string("HKLM\\Software\\Classes\\CLSID\\") + clsid, "/f", "/reg:32"});
+            reg({"delete", std::string("HKLM\\Software\\Classes\\CLSID\\") + clsid, "/f", view_});
     }
     bool ok() const { return ok_; }
 
@@ -153,6 +151,7 @@ private:
         return run_host("", o).exit_code == 0;
     }
     HostOptions options_;
+    std::string view_;
     bool ok_ = true;
 };
 

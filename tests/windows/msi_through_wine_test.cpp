@@ -165,7 +165,7 @@ TEST_F(MsiThroughWine, InstallsPerMachineTheBrowsersFindTheHostAndUninstallLeave
         onLinux.env["HOME"] = home.path();
         onLinux.unset_env = {"XDG_DATA_HOME"};
         const HostRun linuxRun = run_host(request, onLinux);
-        const HostRun windowsRun = winetest::run_through_wine(request, winetest::wine_options(host));
+        const HostRun windowsRun = hosttest::run_host(request, winetest::wine_options(host));
         EXPECT_EQ(windowsRun.exit_code, 0) << windowsRun.err;
         EXPECT_EQ(windowsRun.out, linuxRun.out);
         EXPECT_TRUE(windowsRun.answer().has_value());

@@ -10,7 +10,9 @@
 #include "secret.h"
 #include "veldra_assert.h"
 
-char* extension_read_request() {
+namespace {
+
+char* read_request() {
     uint8_t prefix[4];
     const size_t received = extension_read_bytes(prefix, sizeof prefix);
     if (received < sizeof prefix) {
@@ -37,6 +39,14 @@ char* extension_read_request() {
         return nullptr;
     }
     text[length] = '\0';
+    return text;
+}
+
+}  // namespace
+
+char* extension_read_request() {
+    char* text = read_request();
+    extension_end_reading();
     return text;
 }
 

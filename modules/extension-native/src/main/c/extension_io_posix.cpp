@@ -30,6 +30,8 @@ int remaining_ms(Clock::time_point deadline) {
 // POSIX streams carry bytes as they are: there is no text mode to leave.
 void extension_set_binary_mode(int) {}
 
+void extension_end_reading() {}
+
 size_t extension_read_bytes(uint8_t* buffer, size_t count) {
     VELDRA_ASSERT(buffer);
     extension_set_binary_mode(EXTENSION_STDIN);

@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include <memory>
+#include <system_error>
 #include <vector>
 
 #include "hardware_id.h"
@@ -71,8 +72,9 @@ void enumerate(const UsbDeviceCallback& callback) {
     HidD_GetHidGuid(&hidGuid);
     const HDEVINFO raw = SetupDiGetClassDevsExW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE,
                                                 nullptr, nullptr, nullptr);
+    // The set query's failure is told by the category's message alone (no function name before it).
     if (raw == INVALID_HANDLE_VALUE)
-        throw Win32::win32api_error(static_cast<int>(GetLastError()), "SetupDiGetClassDevsExW");
+        throw std::system_error(static_cast<int>(GetLastError()), Win32::win32api_error_category());
     DeviceInfoSet set{raw};
     for (DWORD index = 0;; ++index) {
         SP_DEVICE_INTERFACE_DATA data{};

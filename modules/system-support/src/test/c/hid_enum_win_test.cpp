@@ -22,6 +22,9 @@ TEST(HidEnumWin, EveryRecordHasAnInterfacePathAndParsedIds) {
         return true;
     });
     RecordProperty("devices", calls);
+    // Wine's two virtual HID devices have no "&REV_" group in their hardware identifier, so none is
+    // listed there: the test then checked nothing, and says so.
+    if (calls == 0) GTEST_SKIP() << "no HID interface with a VID, PID and REV identifier here: nothing was checked";
 }
 
 TEST(HidEnumWin, FalseFromTheCallbackStopsTheListing) {

@@ -8,6 +8,9 @@
 #ifndef CM_IOCTL_GET_FEATURE_REQUEST
 #define CM_IOCTL_GET_FEATURE_REQUEST SCARD_CTL_CODE(3400)
 #endif
+// Windows' form: CTL_CODE(FILE_DEVICE_SMARTCARD, 3400, METHOD_BUFFERED, FILE_ANY_ACCESS); pcsc-lite's
+// value of the same request (0x42000D48) would reach no Windows reader driver.
+static_assert(CM_IOCTL_GET_FEATURE_REQUEST == 0x00313520, "the feature request's Windows control code");
 #ifndef FEATURE_VERIFY_PIN_DIRECT
 #define FEATURE_VERIFY_PIN_START 0x01
 #define FEATURE_VERIFY_PIN_FINISH 0x02
