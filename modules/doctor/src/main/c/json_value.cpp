@@ -1,6 +1,9 @@
 #include "json_value.h"
 
 #include <cstdio>
+#include <cstring>
+
+#include "json.h"
 
 namespace {
 
@@ -97,73 +100,22 @@ private:
             return fail("\",\" or \"]\" is missing");
         }
     }
-    static void append_utf8(std::string& out, unsigned code) {
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | code >> 6);
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | code >> 12);
-            out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | code >> 18);
-            out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-    bool hex4(unsigned& code) {
-        if (at_ + 4 > text_.size()) return fail("a \\u escape is cut off");
-        code = 0;
-        for (int i = 0; i < 4; ++i) {
-            const char c = text_[at_++];
-            code <<= 4;
-            if (c >= '0' && c <= '9') code |= static_cast<unsigned>(c - '0');
-            else if (c >= 'a' && c <= 'f') code |= static_cast<unsigned>(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F') code |= static_cast<unsigned>(c - 'A' + 10);
-            else return fail("a \\u escape has a character that is not hexadecimal");
-        }
-        return true;
-    }
+    // The string's extent is found here (with the place of a fault); its escapes are decoded by the
+    // host's own request reader.
     bool string(std::string& out) {
-        ++at_;
+        const size_t body = ++at_;
         while (at_ < text_.size()) {
             const unsigned char c = static_cast<unsigned char>(text_[at_]);
-            if (c == '"') return ++at_, true;
+            if (c == '"') {
+                if (!json_unescape(text_.data() + body, at_ - body, out)) return fail("a broken \\u escape");
+                return ++at_, true;
+            }
             if (c < 0x20) return fail("a control character in a string");
-            if (c != '\\') {
-                out += static_cast<char>(c);
-                ++at_;
-                continue;
+            if (c == '\\') {
+                if (++at_ >= text_.size()) break;
+                if (text_[at_] == '\0' || !std::strchr("\"\\/bfnrtu", text_[at_])) return fail("an unknown escape");
             }
-            if (++at_ >= text_.size()) break;
-            const char e = text_[at_++];
-            switch (e) {
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            case '/': out += '/'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'u': {
-                unsigned code = 0;
-                if (!hex4(code)) return false;
-                if (code >= 0xD800 && code < 0xDC00 && text_.compare(at_, 2, "\\u") == 0) {
-                    at_ += 2;
-                    unsigned low = 0;
-                    if (!hex4(low)) return false;
-                    if (low < 0xDC00 || low > 0xDFFF) return fail("a broken surrogate pair");
-                    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                }
-                append_utf8(out, code);
-                break;
-            }
-            default: --at_; return fail("an unknown escape");
-            }
+            ++at_;
         }
         return fail("a string is not closed");
     }
