@@ -42,4 +42,6 @@ size_t extension_read_bytes(uint8_t* buffer, size_t count) {
     return n;
 }
 
+void extension_end_reading() {}
+
 void extension_write_bytes(const void* data, size_t length) { output.append(static_cast<const char*>(data), length); }
