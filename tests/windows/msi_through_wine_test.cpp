@@ -145,8 +145,8 @@ TEST_F(MsiThroughWine, InstallsPerMachineTheBrowsersFindTheHostAndUninstallLeave
     std::vector<std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(folder_)) files.push_back(entry.path().filename());
     std::sort(files.begin(), files.end());
-    EXPECT_EQ(files,
-              (std::vector<std::string>{NAME + ".chrome.json", NAME + ".firefox.json", "veldra-native-host.exe"}));
+    EXPECT_EQ(files, (std::vector<std::string>{NAME + ".chrome.json", NAME + ".firefox.json", "veldra-doctor.exe",
+                                               "veldra-native-host.exe"}));
 
     // As a browser does: the key's manifest, the manifest's path relative to its folder, then a request.
     const std::string built = env("VELDRA_WINDOWS_HOST");
