@@ -1,7 +1,6 @@
 #include "card_test_support.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 
 #include <openssl/bn.h>
@@ -88,12 +87,7 @@ Answer CardTest::request(const nlohmann::json& message, const hosttest::HostOpti
     hosttest::HostOptions options = extra;
     // The Windows host under Wine instead (scripts/windows-test: its PC/SC calls reach this pcscd
     // through the test-only winscard.dll and veldra-winscard-relay).
-    if (const char* windows = std::getenv("VELDRA_WINDOWS_HOST"); windows && *windows) {
-        options.program = "/usr/bin/wine";
-        options.args = {windows};
-        options.env.emplace("WINEDEBUG", "-all");
-        options.limit = std::chrono::milliseconds(60000);
-    }
+    hosttest::use_windows_host(options);
     options.env.emplace("XDG_DATA_HOME", home.path());
     options.env.emplace("HOME", home.path());
     Answer answer;

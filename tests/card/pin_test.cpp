@@ -1,5 +1,7 @@
 // PIN verification through the real host: the PIN sources, the token across processes, wrong and
 // blocked PINs, and the reader kinds that collect the PIN themselves.
+#include <cstdlib>
+
 #include "card_test_support.h"
 
 using namespace cardtest;
@@ -129,4 +131,42 @@ TEST_F(Pin, NoCardAndNoDialog) {
     insert("plain");
     a = request({{"cmd", "VERIFY_PIN"}, {"reader", PLAIN}}, noDialog());
     EXPECT_EQ(a.text, error_answer(9, 12, "Timeout entering PIN or cancelled by user."));
+}
+
+// A token opens only on the host that made it. The Windows host (scripts/windows-test sets
+// VELDRA_WINDOWS_HOST) and this build's host verify on the same card; each one's token given to the
+// other counts as absent: the wrong "pin" beside it is what the card sees, where a token that
+// opened would have won over it.
+class BothHosts : public CardTest {
+protected:
+    void SetUp() override {
+        if (!std::getenv("VELDRA_WINDOWS_HOST")) GTEST_SKIP() << "no Windows host (scripts/windows-test runs this)";
+    }
+    hosttest::HostOptions linuxHost() const {
+        hosttest::HostOptions options;
+        options.program = hosttest::host_path();
+        return options;
+    }
+};
+
+TEST_F(BothHosts, ATokenOfOneHostIsAbsentOnTheOther) {
+    insert("plain", {"--tries", "3"});
+    const json verify = {{"cmd", "VERIFY_PIN"}, {"reader", PLAIN}, {"pin", "1234"}};
+    const std::string onLinux = request(verify, linuxHost()).json.value("pinToken", "");
+    const std::string onWindows = request(verify).json.value("pinToken", "");
+    ASSERT_FALSE(onLinux.empty());
+    ASSERT_FALSE(onWindows.empty());
+    const char* wrongPinUsed = R"({"pinRemainingAttempts":2,"pinValid":false,"valid":false})";
+
+    // The Windows host given the Linux host's token, then its own (the right PIN gives the card its
+    // tries back); the same on the Linux host.
+    for (const bool windows : {true, false}) {
+        const hosttest::HostOptions host = windows ? hosttest::HostOptions{} : linuxHost();
+        json given = {
+            {"cmd", "VERIFY_PIN"}, {"reader", PLAIN}, {"pinToken", windows ? onLinux : onWindows}, {"pin", "1111"}};
+        EXPECT_EQ(request(given, host).text, wrongPinUsed)
+            << (windows ? "Windows" : "Linux") << " host opened the other's token";
+        given["pinToken"] = windows ? onWindows : onLinux;
+        EXPECT_EQ(request(given, host).json["valid"], true) << (windows ? "Windows" : "Linux") << " host";
+    }
 }

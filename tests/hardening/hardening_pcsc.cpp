@@ -148,6 +148,7 @@ HostAnswer PcscTest::ask(const std::string& json, const hosttest::HostOptions& e
     options.unset_env.push_back("WAYLAND_DISPLAY");
     if (!options.env.count("DISPLAY")) options.unset_env.push_back("DISPLAY");
     options.limit = std::chrono::milliseconds(40000);
+    hosttest::use_windows_host(options);  // scripts/windows-test: the Windows host under Wine
     HostAnswer answer;
     answer.run = hosttest::run_host(hosttest::frame(json), options);
     EXPECT_EQ(answer.run.exit_code, 0) << answer.run.err;

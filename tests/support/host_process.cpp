@@ -23,6 +23,16 @@ namespace hosttest {
 std::string bin_dir() { return VELDRA_BIN_DIR; }
 std::string host_path() { return std::string(VELDRA_BIN_DIR) + "/veldra-native-host"; }
 
+bool use_windows_host(HostOptions& options) {
+    const char* windows = std::getenv("VELDRA_WINDOWS_HOST");
+    if (!windows || !*windows || !options.program.empty()) return false;
+    options.program = "/usr/bin/wine";
+    options.args.insert(options.args.begin(), windows);
+    options.env.emplace("WINEDEBUG", "-all");
+    options.limit = std::chrono::milliseconds(60000);
+    return true;
+}
+
 std::string frame(const std::string& text) {
     const uint32_t n = static_cast<uint32_t>(text.size());
     std::string out(4, '\0');

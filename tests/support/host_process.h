@@ -55,6 +55,10 @@ HostRun run_host(const std::string& input, const HostOptions& options = {});
 // A framed request and its answer text; fails the current test when the answer is not one frame.
 HostRun request(const std::string& json, const HostOptions& options = {});
 
+// When VELDRA_WINDOWS_HOST names the Windows host's .exe (scripts/windows-test) and options name no
+// program of their own, options run that .exe under Wine instead of this build's host. Whether so.
+bool use_windows_host(HostOptions& options);
+
 // A fresh temporary folder, removed with the object (used as HOME / XDG_DATA_HOME).
 class TempDir {
 public:

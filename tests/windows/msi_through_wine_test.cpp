@@ -1,8 +1,9 @@
 // The Windows installer under Wine: veldra-native-host-VERSION-x86.msi (VELDRA_WINDOWS_MSI) installed
 // per machine with msiexec, the browsers' keys and the manifests they point at checked, the installed
 // host found through them and compared byte for byte with the Linux host, then removed without a
-// trace; and an older package (VELDRA_WINDOWS_OLD_MSI) replaced by it. WINEPREFIX comes from
-// scripts/windows-test.
+// trace; an older package (VELDRA_WINDOWS_OLD_MSI) replaced by it; and the installed host signing on
+// the virtual card. WINEPREFIX comes from scripts/windows-test, which runs this under
+// scripts/virtual-reader run and veldra-winscard-relay.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "card_test_support.h"
 #include "host_process.h"
 #include "wine_host.h"
 
@@ -143,8 +145,8 @@ TEST_F(MsiThroughWine, InstallsPerMachineTheBrowsersFindTheHostAndUninstallLeave
     std::vector<std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(folder_)) files.push_back(entry.path().filename());
     std::sort(files.begin(), files.end());
-    EXPECT_EQ(files,
-              (std::vector<std::string>{NAME + ".chrome.json", NAME + ".firefox.json", "veldra-native-host.exe"}));
+    EXPECT_EQ(files, (std::vector<std::string>{NAME + ".chrome.json", NAME + ".firefox.json", "veldra-doctor.exe",
+                                               "veldra-native-host.exe"}));
 
     // As a browser does: the key's manifest, the manifest's path relative to its folder, then a request.
     const std::string built = env("VELDRA_WINDOWS_HOST");
@@ -192,6 +194,58 @@ TEST_F(MsiThroughWine, NewerPackageReplacesAnOlderInstall) {
     install(msi_);
     EXPECT_NE(wine({"msiexec", "/i", oldMsi_, "/qn"}).exit_code, 0);
     EXPECT_TRUE(product_registered(product_code(msi_)));
+    ASSERT_EQ(wine({"msiexec", "/x", msi_, "/qn"}).exit_code, 0);
+    expect_gone();
+}
+
+// The installed program signs. Found as a browser finds it (the key, then its manifest), and given the
+// test-only winscard.dll (VELDRA_WINSCARD_DLL) beside it in this prefix only, it answers
+// COMPUTE_SIGNATURE on the card in the plain reader; the signature verifies under the certificate
+// it read from the card.
+TEST_F(MsiThroughWine, TheInstalledHostSignsOnTheVirtualCard) {
+    const std::string dll = env("VELDRA_WINSCARD_DLL");
+    ASSERT_TRUE(std::filesystem::exists(dll))
+        << "no test-only winscard.dll: '" << dll << "' (run scripts/windows-test)";
+    install(msi_);
+    const std::string manifestPath =
+        unix_path(hklm_value("32", "Software\\Google\\Chrome\\NativeMessagingHosts\\" + NAME).value_or(""));
+    const auto manifest = nlohmann::json::parse(read_file(manifestPath), nullptr, false);
+    ASSERT_TRUE(manifest.is_object() && manifest["path"].is_string()) << manifestPath;
+    const std::filesystem::path folder = std::filesystem::path(manifestPath).parent_path();
+    const std::string host = folder / std::string(manifest["path"]);
+
+    struct Beside {  // the DLL beside the installed host, and the card, for this test only
+        std::filesystem::path dll;
+        hosttest::InsertedCards cards;
+        ~Beside() {
+            std::error_code ignored;
+            std::filesystem::remove(dll, ignored);
+            cards.remove_all();
+        }
+    } beside{folder / "winscard.dll", {}};
+    std::filesystem::copy_file(dll, beside.dll, std::filesystem::copy_options::overwrite_existing);
+    beside.cards.insert("plain");
+
+    HostOptions options = winetest::wine_options(host);
+    options.env["WINEDLLOVERRIDES"] = "winscard=n;" + env("WINEDLLOVERRIDES");
+    hosttest::TempDir home;
+    options.env["HOME"] = home.path();
+    const auto ask = [&](const nlohmann::json& message) {
+        const HostRun run = run_host(hosttest::frame(message.dump()), options);
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+        return nlohmann::json::parse(run.answer().value_or(""), nullptr, false);
+    };
+    const auto certificate =
+        ask({{"cmd", "READ_FILE"}, {"reader", cardtest::PLAIN}, {"fileId", cardtest::SIGNATURE_CERT}});
+    ASSERT_TRUE(certificate.is_object() && certificate.contains("data")) << certificate;
+    const std::vector<uint8_t> hash = cardtest::digest("SHA256", "The installed program signs.\n");
+    const auto signed_ = ask(
+        {{"cmd", "COMPUTE_SIGNATURE"}, {"reader", cardtest::PLAIN}, {"hash", cardtest::to_hex(hash)}, {"pin", "1234"}});
+    ASSERT_TRUE(signed_.is_object() && signed_.contains("signature")) << signed_;
+    EXPECT_TRUE(cardtest::verifies(cardtest::from_hex(certificate["data"]), hash, "SHA256",
+                                   cardtest::from_hex(signed_["signature"])));
+
+    std::filesystem::remove(beside.dll);
     ASSERT_EQ(wine({"msiexec", "/x", msi_, "/qn"}).exit_code, 0);
     expect_gone();
 }
