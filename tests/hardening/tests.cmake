@@ -8,13 +8,13 @@ add_dependencies(hardening_test veldra-native-host)
 gtest_discover_tests(hardening_test PROPERTIES LABELS host)
 
 # The test programs of the sanitizer builds (scripts/hardening-test builds these targets only).
-# ASan+UBSan: the unit and process-level tests, all but those labelled gui and browser.
+# ASan+UBSan: the unit and process-level tests, all but those labelled gui, browser and bench.
 set(VELDRA_HARDENING_ASAN_TARGETS
   utils_test user_input_test fake_pinentry comm_test system_support_test veldra_fake_sysfs
   signing_device_test wacom_device_test pad_commands_test plugin_api_test pkcs_test pkcs_pcsc_test
   plugin_api_system_test host_process_test system_host_test card_host_test virtual_readers_test
   hardening_test hardening_pcsc_test pcsc_hold veldra-native-host veldra-virtual-card veldra-pcsc-wait
-  veldra_image_decoder veldra-ifd-virtual)
+  veldra_image_decoder veldra-ifd-virtual veldra-doctor doctor_test extension_io_test)
 # TSan: the dispatch loop, the engine and its watchdog, the PIN dialog.
 set(VELDRA_HARDENING_TSAN_TARGETS utils_test plugin_api_test user_input_test fake_pinentry)
 set_property(GLOBAL PROPERTY VELDRA_HARDENING_ASAN_TARGETS ${VELDRA_HARDENING_ASAN_TARGETS})
