@@ -71,8 +71,8 @@ private:
             if (at_ >= text_.size() || text_[at_] != ':') return fail("\":\" is missing");
             ++at_;
             skip_space();
-            value.members.emplace_back(std::move(name), JsonValue());
-            if (!parse(value.members.back().second, depth + 1)) return false;
+            value.members.push_back({std::move(name), JsonValue()});
+            if (!parse(value.members.back().value, depth + 1)) return false;
             skip_space();
             if (at_ < text_.size() && text_[at_] == ',') {
                 ++at_;

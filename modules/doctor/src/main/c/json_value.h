@@ -3,8 +3,9 @@
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
+
+struct JsonMember;
 
 struct JsonValue {
     enum class Kind { Null, Bool, Number, String, Array, Object };
@@ -12,10 +13,15 @@ struct JsonValue {
     bool boolean = false;
     std::string text;  // a string's decoded text, a number's digits
     std::vector<JsonValue> items;
-    std::vector<std::pair<std::string, JsonValue>> members;
+    std::vector<JsonMember> members;  // in the order of the text
 
     // The first member of that name, or null (also when this is not an object).
     const JsonValue* member(const std::string& name) const;
+};
+
+struct JsonMember {
+    std::string name;
+    JsonValue value;
 };
 
 // False, with the fault and its byte offset in error, when text is not one JSON value.
