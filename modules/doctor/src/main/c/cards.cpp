@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "doctor.h"
+#include "i18n.h"
 #include "scard_comm.h"
 
 namespace Doctor {
@@ -14,10 +15,10 @@ using SZidaZaru::ReaderClass;
 
 const char* ClassName(ReaderClass readerClass) {
     switch (readerClass) {
-    case ReaderClass::Plain: return "plain reader (PIN typed in the PIN dialog)";
-    case ReaderClass::EscapePinPad: return "PIN pad reader (escape commands)";
-    case ReaderClass::CcidPinPad: return "CCID PIN pad reader";
-    case ReaderClass::Bypass: return "reader that verifies the PIN itself (bypass)";
+    case ReaderClass::Plain: return _("plain reader (PIN typed in the PIN dialog)");
+    case ReaderClass::EscapePinPad: return _("PIN pad reader (escape commands)");
+    case ReaderClass::CcidPinPad: return _("CCID PIN pad reader");
+    case ReaderClass::Bypass: return _("reader that verifies the PIN itself (bypass)");
     }
     return "?";
 }
@@ -52,7 +53,7 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 }  // namespace
 
 bool CheckSmartCards(Findings& findings) {
-    Finding finding{"smart cards", Status::Ok, "", "", {}};
+    Finding finding{N_("smart cards"), Status::Ok, "", "", {}};
     std::shared_ptr<CommBase::ICommLibrary> library;
     std::vector<std::string> readers;
     try {
@@ -60,19 +61,19 @@ bool CheckSmartCards(Findings& findings) {
         readers = library->ListReaders();
     } catch (const std::exception& e) {
         finding.status = Status::Problem;
-        finding.text = std::string("the PC/SC service (pcscd) is not reachable: ") + e.what();
+        finding.text = Utils::i18n_format(_("the PC/SC service (pcscd) is not reachable: {1}"), {e.what()});
 #ifdef _WIN32
-        finding.advice = "Start the Smart Card service (sc start SCardSvr) and connect the card reader.";
+        finding.advice = _("Start the Smart Card service (sc start SCardSvr) and connect the card reader.");
 #else
-        finding.advice = "Install and start pcscd (apt-get install pcscd; systemctl start pcscd.socket).";
+        finding.advice = _("Install and start pcscd (apt-get install pcscd; systemctl start pcscd.socket).");
 #endif
         findings.push_back(std::move(finding));
         return false;
     }
     if (readers.empty()) {
         finding.status = Status::Problem;
-        finding.text = "the PC/SC service answers, but no card reader is connected";
-        finding.advice = "Connect the card reader; if it is connected, check that pcscd has a driver for it (libccid).";
+        finding.text = _("the PC/SC service answers, but no card reader is connected");
+        finding.advice = _("Connect the card reader; if it is connected, check that pcscd has a driver for it (libccid).");
         findings.push_back(std::move(finding));
         return false;
     }
@@ -81,7 +82,7 @@ bool CheckSmartCards(Findings& findings) {
     for (const std::string& name : readers) {
         const auto reader = std::dynamic_pointer_cast<SZidaZaru::ISCardReader>(library->GetReader(name));
         if (!reader) {
-            finding.details.push_back("\"" + name + "\": gone while it was examined");
+            finding.details.push_back(Utils::i18n_format(_("\"{1}\": gone while it was examined"), {name}));
             continue;
         }
         const ReaderClass readerClass = SZidaZaru::ClassifyReader(name);
@@ -89,7 +90,7 @@ bool CheckSmartCards(Findings& findings) {
         const bool present = reader->IsCardPresent();
         if (readerClass == ReaderClass::CcidPinPad) {
             if (!present) {
-                line += ", features not read without a card";
+                line += _(", features not read without a card");
             } else {
                 try {
                     std::string list;
@@ -100,39 +101,40 @@ bool CheckSmartCards(Findings& findings) {
                         list += (list.empty() ? "" : ", ") + FeatureName(feature.tag) + code;
                         verify = verify || feature.tag == FEATURE_VERIFY_PIN_DIRECT;
                     }
-                    line += " (features: " + (list.empty() ? std::string("none") : list) + ")";
-                    if (!verify) line += ", without VERIFY_PIN_DIRECT: the PIN cannot be verified on it";
+                    line += Utils::i18n_format(_(" (features: {1})"), {list.empty() ? std::string(_("none")) : list});
+                    if (!verify) line += _(", without VERIFY_PIN_DIRECT: the PIN cannot be verified on it");
                 } catch (const std::exception& e) {
-                    line += std::string(", its features cannot be read: ") + e.what();
+                    line += Utils::i18n_format(_(", its features cannot be read: {1}"), {e.what()});
                 }
             }
         }
         if (!present) {
-            finding.details.push_back(line + ", no card");
+            finding.details.push_back(line + _(", no card"));
             continue;
         }
         cards.push_back(name);
-        line += ", card present, ATR " + Hex(reader->GetAtr());
+        line += Utils::i18n_format(_(", card present, ATR {1}"), {Hex(reader->GetAtr())});
         if (reader->GetCardType() == SZidaZaru::kCardBelpic) {
-            line += ", the identity card";
+            line += _(", the identity card");
             identityCards.push_back(name);
             if (readerClass != ReaderClass::Plain) pinPadCard = true;
         } else {
-            line += ", not recognised as the identity card";
+            line += _(", not recognised as the identity card");
         }
         finding.details.push_back(line);
     }
-    const std::string count = std::to_string(readers.size()) + (readers.size() == 1 ? " reader" : " readers");
+    const std::string count = readers.size() == 1 ? std::string(_("1 reader"))
+                                                  : Utils::i18n_format(_("{1} readers"), {std::to_string(readers.size())});
     if (!identityCards.empty()) {
-        finding.text = "pcscd answers, " + count + ", the identity card in \"" + identityCards.front() + "\"";
+        finding.text = Utils::i18n_format(_("pcscd answers, {1}, the identity card in \"{2}\""), {count, identityCards.front()});
     } else if (!cards.empty()) {
         finding.status = Status::Problem;
-        finding.text = "pcscd answers, " + count + ", but no card in them is recognised as the identity card";
-        finding.advice = "Insert the identity card (chip first, contacts up) and run the doctor again.";
+        finding.text = Utils::i18n_format(_("pcscd answers, {1}, but no card in them is recognised as the identity card"), {count});
+        finding.advice = _("Insert the identity card (chip first, contacts up) and run the doctor again.");
     } else {
         finding.status = Status::Problem;
-        finding.text = "pcscd answers, " + count + ", but no reader holds a card";
-        finding.advice = "Insert the identity card into the reader and run the doctor again.";
+        finding.text = Utils::i18n_format(_("pcscd answers, {1}, but no reader holds a card"), {count});
+        finding.advice = _("Insert the identity card into the reader and run the doctor again.");
     }
     findings.push_back(std::move(finding));
     return pinPadCard;

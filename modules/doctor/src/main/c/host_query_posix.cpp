@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "doctor.h"
+#include "i18n.h"
 
 extern char** environ;
 
@@ -129,7 +130,7 @@ HostAnswer QueryHost(const std::string& program, const std::vector<std::string>&
     Fd outRead(out[0]), outWrite(out[1]);
 
     const ScratchState state;
-    if (state.path().empty()) return answer.error = "no temporary folder for its state", answer;
+    if (state.path().empty()) return answer.error = _("no temporary folder for its state"), answer;
     std::vector<std::string> variables = EnvironmentWith(state.path());
     std::vector<char*> envp;
     for (std::string& v : variables) envp.push_back(v.data());
@@ -147,7 +148,7 @@ HostAnswer QueryHost(const std::string& program, const std::vector<std::string>&
     pid_t pid = -1;
     const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return answer.error = std::string("cannot start it: ") + std::strerror(rc), answer;
+    if (rc != 0) return answer.error = Utils::i18n_format(_("cannot start it: {1}"), {std::strerror(rc)}), answer;
     Child child(pid);
     inRead.reset();
     outWrite.reset();
@@ -168,7 +169,7 @@ HostAnswer QueryHost(const std::string& program, const std::vector<std::string>&
         const int ready = poll(&fd, 1, MillisecondsLeft(deadline));
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) {
-            answer.error = "no answer within " + std::to_string(limit.count() / 1000) + " s";
+            answer.error = Utils::i18n_format(_("no answer within {1} s"), {std::to_string(limit.count() / 1000)});
             return answer;
         }
         char buffer[4096];
@@ -180,15 +181,15 @@ HostAnswer QueryHost(const std::string& program, const std::vector<std::string>&
     }
     int status = 0;
     if (!child.Reap(deadline, status)) {
-        answer.error = "it did not exit after answering";
+        answer.error = _("it did not exit after answering");
         return answer;
     }
     if (WIFSIGNALED(status)) {
-        answer.error = std::string("it was ended by signal ") + std::to_string(WTERMSIG(status));
+        answer.error = Utils::i18n_format(_("it was ended by signal {1}"), {std::to_string(WTERMSIG(status))});
         return answer;
     }
     if (!sent && output.empty()) {
-        answer.error = "it did not read the request (exit code " + std::to_string(WEXITSTATUS(status)) + ")";
+        answer.error = Utils::i18n_format(_("it did not read the request (exit code {1})"), {std::to_string(WEXITSTATUS(status))});
         return answer;
     }
     return ReadHostAnswer(output, WEXITSTATUS(status));

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "doctor.h"
+#include "i18n.h"
 #include "loadable_module.h"
 #include "pad_sdk.h"
 #include "user_input.h"
@@ -58,8 +59,8 @@ std::string ReachableDisplay(std::string& why) {
     }
     const std::string x = Environment("DISPLAY");
     if (x.empty()) {
-        why = wayland.empty() ? "neither DISPLAY nor WAYLAND_DISPLAY is set"
-                              : "WAYLAND_DISPLAY " + wayland + " does not answer";
+        why = wayland.empty() ? std::string(_("neither DISPLAY nor WAYLAND_DISPLAY is set"))
+                              : Utils::i18n_format(_("WAYLAND_DISPLAY {1} does not answer"), {wayland});
         return {};
     }
     // A local X display (":N", ":N.S", "unix:N"): its socket must answer. Others are taken as they are.
@@ -68,19 +69,20 @@ std::string ReachableDisplay(std::string& why) {
     number = number.substr(0, number.find('.'));
     if (Connects("/tmp/.X11-unix/X" + number, false) || Connects("/tmp/.X11-unix/X" + number, true))
         return "DISPLAY " + x;
-    why = "DISPLAY " + x + " does not answer";
+    why = Utils::i18n_format(_("DISPLAY {1} does not answer"), {x});
     return {};
 }
 
 void CheckPinDialog(Findings& findings, bool pinPadCard) {
-    Finding finding{"PIN dialog", Status::Ok, "", "", {}};
+    Finding finding{N_("PIN dialog"), Status::Ok, "", "", {}};
     // Without a dialog, a card in a PIN pad reader still signs: the PIN is typed on the reader.
     const Status missing = pinPadCard ? Status::Warning : Status::Problem;
     const std::string program = user_input_find_pinentry();
     if (program.empty()) {
         finding.status = missing;
-        finding.text = "no executable \"pinentry\" in an absolute folder of PATH (" + Environment("PATH") + ")";
-        finding.advice = "Install a graphical pinentry (apt-get install pinentry-gnome3 or pinentry-gtk2).";
+        finding.text = Utils::i18n_format(_("no executable \"pinentry\" in an absolute folder of PATH ({1})"),
+                                          {Environment("PATH")});
+        finding.advice = _("Install a graphical pinentry (apt-get install pinentry-gnome3 or pinentry-gtk2).");
         findings.push_back(std::move(finding));
         return;
     }
@@ -90,24 +92,27 @@ void CheckPinDialog(Findings& findings, bool pinPadCard) {
     const std::string display = ReachableDisplay(why);
     if (flavor.empty()) {
         finding.status = missing;
-        finding.text = program + " does not answer: " + error;
-        finding.advice = "Reinstall it (apt-get install --reinstall pinentry-gnome3), or install pinentry-gtk2.";
+        finding.text = Utils::i18n_format(_("{1} does not answer: {2}"), {program, error});
+        finding.advice = _("Reinstall it (apt-get install --reinstall pinentry-gnome3), or install pinentry-gtk2.");
     } else if (pinentry_flavor_needs_terminal(flavor)) {
         finding.status = missing;
-        finding.text = program + " runs as \"" + flavor + "\" here, which needs a terminal: the host has none" +
+        finding.text = Utils::i18n_format(_("{1} runs as \"{2}\" here, which needs a terminal: the host has none"),
+                                          {program, flavor}) +
                        (display.empty() ? " (" + why + ")" : "");
         finding.advice = display.empty()
-                             ? "Start the browser in a graphical session, so that the PIN dialog has a display."
-                             : "Make a graphical pinentry the default (update-alternatives --config pinentry).";
+                             ? _("Start the browser in a graphical session, so that the PIN dialog has a display.")
+                             : _("Make a graphical pinentry the default (update-alternatives --config pinentry).");
     } else {
-        finding.text =
-            program + " runs as \"" + flavor + "\" and can show its window" + (display.empty() ? "" : " on " + display);
+        finding.text = display.empty()
+                           ? Utils::i18n_format(_("{1} runs as \"{2}\" and can show its window"), {program, flavor})
+                           : Utils::i18n_format(_("{1} runs as \"{2}\" and can show its window on {3}"),
+                                                {program, flavor, display});
     }
     findings.push_back(std::move(finding));
 }
 
 void CheckPads(Findings& findings) {
-    Finding finding{"pads", Status::Ok, "", "", {}};
+    Finding finding{N_("pads"), Status::Ok, "", "", {}};
     BioSigningDevice::LoadableModule module(PadSdk::ONSCREEN_PAD_MODULE);
     void* entry = module.Symbol(PadSdk::ONSCREEN_PAD_SYMBOL);
     Dl_info info{};
@@ -115,9 +120,9 @@ void CheckPads(Findings& findings) {
     const std::string display = ReachableDisplay(why);
     if (!entry || dladdr(entry, &info) == 0 || !info.dli_fname) {
         finding.status = Status::Warning;
-        finding.text = std::string("the on-screen pad module ") + PadSdk::ONSCREEN_PAD_MODULE +
-                       " is not installed or cannot be loaded: no pad is listed";
-        finding.advice = "To sign on the on-screen pad, install veldra-native-host-pad.";
+        finding.text = Utils::i18n_format(_("the on-screen pad module {1} is not installed or cannot be loaded: no pad is listed"),
+                                          {PadSdk::ONSCREEN_PAD_MODULE});
+        finding.advice = _("To sign on the on-screen pad, install veldra-native-host-pad.");
         findings.push_back(std::move(finding));
         return;
     }
@@ -126,17 +131,17 @@ void CheckPads(Findings& findings) {
     struct stat windowInfo {};
     if (stat(window.c_str(), &windowInfo) != 0 || !S_ISREG(windowInfo.st_mode) || access(window.c_str(), X_OK) != 0) {
         finding.status = Status::Warning;
-        finding.text = "the pad's window program " + window + " is missing or not executable";
-        finding.advice = "Reinstall veldra-native-host-pad.";
+        finding.text = Utils::i18n_format(_("the pad's window program {1} is missing or not executable"), {window});
+        finding.advice = _("Reinstall veldra-native-host-pad.");
     } else if (display.empty()) {
         finding.status = Status::Warning;
-        finding.text = "the on-screen pad cannot be shown: " + why;
-        finding.advice = "Start the browser in a graphical session to sign on the on-screen pad.";
+        finding.text = Utils::i18n_format(_("the on-screen pad cannot be shown: {1}"), {why});
+        finding.advice = _("Start the browser in a graphical session to sign on the on-screen pad.");
     } else {
-        finding.text = "the on-screen pad can be shown on " + display;
+        finding.text = Utils::i18n_format(_("the on-screen pad can be shown on {1}"), {display});
     }
-    finding.details.push_back("module " + modulePath);
-    finding.details.push_back("window program " + window);
+    finding.details.push_back(Utils::i18n_format(_("module {1}"), {modulePath}));
+    finding.details.push_back(Utils::i18n_format(_("window program {1}"), {window}));
     findings.push_back(std::move(finding));
 }
 

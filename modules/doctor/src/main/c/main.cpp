@@ -6,6 +6,7 @@
 #include <string>
 
 #include "doctor.h"
+#include "i18n.h"
 
 namespace {
 
@@ -33,6 +34,8 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    // The text report in the user's language; the JSON document, for scripts and bug reports, in English.
+    if (!json) Utils::i18n_init();
     using namespace Doctor;
     Findings findings;
     CheckHost(findings);

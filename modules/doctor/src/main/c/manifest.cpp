@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <regex>
 
+#include "i18n.h"
 #include "json_value.h"
 
 namespace Doctor {
@@ -21,7 +22,7 @@ constexpr long kMaxManifestBytes = 1024 * 1024;
 bool ReadSmallFile(const std::string& path, std::string& text, std::string& error) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
-        error = "cannot be read";
+        error = _("cannot be read");
         return false;
     }
     char buffer[8192];
@@ -32,8 +33,8 @@ bool ReadSmallFile(const std::string& path, std::string& text, std::string& erro
     }
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
-    if (failed) error = "cannot be read";
-    else if (text.size() > static_cast<size_t>(kMaxManifestBytes)) error = "is larger than 1 MB";
+    if (failed) error = _("cannot be read");
+    else if (text.size() > static_cast<size_t>(kMaxManifestBytes)) error = _("is larger than 1 MB");
     return error.empty();
 }
 
@@ -86,7 +87,8 @@ bool IsFirefoxExtensionId(const std::string& id) {
 
 Finding CheckManifest(const std::string& browser, bool system, const std::string& path, ManifestKind kind) {
     Finding finding{browser, Status::Ok, "", "", {}};
-    const std::string where = (system ? "system manifest " : "per-user manifest ") + Shorten(path);
+    const std::string where = Utils::i18n_format(system ? _("system manifest {1}") : _("per-user manifest {1}"),
+                                                 {Shorten(path)});
     auto problem = [&](const std::string& what, const std::string& advice) {
         finding.status = Status::Problem;
         finding.text = where + " " + what;
@@ -95,69 +97,79 @@ Finding CheckManifest(const std::string& browser, bool system, const std::string
     };
 #ifdef _WIN32
     const std::string reinstall = system
-                                      ? "Install the host again (its .msi)."
-                                      : "Remove the file and its key, or register it again with veldra-install-host.";
+                                      ? _("Install the host again (its .msi).")
+                                      : _("Remove the file and its key, or register it again with veldra-install-host.");
 #else
-    const std::string reinstall = system ? "Reinstall the package (apt-get install --reinstall veldra-native-host)."
-                                         : "Remove the file, or write it again with install-host.";
+    const std::string reinstall = system ? _("Reinstall the package (apt-get install --reinstall veldra-native-host).")
+                                         : _("Remove the file, or write it again with install-host.");
 #endif
     std::string text, error;
     if (!ReadSmallFile(path, text, error)) return problem(error, reinstall);
     JsonValue manifest;
-    if (!json_value_parse(text, manifest, error)) return problem("is not valid JSON: " + error, reinstall);
-    if (manifest.kind != JsonValue::Kind::Object) return problem("is not a JSON object", reinstall);
+    if (!json_value_parse(text, manifest, error)) return problem(Utils::i18n_format(_("is not valid JSON: {1}"), {error}), reinstall);
+    if (manifest.kind != JsonValue::Kind::Object) return problem(_("is not a JSON object"), reinstall);
 
     const JsonValue* name = manifest.member("name");
     if (!name || name->kind != JsonValue::Kind::String || name->text != VELDRA_HOST_NAME)
-        return problem("does not have \"name\": \"" VELDRA_HOST_NAME "\", the name the extension asks for", reinstall);
+        return problem(Utils::i18n_format(_("does not have \"name\": \"{1}\", the name the extension asks for"),
+                                          {VELDRA_HOST_NAME}),
+                       reinstall);
     const JsonValue* type = manifest.member("type");
     if (!type || type->kind != JsonValue::Kind::String || type->text != "stdio")
-        return problem("does not have \"type\": \"stdio\"", reinstall);
+        return problem(_("does not have \"type\": \"stdio\""), reinstall);
 
     // Who may start the host.
     const char* listName = kind == ManifestKind::Chrome ? "allowed_origins" : "allowed_extensions";
     const JsonValue* list = manifest.member(listName);
     if (!list || list->kind != JsonValue::Kind::Array || list->items.empty())
-        return problem(std::string("has no list \"") + listName + "\" of extensions", reinstall);
+        return problem(Utils::i18n_format(_("has no list \"{1}\" of extensions"), {listName}), reinstall);
     std::string firstId;
     for (const JsonValue& item : list->items) {
         const bool good = item.kind == JsonValue::Kind::String &&
                           (kind == ManifestKind::Chrome ? IsChromeOrigin(item.text) : IsFirefoxExtensionId(item.text));
         if (!good) {
-            const std::string shown = item.kind == JsonValue::Kind::String ? "\"" + item.text + "\"" : "an entry";
-            return problem(std::string("lists ") + shown + " in \"" + listName + "\", which is not " +
-                               (kind == ManifestKind::Chrome ? "an origin chrome-extension://<32 letters a to p>/"
-                                                             : "an add-on id (name@example.org or {GUID})") +
-                               ": the browser ignores the whole file",
-                           reinstall);
+            const std::string shown =
+                item.kind == JsonValue::Kind::String ? "\"" + item.text + "\"" : std::string(_("an entry"));
+            return problem(
+                Utils::i18n_format(kind == ManifestKind::Chrome
+                                       ? _("lists {1} in \"{2}\", which is not an origin "
+                                           "chrome-extension://<32 letters a to p>/: the browser ignores the whole file")
+                                       : _("lists {1} in \"{2}\", which is not an add-on id (name@example.org or "
+                                           "{GUID}): the browser ignores the whole file"),
+                                   {shown, listName}),
+                reinstall);
         }
         if (firstId.empty()) firstId = item.text;
-        finding.details.push_back("may start the host: " + item.text);
+        finding.details.push_back(Utils::i18n_format(_("may start the host: {1}"), {item.text}));
     }
 
     // The program it names, started as the browser starts it.
     const JsonValue* program = manifest.member("path");
     if (!program || program->kind != JsonValue::Kind::String || program->text.empty())
-        return problem("has no \"path\" of the host", reinstall);
+        return problem(_("has no \"path\" of the host"), reinstall);
     const std::string host = Resolve(path, program->text);
     if (host.empty())
         return problem(
-            "names the host by a relative path (" + program->text + "): browsers on this system need an absolute one",
+            Utils::i18n_format(_("names the host by a relative path ({1}): browsers on this system need an absolute one"),
+                               {program->text}),
             reinstall);
     switch (Examine(host)) {
-    case ProgramFile::Missing: return problem("names " + host + ", which does not exist", reinstall);
+    case ProgramFile::Missing: return problem(Utils::i18n_format(_("names {1}, which does not exist"), {host}), reinstall);
     case ProgramFile::NotExecutable:
-        return problem("names " + host + ", which is not an executable file",
-                       "Make it executable (chmod 755 " + host + ") or reinstall the host.");
+        return problem(Utils::i18n_format(_("names {1}, which is not an executable file"), {host}),
+                       Utils::i18n_format(_("Make it executable (chmod 755 {1}) or reinstall the host."), {host}));
     case ProgramFile::Executable: break;
     }
     const std::vector<std::string> args =
         kind == ManifestKind::Chrome ? std::vector<std::string>{firstId} : std::vector<std::string>{path, firstId};
     const HostAnswer answer = QueryHost(host, args);
     if (!answer.answered)
-        return problem("names " + host + ", which does not answer GET_INFO: " + answer.error, reinstall);
-    finding.text = where + ": " + host + " answers, version " + answer.version +
-                   (answer.binVersion.empty() ? "" : " (program " + answer.binVersion + ")");
+        return problem(Utils::i18n_format(_("names {1}, which does not answer GET_INFO: {2}"), {host, answer.error}),
+                       reinstall);
+    finding.text = answer.binVersion.empty()
+                       ? Utils::i18n_format(_("{1}: {2} answers, version {3}"), {where, host, answer.version})
+                       : Utils::i18n_format(_("{1}: {2} answers, version {3} (program {4})"),
+                                            {where, host, answer.version, answer.binVersion});
     return finding;
 }
 

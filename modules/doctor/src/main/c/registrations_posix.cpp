@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "doctor.h"
+#include "i18n.h"
 #include "manifest.h"
 
 namespace Doctor {
@@ -112,15 +113,17 @@ void CheckRegistrations(Findings& findings) {
         }
         if (found) continue;
         std::string folders;
-        for (const std::string& folder : looked) folders += (folders.empty() ? "" : " or ") + folder;
+        for (const std::string& folder : looked)
+            folders = folders.empty() ? folder : Utils::i18n_format(_("{1} or {2}"), {folders, folder});
         missing.push_back(findings.size());
         findings.push_back(
             {browser.name,
              Status::Warning,
-             std::string("no manifest ") + kManifestName + " in " + folders + ": " + browser.name +
-                 " cannot start the host",
-             "If you sign with " + std::string(browser.name) +
-                 ", install the veldra-native-host package, which registers the host with every browser.",
+             Utils::i18n_format(_("no manifest {1} in {2}: {3} cannot start the host"),
+                                {kManifestName, folders, browser.name}),
+             Utils::i18n_format(_("If you sign with {1}, install the veldra-native-host package, which registers the "
+                                  "host with every browser."),
+                                {browser.name}),
              {}});
     }
     // Without any usable registration, no browser can start the host.
@@ -136,27 +139,30 @@ void CheckRegistrations(Findings& findings) {
         if (!installed && !Exists(path)) continue;
         anySandboxed = true;
         Finding finding{browser.name, Status::Warning, "", "", {}};
-        finding.text = std::string(browser.name) +
-                       " starts native hosts only through the desktop portal (xdg-desktop-portal with native "
-                       "messaging support), which starts the host without an origin argument; the portal is " +
-                       (portal ? "installed" : "not installed");
-        finding.advice = portal ? "Allow the browser to start the host when the portal asks, or sign with the "
-                                  "browser's Debian package."
-                                : "Sign with the browser's Debian package, or install xdg-desktop-portal with "
-                                  "native messaging support.";
+        finding.text = Utils::i18n_format(
+            portal ? _("{1} starts native hosts only through the desktop portal (xdg-desktop-portal with native "
+                       "messaging support), which starts the host without an origin argument; the portal is installed")
+                   : _("{1} starts native hosts only through the desktop portal (xdg-desktop-portal with native "
+                       "messaging support), which starts the host without an origin argument; the portal is not "
+                       "installed"),
+            {browser.name});
+        finding.advice = portal ? _("Allow the browser to start the host when the portal asks, or sign with the "
+                                    "browser's Debian package.")
+                                : _("Sign with the browser's Debian package, or install xdg-desktop-portal with "
+                                    "native messaging support.");
         if (Exists(path)) {
             const Finding manifest = CheckManifest(browser.name, false, path, browser.kind);
-            finding.details.push_back(std::string(manifest.status == Status::Problem ? "PROBLEM " : "") +
-                                      manifest.text);
+            finding.details.push_back(
+                (manifest.status == Status::Problem ? std::string(_("PROBLEM")) + " " : std::string()) + manifest.text);
             for (const std::string& detail : manifest.details) finding.details.push_back(detail);
         } else {
-            finding.details.push_back("no manifest in " + Shorten(browser.folder));
+            finding.details.push_back(Utils::i18n_format(_("no manifest in {1}"), {Shorten(browser.folder)}));
         }
         findings.push_back(std::move(finding));
     }
     if (!anySandboxed)
         findings.push_back(
-            {"sandboxed browsers", Status::Ok, "no snap or Flatpak Firefox or Chromium is installed", "", {}});
+            {N_("sandboxed browsers"), Status::Ok, _("no snap or Flatpak Firefox or Chromium is installed"), "", {}});
 }
 
 }  // namespace Doctor

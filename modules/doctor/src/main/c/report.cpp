@@ -2,18 +2,34 @@
 #include <cstdlib>
 
 #include "doctor.h"
+#include "i18n.h"
 #include "json.h"
+#include "utf8.h"
 
 namespace Doctor {
 namespace {
 
 const char* StatusName(Status status) {
     switch (status) {
-    case Status::Ok: return "OK";
-    case Status::Warning: return "WARNING";
-    case Status::Problem: return "PROBLEM";
+    case Status::Ok: return N_("OK");
+    case Status::Warning: return N_("WARNING");
+    case Status::Problem: return N_("PROBLEM");
     }
     return "?";
+}
+
+// Characters, not bytes: the status column stays aligned in every language, and a longer word
+// still has a space after it.
+std::string Padded(const char* text, std::size_t width) {
+    std::string out(text);
+    std::size_t characters = 0;
+    for (std::size_t at = 0; at < out.size();) {
+        const std::size_t length = Utils::utf8_sequence_length(out, at);
+        at += length ? length : 1;
+        ++characters;
+    }
+    out.append(characters < width ? width - characters : 1, ' ');
+    return out;
 }
 
 std::string Quoted(const std::string& text) { return "\"" + json_escape(text.c_str(), text.size()) + "\""; }
@@ -30,17 +46,16 @@ std::string RenderText(const Findings& findings) {
     std::string out;
     size_t problems = 0;
     for (const Finding& finding : findings) {
-        std::string status = StatusName(finding.status);
-        status.resize(9, ' ');
-        out += status + finding.check + ": " + finding.text + "\n";
-        if (!finding.advice.empty()) out += "         what to do: " + finding.advice + "\n";
+        out += Padded(_(StatusName(finding.status)), 9) + _(finding.check.c_str()) + ": " + finding.text + "\n";
+        if (!finding.advice.empty()) out += "         " + Utils::i18n_format(_("what to do: {1}"), {finding.advice}) + "\n";
         for (const std::string& detail : finding.details) out += "           " + detail + "\n";
         if (finding.status == Status::Problem) ++problems;
     }
-    if (problems == 0) out += "A card signature can work here.\n";
+    if (problems == 0) out += std::string(_("A card signature can work here.")) + "\n";
+    else if (problems == 1) out += std::string(_("A card signature cannot work here: 1 problem above.")) + "\n";
     else
-        out += "A card signature cannot work here: " + std::to_string(problems) +
-               (problems == 1 ? " problem" : " problems") + " above.\n";
+        out += Utils::i18n_format(_("A card signature cannot work here: {1} problems above."),
+                                  {std::to_string(problems)}) + "\n";
     return out;
 }
 

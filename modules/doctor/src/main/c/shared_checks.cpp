@@ -2,58 +2,63 @@
 // folder, each through the host's own code.
 #include "appstate_check.h"
 #include "doctor.h"
+#include "i18n.h"
 #include "plugin-api-system.h"
 
 namespace Doctor {
 namespace {
 
 #ifdef _WIN32
-constexpr const char* kStateRule = "the file's DACL protected and owner-only";
+constexpr const char* kStateRule = N_("the file's DACL protected and owner-only");
 #else
-constexpr const char* kStateRule = "folder 0700, file 0600, owned by you";
+constexpr const char* kStateRule = N_("folder 0700, file 0600, owned by you");
 #endif
 
 // What to do about a state folder that the host would repair, or refuse.
 std::string RepairAdvice(const std::string& folder) {
 #ifdef _WIN32
-    return "Nothing is needed: the host restores the owner-only DACL of " + folder + "\\appstate at its next use.";
+    return Utils::i18n_format(_("Nothing is needed: the host restores the owner-only DACL of {1} at its next use."),
+                              {folder + "\\appstate"});
 #else
-    return "Nothing is needed; to close it now: chmod 700 " + folder + "; chmod 600 " + folder + "/appstate.";
+    return Utils::i18n_format(_("Nothing is needed; to close it now: chmod 700 {1}; chmod 600 {1}/appstate."), {folder});
 #endif
 }
 
 std::string RefusalAdvice(const std::string& folder) {
-    if (folder.empty()) return "Set HOME (Windows: the user profile) to your own home folder.";
+    if (folder.empty()) return _("Set HOME (Windows: the user profile) to your own home folder.");
 #ifdef _WIN32
-    return "Rename " + folder + " (for example to Veldra.old): the host then makes a new one of yours.";
+    return Utils::i18n_format(_("Rename {1} (for example to Veldra.old): the host then makes a new one of yours."),
+                              {folder});
 #else
-    return "Move it aside (mv " + folder + " " + folder + ".old): the host then makes a new one of yours.";
+    return Utils::i18n_format(_("Move it aside (mv {1} {1}.old): the host then makes a new one of yours."), {folder});
 #endif
 }
 
 }  // namespace
 
 void CheckHost(Findings& findings) {
-    Finding finding{"host", Status::Ok, "", "", {}};
+    Finding finding{N_("host"), Status::Ok, "", "", {}};
     const std::string host = OwnHostPath();
     const HostAnswer answer = QueryHost(host, {});
     if (answer.answered) {
-        finding.text = host + " answers GET_INFO: version " + answer.version +
-                       (answer.binVersion.empty() ? "" : ", program " + answer.binVersion);
+        finding.text = answer.binVersion.empty()
+                           ? Utils::i18n_format(_("{1} answers GET_INFO: version {2}"), {host, answer.version})
+                           : Utils::i18n_format(_("{1} answers GET_INFO: version {2}, program {3}"),
+                                                {host, answer.version, answer.binVersion});
     } else {
         finding.status = Status::Problem;
-        finding.text = host + " does not answer GET_INFO: " + answer.error;
+        finding.text = Utils::i18n_format(_("{1} does not answer GET_INFO: {2}"), {host, answer.error});
 #ifdef _WIN32
-        finding.advice = "Install the host again (its .msi).";
+        finding.advice = _("Install the host again (its .msi).");
 #else
-        finding.advice = "Install the host again (apt-get install --reinstall veldra-native-host).";
+        finding.advice = _("Install the host again (apt-get install --reinstall veldra-native-host).");
 #endif
     }
     findings.push_back(std::move(finding));
 }
 
 void CheckInventory(Findings& findings) {
-    Finding finding{"inventory", Status::Ok, "", "", {}};
+    Finding finding{N_("inventory"), Status::Ok, "", "", {}};
     std::vector<std::string> devices;
     try {
         WacomGSS::enumerate([&devices](WacomGSS::UsbDevice& device) {
@@ -65,20 +70,25 @@ void CheckInventory(Findings& findings) {
         });
     } catch (const std::exception& e) {
         finding.status = Status::Warning;
-        finding.text = std::string("the HID devices cannot be listed: ") + e.what();
-        finding.advice = "GET_SYSTEM_INFO fails the same way; check that udev runs (/run/udev).";
+        finding.text = Utils::i18n_format(_("the HID devices cannot be listed: {1}"), {e.what()});
+        finding.advice = _("GET_SYSTEM_INFO fails the same way; check that udev runs (/run/udev).");
     }
     std::string packages;
     for (const auto& [component, checker] : component_table()) {
         const std::string version = checker->version();
-        packages += (packages.empty() ? "" : ", ") + component + " " + (version.empty() ? "not installed" : version);
+        packages += (packages.empty() ? "" : ", ") + component + " " + (version.empty() ? _("not installed") : version);
     }
     if (finding.status == Status::Ok) {
         std::string list;
         for (const std::string& d : devices) list += (list.empty() ? "" : " ") + d;
-        finding.text = "GET_SYSTEM_INFO reports " + std::to_string(devices.size()) + " HID device type" +
-                       (devices.size() == 1 ? "" : "s") + (list.empty() ? "" : " (" + list + ")") +
-                       "; driver packages: " + packages;
+        const std::string count = std::to_string(devices.size());
+        finding.text =
+            list.empty() ? Utils::i18n_format(_("GET_SYSTEM_INFO reports no HID device; driver packages: {1}"), {packages})
+            : devices.size() == 1
+                ? Utils::i18n_format(_("GET_SYSTEM_INFO reports 1 HID device type ({1}); driver packages: {2}"),
+                                     {list, packages})
+                : Utils::i18n_format(_("GET_SYSTEM_INFO reports {1} HID device types ({2}); driver packages: {3}"),
+                                     {count, list, packages});
     }
     findings.push_back(std::move(finding));
 }
@@ -86,29 +96,30 @@ void CheckInventory(Findings& findings) {
 void CheckStateFolder(Findings& findings) {
     using Verdict = AppStateFinding::Verdict;
     const AppStateInspection state = inspect_appstate();
-    Finding finding{"state folder", Status::Ok, "", "", {}};
+    Finding finding{N_("state folder"), Status::Ok, "", "", {}};
     finding.details = {state.folderFinding.text, state.fileFinding.text};
     auto rank = [](Verdict verdict) {
         return verdict == Verdict::Refused ? 3 : verdict == Verdict::Repaired ? 2 : verdict == Verdict::Missing ? 1 : 0;
     };
     const AppStateFinding& worst =
         rank(state.fileFinding.verdict) > rank(state.folderFinding.verdict) ? state.fileFinding : state.folderFinding;
-    const std::string place = state.folder.empty() ? std::string("the state folder") : Shorten(state.folder);
+    const std::string place = state.folder.empty() ? std::string(_("the state folder")) : Shorten(state.folder);
     switch (worst.verdict) {
     case Verdict::Ready:
     case Verdict::Missing:
-        finding.text = place + (state.folderFinding.verdict == Verdict::Missing
-                                    ? " does not exist yet: the host creates it at its first request"
-                                    : std::string(" is as the host requires it (") + kStateRule + ")");
+        finding.text = Utils::i18n_format(state.folderFinding.verdict == Verdict::Missing
+                                              ? _("{1} does not exist yet: the host creates it at its first request")
+                                              : _("{1} is as the host requires it ({2})"),
+                                          {place, _(kStateRule)});
         break;
     case Verdict::Repaired:
         finding.status = Status::Warning;
-        finding.text = worst.text + ": the host restores it at its next use";
+        finding.text = Utils::i18n_format(_("{1}: the host restores it at its next use"), {worst.text});
         finding.advice = RepairAdvice(state.folder);
         break;
     case Verdict::Refused:
         finding.status = Status::Problem;
-        finding.text = worst.text + ": the host refuses it, and PIN tokens fail";
+        finding.text = Utils::i18n_format(_("{1}: the host refuses it, and PIN tokens fail"), {worst.text});
         finding.advice = RefusalAdvice(state.folder);
         break;
     }

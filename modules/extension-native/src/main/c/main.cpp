@@ -6,6 +6,7 @@
 #include <string>
 
 #include "extension_io.h"
+#include "i18n.h"
 #include "json.h"
 #include "log.h"
 #include "plugin-api-oop.h"
@@ -74,6 +75,7 @@ void answer_request(const std::string& request, const std::string& origin) {
 int main(int argc, char** argv) {
     secure_process_start();
     configure_process_heap();
+    Utils::i18n_init();  // the PIN dialog's own lines and the pad's buttons, in the user's language
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);  // a browser that went away must not change the exit code
 #endif

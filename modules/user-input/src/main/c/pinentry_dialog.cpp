@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "i18n.h"
 #include "log.h"
 #include "pinentry_process.h"
 #include "pinentry_text.h"
@@ -22,9 +23,9 @@ constexpr seconds kTimeoutGrace{1};
 // Bytes of PIN kept from the D lines: 19 characters of up to 4 bytes each, with room to spare.
 constexpr std::size_t kPinMaxBytes = 128;
 
-const char* kFieldLabel = "PIN code";
-const char* kOkLabel = "OK";
-const char* kCancelLabel = "Cancel";
+const char* kFieldLabel = N_("PIN code");
+const char* kOkLabel = N_("OK");
+const char* kCancelLabel = N_("Cancel");
 
 const char* wait_text(PinentryProcess::Wait wait) {
     switch (wait) {
@@ -152,7 +153,8 @@ Utils::Secret pinentry_dialog_run(const PinentryRequest& request) {
     }
     // In gtk2 an underscore in a label or button marks a mnemonic; doubled, it shows as itself.
     const bool mnemonics = flavorName == "gtk2";
-    const auto label = [&](const char* text) {
+    const auto label = [&](const char* english) {
+        const char* text = _(english);
         return mnemonics ? pinentry_double_underscores(text) : std::string(text);
     };
 

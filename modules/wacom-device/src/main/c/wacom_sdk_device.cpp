@@ -5,6 +5,7 @@
 
 #include "base64.h"
 #include "com.h"
+#include "i18n.h"
 #include "log.h"
 #include "message_pump.h"
 #include "utf8.h"
@@ -171,12 +172,12 @@ void WacomSDKDevice::ComposeScreen(Resources& resources) {
     const Variant option = Variant::Int(info.buttonOption);
     ThrowIfFailed(wiz.SetFont(info.buttonFont), IID);
     ThrowIfFailed(wiz.AddObject(1, "Cancel", Variant::Text(small ? "right" : "left"),
-                                Variant::Text(small ? "top" : "bottom"), Variant::Text("Cancel"), option),
+                                Variant::Text(small ? "top" : "bottom"), Variant::Text(_("Cancel")), option),
                   IID);
     ThrowIfFailed(wiz.AddObject(1, "Clear", Variant::Text(small ? "right" : "center"),
-                                Variant::Text(small ? "middle" : "bottom"), Variant::Text("Clear"), option),
+                                Variant::Text(small ? "middle" : "bottom"), Variant::Text(_("Clear")), option),
                   IID);
-    ThrowIfFailed(wiz.AddObject(1, "Ok", Variant::Text("right"), Variant::Text("bottom"), Variant::Text("Ok"), option),
+    ThrowIfFailed(wiz.AddObject(1, "Ok", Variant::Text("right"), Variant::Text("bottom"), Variant::Text(_("Ok")), option),
                   IID);
 }
 

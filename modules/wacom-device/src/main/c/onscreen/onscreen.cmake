@@ -48,7 +48,7 @@ if(VELDRA_GTK3_FOUND AND VELDRA_XCB_FOUND)
     ${VELDRA_ONSCREEN_DIR}
     ${CMAKE_CURRENT_SOURCE_DIR}/include
     ${CMAKE_SOURCE_DIR}/modules/signing-device/include)
-  target_link_libraries(veldra_onscreen_pad_window PRIVATE PkgConfig::VELDRA_GTK3)
+  target_link_libraries(veldra_onscreen_pad_window PRIVATE veldra_utils PkgConfig::VELDRA_GTK3)
   add_dependencies(veldra_onscreen_pad veldra_onscreen_pad_window)
   add_dependencies(veldra_wacom_device veldra_onscreen_pad)
 endif()

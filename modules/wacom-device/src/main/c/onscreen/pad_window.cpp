@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cmath>
 
+#include "i18n.h"
+
 namespace OnScreenPad {
 
 using PadSdk::Variant;
@@ -123,7 +125,7 @@ void PadWindow::FitButtonRows(double margin) {
 void PadWindow::EnsureWindow() {
     if (window_) return;
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gtk_window_set_title(GTK_WINDOW(window_), "Signature pad");
+    gtk_window_set_title(GTK_WINDOW(window_), _("Signature pad"));
     gtk_window_set_resizable(GTK_WINDOW(window_), FALSE);
     gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
     area_ = gtk_drawing_area_new();

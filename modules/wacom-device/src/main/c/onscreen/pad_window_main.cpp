@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "i18n.h"
 #include "pad_window.h"
 #include "pad_window_protocol.h"
 
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
     // Never left behind by the host, however it ends (the host sets this before the exec as well).
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     signal(SIGPIPE, SIG_IGN);
+    Utils::i18n_init();
     std::optional<PadScreen> size;
     if (argc > 1 && !(size = ParseSizeArgument(argv[1]))) return EXIT_BAD_ARGUMENT;
     PadWindow window(WINDOW_CHANNEL_FD);
