@@ -18,9 +18,10 @@ trap cleanup EXIT
 failed=0
 out=""
 fail() { echo "FAILED: $*"; echo "$out" | sed 's/^/    | /'; failed=1; }
-# run [ENV OPTIONS AND VALUES...]: the doctor with a clean home of its own, its report in $out, its code in $rc.
+# run [ENV OPTIONS AND VALUES...]: the doctor with a clean home of its own, in English unless the
+# options choose a language, its report in $out, its code in $rc.
 run() {
-    out=$(env "$@" HOME="$work/home" XDG_CONFIG_HOME= XDG_DATA_HOME= "$doctor" 2>&1)
+    out=$(env LANGUAGE= LC_ALL= LC_MESSAGES= LANG=C.UTF-8 "$@" HOME="$work/home" XDG_CONFIG_HOME= XDG_DATA_HOME= "$doctor" 2>&1)
     rc=$?
 }
 # expect STATUS CHECK TEXT: a line "STATUS  CHECK: ...TEXT..." is in the report.
@@ -103,10 +104,21 @@ local)
     run
     expect PROBLEM "state folder" "is a symbolic link"
 
+    # --- in the user's language: a Belgian Dutch session (the locale compiled for this test alone);
+    # --json stays English for scripts and bug reports ----------------------------------------------
+    mkdir -p "$work/locales"
+    localedef -i nl_BE -f UTF-8 "$work/locales/nl_BE.UTF-8" || fail "localedef cannot compile nl_BE.UTF-8 (package locales)"
+    dutch=(LOCPATH="$work/locales" LANG=nl_BE.UTF-8)
+    run "${dutch[@]}"
+    expect PROBLEEM statusmap "is een symbolische koppeling: de host weigert dit, en pincodetokens mislukken"
+    expect "LET OP" handtekeningtablets "het schermtablet kan getoond worden op DISPLAY $display"
+    grep -qxF "Een handtekening met de kaart kan hier niet werken: 1 probleem hierboven." <<<"$out" ||
+        fail "the Dutch summary line"
+
     # --- the JSON report ----------------------------------------------------------------------
-    out=$(env HOME="$work/home" "$doctor" --json)
-    python3 -c 'import json,sys; d=json.load(sys.stdin); assert d["cardSignature"] is False; assert any(c["check"]=="state folder" and c["status"]=="PROBLEM" for c in d["checks"])' <<<"$out" ||
-        fail "--json is not the report as one JSON document"
+    out=$(env "${dutch[@]}" HOME="$work/home" "$doctor" --json)
+    python3 -c 'import json,sys; d=json.load(sys.stdin); assert d["cardSignature"] is False; assert any(c["check"]=="state folder" and c["status"]=="PROBLEM" and "the host refuses it" in c["text"] for c in d["checks"])' <<<"$out" ||
+        fail "--json is not the report as one English JSON document"
     ;;
 pcsc)
     vr=$3

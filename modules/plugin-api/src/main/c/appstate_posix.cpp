@@ -17,6 +17,7 @@
 
 #include "appstate.h"
 #include "appstate_check.h"
+#include "i18n.h"
 #include "appstate_platform.h"
 
 namespace {
@@ -193,40 +194,48 @@ AppStateLock::~AppStateLock() { ::close(static_cast<int>(handle_)); }
 
 namespace {
 
-std::string describe(const std::string& path, const struct stat& info) {
-    char text[64];
-    std::snprintf(text, sizeof text, " (owner %u, mode %04o)", static_cast<unsigned>(info.st_uid),
-                  static_cast<unsigned>(info.st_mode & 07777));
-    return path + text;
+// "folder PATH (owner N, mode NNNN)", or the same for the file.
+std::string describe(const std::string& path, const struct stat& info, bool folder) {
+    char owner[16], mode[16];
+    std::snprintf(owner, sizeof owner, "%u", static_cast<unsigned>(info.st_uid));
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    return Utils::i18n_format(folder ? _("folder {1} (owner {2}, mode {3})") : _("file {1} (owner {2}, mode {3})"),
+                              {path, owner, mode});
 }
 
 // The checks of secure_folder and secure_file, made with lstat and nothing changed.
 AppStateFinding inspect_entry(const std::string& path, bool folder) {
-    const char* what = folder ? "folder " : "file ";
     AppStateFinding finding;
     struct stat info {};
     if (lstat(path.c_str(), &info) != 0) {
-        finding.verdict = errno == ENOENT ? AppStateFinding::Verdict::Missing : AppStateFinding::Verdict::Refused;
-        finding.text = what + path + (errno == ENOENT ? " does not exist yet" : " cannot be examined");
+        const bool missing = errno == ENOENT;
+        finding.verdict = missing ? AppStateFinding::Verdict::Missing : AppStateFinding::Verdict::Refused;
+        finding.text = Utils::i18n_format(
+            folder ? (missing ? _("folder {1} does not exist yet") : _("folder {1} cannot be examined"))
+                   : (missing ? _("file {1} does not exist yet") : _("file {1} cannot be examined")),
+            {path});
         return finding;
     }
     const mode_t wanted = folder ? FOLDER_MODE : FILE_MODE;
-    finding.text = what + describe(path, info);
+    const std::string subject = describe(path, info, folder);
+    const char* fault = nullptr;
     if (S_ISLNK(info.st_mode)) {
         finding.verdict = AppStateFinding::Verdict::Refused;
-        finding.text += " is a symbolic link";
+        fault = _("{1} is a symbolic link");
     } else if (folder ? !S_ISDIR(info.st_mode) : !S_ISREG(info.st_mode)) {
         finding.verdict = AppStateFinding::Verdict::Refused;
-        finding.text += folder ? " is not a directory" : " is not a regular file";
+        fault = folder ? _("{1} is not a directory") : _("{1} is not a regular file");
     } else if (info.st_uid != geteuid()) {
         finding.verdict = AppStateFinding::Verdict::Refused;
-        finding.text += " is not owned by the current user";
+        fault = _("{1} is not owned by the current user");
     } else if ((info.st_mode & 07777) != wanted) {
         finding.verdict = AppStateFinding::Verdict::Repaired;
-        char modes[48];
-        std::snprintf(modes, sizeof modes, " has other modes than %04o", static_cast<unsigned>(wanted));
-        finding.text += modes;
+        char modes[16];
+        std::snprintf(modes, sizeof modes, "%04o", static_cast<unsigned>(wanted));
+        finding.text = Utils::i18n_format(_("{1} has other modes than {2}"), {subject, modes});
+        return finding;
     }
+    finding.text = fault ? Utils::i18n_format(fault, {subject}) : subject;
     return finding;
 }
 
