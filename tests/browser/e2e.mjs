@@ -2,9 +2,10 @@
 // which sends real requests with runtime.sendNativeMessage.
 //   node e2e.mjs --build BUILD [--node-modules DIR] --suite host|card|all [--browser chromium|firefox]
 //                [--installed] [--keep]
-// --installed (Firefox): the host of an installed package, found through the system manifest in
-// /usr/lib/mozilla/native-messaging-hosts; nothing is registered and BUILD gives only the test's
-// own programs (the virtual readers).
+// --installed (Firefox): the host of an installed package, the one the system manifest in
+// /usr/lib/mozilla/native-messaging-hosts names (registered for the test add-on in the private HOME:
+// the system manifest allows our add-on alone); BUILD gives only the test's own programs (the
+// virtual readers).
 // Exit code 0 when every case passed, 1 when one failed, 77 when the suite cannot run here yet
 // (the card suite without the virtual readers or the card commands).
 import assert from 'node:assert/strict';

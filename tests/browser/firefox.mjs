@@ -2,8 +2,9 @@
 // temporary add-on over WebDriver BiDi (webExtension.install), opens the add-on's page and runs the
 // helpers of extension/sw.js there. The host is found through the Firefox manifest that
 // scripts/install-host writes into the private ~/.mozilla/native-messaging-hosts, or, with
-// installed: true, through the system manifest in /usr/lib/mozilla/native-messaging-hosts of an
-// installed package (nothing registered then). The browser is stopped on every path: by BiDi when
+// installed: true, the host that the system manifest in /usr/lib/mozilla/native-messaging-hosts of an
+// installed package names (that manifest allows our add-on alone, so the test add-on is registered
+// for that host in the private HOME). The browser is stopped on every path: by BiDi when
 // possible, otherwise by its process group id; hosts it started that are still alive are killed by PID.
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
@@ -105,8 +106,7 @@ export function writePrefs(profile, extra = {}) {
 }
 
 // Starts Firefox. hosts: [{name, path}] registered with scripts/install-host in the private HOME
-// before the start; with installed, none is registered and the host is the one the system
-// manifest names.
+// before the start; with installed, the host that the system manifest names is registered instead.
 export async function startFirefox({ nodeModules, workDir, hosts = [], installed = false, log = () => {} }) {
   const WebSocket = loadWs(nodeModules);
   if (!fs.existsSync(firefoxPath)) throw new Error(`${firefoxPath} is missing (Debian package firefox-esr, scripts/deps installs it)`);
@@ -119,8 +119,13 @@ export async function startFirefox({ nodeModules, workDir, hosts = [], installed
   if (installed) {
     const manifest = path.join(systemManifestDir, 'org.veldra.native_host.json');
     if (!fs.existsSync(manifest)) throw new Error(`${manifest} is missing: is the package installed?`);
-    hostPaths = [JSON.parse(fs.readFileSync(manifest, 'utf8')).path];
+    const system = JSON.parse(fs.readFileSync(manifest, 'utf8'));
+    if (JSON.stringify(system.allowed_extensions) !== JSON.stringify(['webext@veldra.org'])) {
+      throw new Error(`${manifest} allows ${JSON.stringify(system.allowed_extensions)}: our add-on alone expected`);
+    }
+    hostPaths = [system.path];
     log(`system manifest ${manifest}: host ${hostPaths[0]}`);
+    log(runInstallHost(['--browser', 'firefox', '--host', system.path, addonId], env).trim());
   } else {
     for (const h of hosts) {
       log(runInstallHost(['--browser', 'firefox', '--name', h.name, '--host', h.path, addonId], env).trim());

@@ -9,9 +9,11 @@ add_executable(card_host_test
   ${CMAKE_CURRENT_LIST_DIR}/dialog_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/secure_desktop_test.cpp)
 target_include_directories(card_host_test PRIVATE ${CMAKE_CURRENT_LIST_DIR})
-target_compile_definitions(card_host_test PRIVATE VELDRA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+# The stand-in pinentry of modules/user-input, which records what it is asked to show.
+target_compile_definitions(card_host_test PRIVATE VELDRA_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+  FAKE_PINENTRY_DIR="${CMAKE_BINARY_DIR}/modules/user-input/fake-bin")
 target_link_libraries(card_host_test PRIVATE veldra_host_test_support OpenSSL::Crypto GTest::gtest_main)
-foreach(program IN ITEMS veldra-native-host veldra-virtual-card veldra-pcsc-wait veldra-ifd-virtual)
+foreach(program IN ITEMS veldra-native-host veldra-virtual-card veldra-pcsc-wait veldra-ifd-virtual fake_pinentry veldra_catalogs)
   if(TARGET ${program})
     add_dependencies(card_host_test ${program})
   endif()

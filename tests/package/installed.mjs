@@ -1,7 +1,9 @@
-// Drives the INSTALLED host (the Debian package) from headless Chromium through the system
-// manifest /etc/chromium/native-messaging-hosts: nothing is registered in the profile, no build
-// folder is on any path the browser or the host sees. The card cases run on the virtual reader
-// (scripts/package-test starts it around this program).
+// Drives the INSTALLED host (the Debian package) from headless Chromium: the system manifest
+// /etc/chromium/native-messaging-hosts must name the installed host and allow our extension alone,
+// so the test extension is registered in its own profile for the host that manifest names; no
+// build folder is on any path the browser or the host sees. (The demo page's step of
+// scripts/package-test reaches the host through the system manifest with our extension.) The card
+// cases run on the virtual reader (scripts/package-test starts it around this program).
 //   node installed.mjs --build BUILD [--node-modules DIR] [--suite host|card]
 // Exit code 0 when every case passed, 1 otherwise.
 import assert from 'node:assert/strict';
@@ -14,6 +16,7 @@ import { defaultHostName, parseArgs, startBrowser } from '../browser/harness.mjs
 
 const installedHost = '/usr/libexec/veldra/veldra-native-host';
 const systemManifest = `/etc/chromium/native-messaging-hosts/${defaultHostName}.json`;
+const ourOrigin = 'chrome-extension://jlcdhkdjighmfoibpoaickdcjhiogpbn/';
 const args = parseArgs(process.argv.slice(2));
 const log = (...m) => console.log(...m);
 
@@ -37,15 +40,17 @@ function verifyWithOpenssl(dir, certHex, data, signatureHex) {
 async function main() {
   const manifest = JSON.parse(fs.readFileSync(systemManifest, 'utf8'));
   assert.equal(manifest.path, installedHost, `${systemManifest} names ${manifest.path}`);
+  assert.deepEqual(manifest.allowed_origins, [ourOrigin], `${systemManifest} allows more than our extension`);
   const workDir = fs.mkdtempSync(path.join(os.tmpdir(), 'veldra-installed-'));
   let browser = null;
   let failed = 0;
   try {
-    browser = await startBrowser({ nodeModules: args.nodeModules, workDir, hosts: [], log });
+    const hosts = [{ name: defaultHostName, path: manifest.path }];
+    browser = await startBrowser({ nodeModules: args.nodeModules, workDir, hosts, log });
     let reader = null;
     let cert = null;
     const cases = [
-      ['GET_INFO through the system manifest', async () => {
+      ['GET_INFO from the installed host', async () => {
         const r = await browser.send(defaultHostName, { cmd: 'GET_INFO' });
         assert.deepEqual(r.ok ? r.value : r, { version: '2.0.2', binVersion: '2.0.14' });
       }],

@@ -145,8 +145,11 @@ TEST_F(MsiThroughWine, InstallsPerMachineTheBrowsersFindTheHostAndUninstallLeave
     std::vector<std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(folder_)) files.push_back(entry.path().filename());
     std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{NAME + ".chrome.json", NAME + ".firefox.json", "veldra-doctor.exe",
-                                               "veldra-native-host.exe"}));
+    EXPECT_EQ(files, (std::vector<std::string>{"locale", NAME + ".chrome.json", NAME + ".firefox.json",
+                                               "veldra-doctor.exe", "veldra-native-host.exe"}));
+    for (const char* language : {"de", "fr", "nl"})
+        EXPECT_TRUE(std::filesystem::is_regular_file(folder_ + "/locale/" + language + "/LC_MESSAGES/veldra.mo"))
+            << language;
 
     // As a browser does: the key's manifest, the manifest's path relative to its folder, then a request.
     const std::string built = env("VELDRA_WINDOWS_HOST");
@@ -156,8 +159,11 @@ TEST_F(MsiThroughWine, InstallsPerMachineTheBrowsersFindTheHostAndUninstallLeave
         ASSERT_TRUE(manifest.is_object()) << manifestPath;
         EXPECT_EQ(manifest["name"], NAME);
         EXPECT_EQ(manifest["type"], "stdio");
-        EXPECT_TRUE(
-            manifest.contains(key.find("Mozilla") != std::string::npos ? "allowed_extensions" : "allowed_origins"));
+        // Our extension alone: the test extension asks no consent.
+        const bool firefox = key.find("Mozilla") != std::string::npos;
+        EXPECT_EQ(manifest[firefox ? "allowed_extensions" : "allowed_origins"],
+                  firefox ? nlohmann::json::array({"webext@veldra.org"})
+                          : nlohmann::json::array({"chrome-extension://jlcdhkdjighmfoibpoaickdcjhiogpbn/"}));
         const std::string host = std::filesystem::path(manifestPath).parent_path() / std::string(manifest["path"]);
         EXPECT_EQ(read_file(host), read_file(built)) << host;
 
