@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <future>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -44,10 +46,11 @@ protected:
     // Sends the request (with the options given, or with_display()); while the host waits for the
     // user, user() acts on the pad window.
     template <typename User>
-    std::string sign(const json& request, User user, std::optional<hosttest::HostOptions> options = std::nullopt) {
+    std::string sign(const json& request, User user, std::optional<hosttest::HostOptions> options = std::nullopt,
+                     const std::string& title = "Signature pad") {
         if (!options) options = with_display();
         auto host = std::async(std::launch::async, [&] { return hosttest::request(request.dump(), *options); });
-        const std::string window = padgui::find_pad_window(xvfb.display());
+        const std::string window = padgui::find_pad_window(xvfb.display(), title);
         EXPECT_FALSE(window.empty()) << "the signing screen did not appear";
         if (!window.empty()) user(window);
         const hosttest::HostRun run = host.get();
@@ -277,6 +280,32 @@ TEST_F(PadsHostSmallScreenTest, TheButtonsFitTheRow) {
     EXPECT_EQ(record->width, 320);
     ASSERT_FALSE(record->samples.empty());
     EXPECT_EQ(record->samples.front().x, 200);  // the first stroke was cleared
+}
+
+// The window's title and its buttons in the user's language (LANGUAGE, as a session whose LANG has a
+// locale of its own); the buttons keep their places and their meaning. VELDRA_PAD_SCREENSHOTS=DIR
+// keeps a picture of each window there (ImageMagick's import), for a person to read the buttons.
+TEST_F(PadsHostTest, TheWindowSpeaksTheUsersLanguage) {
+    for (const auto& [language, title] : {std::pair{"nl_BE:nl", "Handtekeningtablet"},
+                                          std::pair{"fr_BE:fr", "Tablette de signature"},
+                                          std::pair{"de_BE:de", "Unterschriftenpad"}}) {
+        hosttest::HostOptions options = with_display();
+        options.env["LANG"] = "C.UTF-8";
+        options.env["LANGUAGE"] = language;
+        options.unset_env.insert(options.unset_env.end(), {"LC_ALL", "LC_MESSAGES"});
+        EXPECT_EQ(sign(
+                      signing_request(),
+                      [&](const std::string& window) {
+                          padgui::draw(xvfb.display(), window, {{200, 150}, {400, 230}});
+                          if (const char* shots = std::getenv("VELDRA_PAD_SCREENSHOTS"))
+                              padgui::run(xvfb.display(), std::string("import -window ") + window + " " + shots + "/" +
+                                                              language + ".png");
+                          padgui::click(xvfb.display(), window, padgui::CANCEL_800);
+                      },
+                      options, title),
+                  NO_SIGNATURE)
+            << language;
+    }
 }
 
 // Without a session bus nothing starts one: a dbus-launch first on the path would leave its mark.
