@@ -124,8 +124,8 @@ TEST_F(SiteRules, TheDialogNamesTheSiteAndWhatThePinIsForBeforeThePagesWords) {
     }
 
     // At most 200 characters of them, whatever their lines.
-    const auto a = ask(request("VERIFY_PIN", site(SITE) + R"(,"entry_message":")" + std::string(250, 'w') + "\""),
-                       dialog());
+    const auto a =
+        ask(request("VERIFY_PIN", site(SITE) + R"(,"entry_message":")" + std::string(250, 'w') + "\""), dialog());
     EXPECT_EQ(a.json.value("valid", false), true) << a.text;
     const std::vector<std::string> lines = lines_of(shown().at("SETDESC"));
     ASSERT_EQ(lines.size(), 4u);
@@ -145,9 +145,9 @@ TEST_F(SiteRules, TheDialogNamesTheSiteAndWhatThePinIsForBeforeThePagesWords) {
 
 TEST_F(SiteRules, ASiteThatIsNotAnOriginIsRefusedBeforeAnyDialog) {
     insert("plain", {"--pin", CARD_PIN});
-    for (const std::string bad : {"https://bank.example/login", "HTTPS://BANK.EXAMPLE", "null", "https://",
-                                  "https://bank.example:99999", "https://b\\u0000ank.example",
-                                  "https://" + std::string(300, 'a')}) {
+    for (const std::string& bad : std::vector<std::string>{
+             "https://bank.example/login", "HTTPS://BANK.EXAMPLE", "null", "https://", "https://bank.example:99999",
+             "https://b\\u0000ank.example", "https://" + std::string(300, 'a')}) {
         SCOPED_TRACE(bad);
         const auto a = ask(request("VERIFY_PIN", site(bad)), dialog());
         EXPECT_EQ(a.code(), 99) << a.text;
@@ -160,7 +160,7 @@ TEST_F(SiteRules, ASiteThatIsNotAnOriginIsRefusedBeforeAnyDialog) {
               99);
     // Inside another member it is not the caller's: ignored, as any unknown member is.
     EXPECT_FALSE(ask(R"({"cmd":"GET_INFO","x":{"callerOrigin":"bad"}})").error());
-    for (const std::string good : {"https://[::1]:8443", "file://", "http://127.0.0.1:8081"})
+    for (const std::string& good : std::vector<std::string>{"https://[::1]:8443", "file://", "http://127.0.0.1:8081"})
         EXPECT_FALSE(ask(R"({"cmd":"GET_INFO")" + site(good) + "}").error()) << good;
 }
 

@@ -162,7 +162,8 @@ DialogTexts dialog_texts(const PromptTexts& texts) {
     shown.title = fill(tr(use.title), site);
     shown.description = fill(tr(use.firstLine), site);
     const std::string words = dialog_site_words(texts.title ? texts.title : "", texts.prompt ? texts.prompt : "");
-    if (!words.empty()) shown.description += "\n\n" + std::string(tr(kSiteWordsHeading)) + "\n" + fill(tr(kSiteWordsQuoted), words);
+    if (!words.empty())
+        shown.description += "\n\n" + std::string(tr(kSiteWordsHeading)) + "\n" + fill(tr(kSiteWordsQuoted), words);
     shown.fieldLabel = tr(kFieldLabel);
     shown.okLabel = tr(kOkLabel);
     shown.cancelLabel = tr(kCancelLabel);

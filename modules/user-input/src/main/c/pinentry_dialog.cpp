@@ -148,9 +148,7 @@ Utils::Secret pinentry_dialog_run(const PinentryRequest& request) {
     }
     // In gtk2 an underscore in a label or button marks a mnemonic; doubled, it shows as itself.
     const bool mnemonics = flavorName == "gtk2";
-    const auto label = [&](const std::string& text) {
-        return mnemonics ? pinentry_double_underscores(text) : text;
-    };
+    const auto label = [&](const std::string& text) { return mnemonics ? pinentry_double_underscores(text) : text; };
 
     std::string commands[] = {
         pinentry_command("SETTITLE", pinentry_widen_bytes(request.title)),

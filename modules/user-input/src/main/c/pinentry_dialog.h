@@ -8,9 +8,9 @@
 #include "secret.h"
 
 struct PinentryRequest {
-    std::string program;  // absolute path of the pinentry to run
-    std::string title;    // window title, UTF-8 or not
-    std::string prompt;   // the description above the field, UTF-8 or not
+    std::string program;     // absolute path of the pinentry to run
+    std::string title;       // window title, UTF-8 or not
+    std::string prompt;      // the description above the field, UTF-8 or not
     std::string fieldLabel;  // the labels of the field and the two buttons
     std::string okLabel;
     std::string cancelLabel;
