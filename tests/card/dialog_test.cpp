@@ -138,38 +138,47 @@ TEST_F(Dialog, TheRequestsTimeLimitDoesNotRunWhileTheDialogIsOpen) {
     EXPECT_EQ(a.json["valid"], true) << a.text;
 }
 
-// The dialog's own lines in the user's language, chosen by LANGUAGE as in a session whose LANG has a
-// locale of its own; the specified title and prompt of a request without them stay as they are. The
-// stand-in pinentry records what the host asks it to show.
+// The dialog's own lines for a request that names its site, in the user's language, chosen by
+// LANGUAGE as in a session whose LANG has a locale of its own. The stand-in pinentry records what the
+// host asks it to show.
 TEST_F(Dialog, TheDialogsOwnLinesAreInTheUsersLanguage) {
+    const std::string site = "https://shop.example";
     const struct {
         const char* language;
         std::vector<std::string> lines;
     } cases[] = {
-        {"", {"SETPROMPT PIN code", "SETOK OK", "SETCANCEL Cancel"}},
-        {"nl_BE:nl", {"SETPROMPT Pincode", "SETOK OK", "SETCANCEL Annuleren"}},
-        {"fr_BE:fr", {"SETPROMPT Code PIN", "SETOK OK", "SETCANCEL Annuler"}},
-        {"de_BE:de", {"SETPROMPT PIN-Code", "SETOK OK", "SETCANCEL Abbrechen"}},
+        {"",
+         {"SETTITLE PIN check for " + site, "SETDESC " + site + " asks for your PIN to check it on your card.",
+          "SETPROMPT PIN code", "SETOK OK", "SETCANCEL Cancel"}},
+        {"nl_BE:nl",
+         {"SETTITLE Pincodecontrole voor " + site,
+          "SETDESC " + site + " vraagt uw pincode om die op uw kaart te controleren.", "SETPROMPT Pincode",
+          "SETOK OK", "SETCANCEL Annuleren"}},
+        {"fr_BE:fr",
+         {"SETTITLE Vérification du code PIN pour " + site,
+          "SETDESC " + site + " demande votre code PIN pour le vérifier sur votre carte.", "SETPROMPT Code PIN",
+          "SETOK OK", "SETCANCEL Annuler"}},
+        {"de_BE:de",
+         {"SETTITLE PIN-Prüfung für " + site, "SETDESC " + site + " bittet um Ihre PIN, um sie auf Ihrer Karte zu prüfen.",
+          "SETPROMPT PIN-Code", "SETOK OK", "SETCANCEL Abbrechen"}},
     };
     const std::string log = bin + "/pinentry.log";
     for (const auto& c : cases) {
         fs::remove(log);
         hosttest::HostOptions options;
+        options.args = {"chrome-extension://aaaabbbbccccddddeeeeffffgggghhhh/"};
         options.env["PATH"] = std::string(FAKE_PINENTRY_DIR) + ":/usr/bin:/bin";
         options.env["FAKE_LOG"] = log;
         options.env["FAKE_PIN"] = "1234";
         options.env["LANG"] = "C.UTF-8";
         options.env["LANGUAGE"] = c.language;
         options.unset_env = {"LC_ALL", "LC_MESSAGES"};
-        const Answer a = request({{"cmd", "VERIFY_PIN"}, {"reader", PLAIN}}, options);
+        const Answer a = request({{"cmd", "VERIFY_PIN"}, {"reader", PLAIN}, {"callerOrigin", site}}, options);
         EXPECT_EQ(a.json["valid"], true) << c.language << ": " << a.text;
         std::ifstream in(log);
         std::vector<std::string> asked;
         for (std::string line; std::getline(in, line);)
             if (line.rfind("SET", 0) == 0 && line.rfind("SETTIMEOUT", 0) != 0) asked.push_back(line);
-        std::vector<std::string> expected = {"SETTITLE PIN Code Entry",
-                                             "SETDESC Please provide PIN code for requested operation:"};
-        expected.insert(expected.end(), c.lines.begin(), c.lines.end());
-        EXPECT_EQ(asked, expected) << "LANGUAGE=" << c.language;
+        EXPECT_EQ(asked, c.lines) << "LANGUAGE=" << c.language;
     }
 }

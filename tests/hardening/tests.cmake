@@ -58,7 +58,8 @@ add_executable(hardening_pcsc_test
   ${CMAKE_CURRENT_LIST_DIR}/hardening_pcsc.cpp
   ${CMAKE_CURRENT_LIST_DIR}/pcsc_fault_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/pcsc_pin_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/pcsc_token_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/pcsc_token_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/pcsc_site_test.cpp)
 target_include_directories(hardening_pcsc_test PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 target_compile_definitions(hardening_pcsc_test PRIVATE
   VELDRA_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
@@ -69,7 +70,7 @@ foreach(program IN ITEMS veldra-native-host veldra-virtual-card veldra-pcsc-wait
     add_dependencies(hardening_pcsc_test ${program})
   endif()
 endforeach()
-foreach(group IN ITEMS PcscTest PinPaths TokenRules)
+foreach(group IN ITEMS PcscTest PinPaths TokenRules SiteRules)
   add_test(NAME hardening_pcsc.${group}
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/virtual-reader run --no-card --
             $<TARGET_FILE:hardening_pcsc_test> --gtest_filter=${group}.*)

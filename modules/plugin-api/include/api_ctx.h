@@ -35,4 +35,5 @@ struct api_ctx {
     const uint8_t* key = nullptr;
     size_t key_length = 0;
     const char* origin = nullptr;  // the caller's origin, as the browser named it to the host
+    const char* site = nullptr;    // the requesting page's origin ("callerOrigin"), checked; null without
 };

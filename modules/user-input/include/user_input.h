@@ -7,10 +7,18 @@
 
 #include "secret.h"
 
+// What the PIN will do once the card has it.
+enum class PinUse { Check, Sign, LogIn };
+
 // The texts of one dialog, UTF-8: the window title, then the prompt shown above the field.
+// With a site (the requesting page's origin, checked by the caller), the dialog's own lines name the
+// site and the use, and title and prompt are the site's own words, shown after them, bounded and
+// marked as the site's; they may then be empty.
 struct PromptTexts {
     const char* title;
     const char* prompt;
+    const char* site = nullptr;
+    PinUse use = PinUse::Check;
 };
 
 class user_input {

@@ -51,15 +51,17 @@ uint64_t get_le(const uint8_t* in, size_t width) {
 
 }  // namespace
 
-std::string pin_token_binding(const std::vector<uint8_t>& cardIdentity, const std::string& origin) {
+std::string pin_token_binding(const std::vector<uint8_t>& cardIdentity, const std::string& origin, const char* site) {
     std::string binding;
-    uint8_t length[4];
-    put_le(length, cardIdentity.size(), 4);
-    binding.append(reinterpret_cast<const char*>(length), 4);
-    binding.append(cardIdentity.begin(), cardIdentity.end());
-    put_le(length, origin.size(), 4);
-    binding.append(reinterpret_cast<const char*>(length), 4);
-    binding += origin;
+    const auto append = [&binding](const void* bytes, size_t size) {
+        uint8_t length[4];
+        put_le(length, size, 4);
+        binding.append(reinterpret_cast<const char*>(length), 4);
+        binding.append(static_cast<const char*>(bytes), size);
+    };
+    append(cardIdentity.data(), cardIdentity.size());
+    append(origin.data(), origin.size());
+    if (site) append(site, std::strlen(site));
     return binding;
 }
 

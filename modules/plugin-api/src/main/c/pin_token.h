@@ -7,9 +7,9 @@
 //   32 8  expiry, milliseconds since 1970 (signed) |
 //   40 16 GCM tag
 //   56 n  ciphertext of the PIN
-// The GCM additional data is the first 40 bytes followed by the token's binding (the card and the
-// calling origin, pin_token_binding), which the blob does not carry: a token opens only where it
-// was made.
+// The GCM additional data is the first 40 bytes followed by the token's binding (the card, the
+// calling origin and, when a request names it, the requesting site: pin_token_binding), which the
+// blob does not carry: a token opens only where it was made.
 #pragma once
 
 #include <cstdint>
@@ -21,9 +21,11 @@
 
 constexpr int64_t PIN_TOKEN_LIFETIME_MS = 250000;
 
-// What a token is bound to: the card's identity (its serial number) and the calling origin, each
-// preceded by its length, so that no two pairs give the same text.
-std::string pin_token_binding(const std::vector<uint8_t>& cardIdentity, const std::string& origin);
+// What a token is bound to: the card's identity (its serial number), the calling origin and the
+// requesting site (none when site is null), each preceded by its length, so that no two of these
+// give the same text; a binding with a site is never one without.
+std::string pin_token_binding(const std::vector<uint8_t>& cardIdentity, const std::string& origin,
+                              const char* site = nullptr);
 
 class PinTokenCipher {
 public:

@@ -121,7 +121,7 @@ void CardCommands::PluginApi::verifyPin(api_ctx* ctx, json_message* message, jso
     const std::string readerName = read_field(message, "reader");
     auto reader = open_reader(*library, readerName, ctx);
     LOG_DEBUG("[%s] verifying PIN", readerName.c_str());
-    PinAndToken pinAndToken = acquire_pin(*library, *reader, message, ctx);
+    PinAndToken pinAndToken = acquire_pin(*library, *reader, message, ctx, PinUse::Check);
     try {
         const bool valid = reader->VerifyPin(pinAndToken.pin);
         json_response_begin(response);

@@ -30,16 +30,25 @@ Utils::Secret trim_blanks(const Utils::Secret& text) {
     return Utils::Secret::copy_of(view.substr(first, last - first + 1));
 }
 
+// A member's text for the dialog: for a request that names its site, with its JSON escapes decoded
+// (the dialog then shows it as the site's own words); else as it is written.
+std::string dialog_field(const json_message* message, const char* name, const char* specified, const char* site) {
+    if (!site) return read_field(message, name, specified, true);
+    const std::string raw = read_field(message, name, "", true);
+    std::string text;
+    return json_unescape(raw.data(), raw.size(), text) ? text : raw;
+}
+
 // Asks the user; the request's time limit does not run while the dialog is open, and counts
 // PIN_INTERACTION_SECONDS from its end.
-Utils::Secret ask_user(user_input& input, const json_message* message, Watcher* watcher) {
-    const std::string title = read_field(message, "entry_title", "PIN Code Entry", true);
+Utils::Secret ask_user(user_input& input, const json_message* message, Watcher* watcher, const char* site, PinUse use) {
+    const std::string title = dialog_field(message, "entry_title", "PIN Code Entry", site);
     const std::string prompt =
-        read_field(message, "entry_message", "Please provide PIN code for requested operation:", true);
+        dialog_field(message, "entry_message", "Please provide PIN code for requested operation:", site);
     if (!watcher_pause(watcher)) throw std::runtime_error("expired");
     Utils::Secret typed;
     try {
-        typed = input.ask(PromptTexts{title.c_str(), prompt.c_str()});
+        typed = input.ask(PromptTexts{title.c_str(), prompt.c_str(), site, use});
     } catch (...) {
         typed.clear();
     }
@@ -71,7 +80,7 @@ PinAndToken validate_and_seal_pin(const PinTokenCipher* cipher, Utils::Secret pi
 }
 
 PinAndToken acquire_pin(CommBase::ICommLibrary& library, CommBase::ICommReader& reader, const json_message* message,
-                        api_ctx* ctx) {
+                        api_ctx* ctx, PinUse use) {
     Watcher* watcher = ctx ? ctx->watcher : nullptr;
     if (watcher && watcher->expired.load()) {
         LOG_DEBUG("Experienced TIMEOUT; aborting processing ...");
@@ -87,7 +96,8 @@ PinAndToken acquire_pin(CommBase::ICommLibrary& library, CommBase::ICommReader& 
     std::unique_ptr<PinTokenCipher> cipher;
     if (ctx && ctx->key && ctx->key_length == MASTER_KEY_LENGTH && !identity.empty())
         cipher = std::make_unique<PinTokenCipher>(ctx->key);
-    const std::string binding = pin_token_binding(identity, ctx && ctx->origin ? ctx->origin : "");
+    const char* site = ctx ? ctx->site : nullptr;
+    const std::string binding = pin_token_binding(identity, ctx && ctx->origin ? ctx->origin : "", site);
 
     Utils::Secret token = read_secret_field(message, "pinToken");
     if (!token.empty()) {
@@ -102,7 +112,7 @@ PinAndToken acquire_pin(CommBase::ICommLibrary& library, CommBase::ICommReader& 
             LOG_DEBUG("Extracted token pin *** (%d)", static_cast<int>(pin.size()));
             return validate_and_seal_pin(cipher.get(), std::move(pin), binding);
         }
-        LOG_DEBUG("Pin token not usable here (expired, altered, or made for another card or origin)");
+        LOG_DEBUG("Pin token not usable here (expired, altered, or made for another card, origin or site)");
         token.clear();
     }
 
@@ -112,7 +122,7 @@ PinAndToken acquire_pin(CommBase::ICommLibrary& library, CommBase::ICommReader& 
     VELDRA_ASSERT(pin.empty());
 
     if (ctx && ctx->input) {
-        const Utils::Secret typed = ask_user(*ctx->input, message, watcher);
+        const Utils::Secret typed = ask_user(*ctx->input, message, watcher, site, use);
         if (typed.empty()) throw CommandException::timeout(9);
         return validate_and_seal_pin(cipher.get(), trim_blanks(typed), binding);
     }

@@ -180,7 +180,8 @@ void CardCommands::PluginApi::computeSignature(api_ctx* ctx, json_message* messa
                                7);
     const std::vector<uint8_t> data = beid18 ? hash : digest_info(hash, hashText);
 
-    PinAndToken pinAndToken = acquire_pin(*library, *reader, message, ctx);
+    PinAndToken pinAndToken =
+        acquire_pin(*library, *reader, message, ctx, authentication ? PinUse::LogIn : PinUse::Sign);
     LOG_DEBUG("[%s] signing hash [%s] (%d bytes) using key [%s]", readerName.c_str(), hashText.c_str(),
               static_cast<int>(hash.size()), key.c_str());
     LOG_DEBUG("assembled data; %s", hex_upper(data).c_str());

@@ -33,7 +33,7 @@ protected:
             json_message* m;
             ~Free() { json_free(m); }
         } guard{message};
-        return acquire_pin(library, reader, message, ctx);
+        return acquire_pin(library, reader, message, ctx, PinUse::Check);
     }
 
     // The code and message of the CommandException that acquire throws.

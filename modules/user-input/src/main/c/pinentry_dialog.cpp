@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "i18n.h"
 #include "log.h"
 #include "pinentry_process.h"
 #include "pinentry_text.h"
@@ -22,10 +21,6 @@ constexpr seconds kSetupLimit{10};
 constexpr seconds kTimeoutGrace{1};
 // Bytes of PIN kept from the D lines: 19 characters of up to 4 bytes each, with room to spare.
 constexpr std::size_t kPinMaxBytes = 128;
-
-const char* kFieldLabel = N_("PIN code");
-const char* kOkLabel = N_("OK");
-const char* kCancelLabel = N_("Cancel");
 
 const char* wait_text(PinentryProcess::Wait wait) {
     switch (wait) {
@@ -153,17 +148,14 @@ Utils::Secret pinentry_dialog_run(const PinentryRequest& request) {
     }
     // In gtk2 an underscore in a label or button marks a mnemonic; doubled, it shows as itself.
     const bool mnemonics = flavorName == "gtk2";
-    const auto label = [&](const char* english) {
-        const char* text = _(english);
-        return mnemonics ? pinentry_double_underscores(text) : std::string(text);
-    };
+    const auto label = [&](const std::string& text) { return mnemonics ? pinentry_double_underscores(text) : text; };
 
     std::string commands[] = {
         pinentry_command("SETTITLE", pinentry_widen_bytes(request.title)),
         pinentry_command("SETDESC", pinentry_widen_bytes(request.prompt)),
-        pinentry_command("SETPROMPT", label(kFieldLabel)),
-        pinentry_command("SETOK", label(kOkLabel)),
-        pinentry_command("SETCANCEL", label(kCancelLabel)),
+        pinentry_command("SETPROMPT", label(request.fieldLabel)),
+        pinentry_command("SETOK", label(request.okLabel)),
+        pinentry_command("SETCANCEL", label(request.cancelLabel)),
         timeout > 0 ? "SETTIMEOUT " + std::to_string(timeout) : std::string(),
     };
     for (const std::string& command : commands) {

@@ -8,9 +8,12 @@
 #include "secret.h"
 
 struct PinentryRequest {
-    std::string program;  // absolute path of the pinentry to run
-    std::string title;    // window title, UTF-8 or not
-    std::string prompt;   // the description above the field, UTF-8 or not
+    std::string program;     // absolute path of the pinentry to run
+    std::string title;       // window title, UTF-8 or not
+    std::string prompt;      // the description above the field, UTF-8 or not
+    std::string fieldLabel;  // the labels of the field and the two buttons
+    std::string okLabel;
+    std::string cancelLabel;
     int64_t timeout = 0;  // seconds; 0 or less: none
     int wakeFd = -1;      // readable when the dialog must end at once
 };

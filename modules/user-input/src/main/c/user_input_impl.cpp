@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <new>
 #include <system_error>
+#include <utility>
 
+#include "dialog_texts.h"
 #include "log.h"
 #include "pinentry_dialog.h"
 
@@ -30,8 +32,12 @@ Utils::Secret UserInputImpl::ask(const PromptTexts& texts) {
         LOG_API("PIN dialog unavailable: no pinentry program on the PATH");
         return {};
     }
-    request.title = texts.title ? texts.title : "";
-    request.prompt = texts.prompt ? texts.prompt : "";
+    DialogTexts shown = dialog_texts(texts);
+    request.title = std::move(shown.title);
+    request.prompt = std::move(shown.description);
+    request.fieldLabel = std::move(shown.fieldLabel);
+    request.okLabel = std::move(shown.okLabel);
+    request.cancelLabel = std::move(shown.cancelLabel);
     request.wakeFd = wakeFd;
 
     std::lock_guard<std::mutex> oneDialog(dialogMutex);

@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <memory>
+#include <utility>
 
+#include "dialog_texts.h"
 #include "log.h"
 #include "secret.h"
 
@@ -135,6 +137,9 @@ INT_PTR CALLBACK dialog_procedure(HWND dialog, UINT message, WPARAM wParam, LPAR
         }
         SetWindowTextW(dialog, user_input_widen(request->title).c_str());
         SetDlgItemTextW(dialog, PIN_DIALOG_LABEL, user_input_widen(request->prompt).c_str());
+        if (!request->okLabel.empty()) SetDlgItemTextW(dialog, IDOK, user_input_widen(request->okLabel).c_str());
+        if (!request->cancelLabel.empty())
+            SetDlgItemTextW(dialog, IDCANCEL, user_input_widen(request->cancelLabel).c_str());
         // What the field shows is what the answer holds: no more than the text buffer keeps.
         SendDlgItemMessageW(dialog, PIN_DIALOG_EDIT, EM_LIMITTEXT, PIN_DIALOG_TEXT_BUFFER - 1, 0);
         SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
@@ -187,19 +192,26 @@ UserInputImpl::~UserInputImpl() { cancel(); }
 
 Utils::Secret UserInputImpl::ask(const PromptTexts& texts) {
     const HMODULE module = this_module();
+    const bool forSite = texts.site && *texts.site;
+    DialogTexts shown = dialog_texts(texts);
     std::list<PinRequest>::iterator request;
     {
         std::lock_guard<std::mutex> lock(requestsMutex);
         request = requests.emplace(requests.end());
         request->owner = this;
-        request->title = texts.title ? texts.title : "";
-        request->prompt = texts.prompt ? texts.prompt : "";
+        request->title = std::move(shown.title);
+        request->prompt = std::move(shown.description);
+        if (forSite) {
+            request->okLabel = std::move(shown.okLabel);
+            request->cancelLabel = std::move(shown.cancelLabel);
+        }
     }
     {
         SecureDesktopGuard desktop;
-        const INT_PTR shown = DialogBoxParamW(module, MAKEINTRESOURCEW(PIN_DIALOG_RESOURCE), nullptr, dialog_procedure,
-                                              reinterpret_cast<LPARAM>(&*request));
-        if (shown == -1) LOG_API("PIN dialog could not be shown (error %lu)", GetLastError());
+        const int resource = forSite ? PIN_DIALOG_SITE_RESOURCE : PIN_DIALOG_RESOURCE;
+        const INT_PTR result = DialogBoxParamW(module, MAKEINTRESOURCEW(resource), nullptr, dialog_procedure,
+                                               reinterpret_cast<LPARAM>(&*request));
+        if (result == -1) LOG_API("PIN dialog could not be shown (error %lu)", GetLastError());
     }
     Utils::Secret result = std::move(request->result);  // the move wipes the request's copy
     std::lock_guard<std::mutex> lock(requestsMutex);

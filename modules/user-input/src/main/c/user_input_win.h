@@ -10,8 +10,10 @@
 
 #include "user_input.h"
 
-// Dialog resource and its controls.
+// Dialog resources and their controls: 101 for a caller's own texts, 102 (a taller description)
+// for a dialog that names the requesting site.
 constexpr int PIN_DIALOG_RESOURCE = 101;
+constexpr int PIN_DIALOG_SITE_RESOURCE = 102;
 constexpr int PIN_DIALOG_BITMAP = 104;
 constexpr int PIN_DIALOG_LABEL = 1001;
 constexpr int PIN_DIALOG_EDIT = 1002;
@@ -28,6 +30,8 @@ struct PinRequest {
     UserInputImpl* owner;
     std::string title;
     std::string prompt;
+    std::string okLabel;  // empty: the resource's own
+    std::string cancelLabel;
     std::atomic<void*> window{nullptr};  // the dialog's HWND once it exists
     Utils::Secret result;
 };
