@@ -152,15 +152,16 @@ TEST_F(Dialog, TheDialogsOwnLinesAreInTheUsersLanguage) {
           "SETPROMPT PIN code", "SETOK OK", "SETCANCEL Cancel"}},
         {"nl_BE:nl",
          {"SETTITLE Pincodecontrole voor " + site,
-          "SETDESC " + site + " vraagt uw pincode om die op uw kaart te controleren.", "SETPROMPT Pincode",
-          "SETOK OK", "SETCANCEL Annuleren"}},
+          "SETDESC " + site + " vraagt uw pincode om die op uw kaart te controleren.", "SETPROMPT Pincode", "SETOK OK",
+          "SETCANCEL Annuleren"}},
         {"fr_BE:fr",
          {"SETTITLE Vérification du code PIN pour " + site,
           "SETDESC " + site + " demande votre code PIN pour le vérifier sur votre carte.", "SETPROMPT Code PIN",
           "SETOK OK", "SETCANCEL Annuler"}},
         {"de_BE:de",
-         {"SETTITLE PIN-Prüfung für " + site, "SETDESC " + site + " bittet um Ihre PIN, um sie auf Ihrer Karte zu prüfen.",
-          "SETPROMPT PIN-Code", "SETOK OK", "SETCANCEL Abbrechen"}},
+         {"SETTITLE PIN-Prüfung für " + site,
+          "SETDESC " + site + " bittet um Ihre PIN, um sie auf Ihrer Karte zu prüfen.", "SETPROMPT PIN-Code",
+          "SETOK OK", "SETCANCEL Abbrechen"}},
     };
     const std::string log = bin + "/pinentry.log";
     for (const auto& c : cases) {

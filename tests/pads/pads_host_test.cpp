@@ -286,9 +286,9 @@ TEST_F(PadsHostSmallScreenTest, TheButtonsFitTheRow) {
 // locale of its own); the buttons keep their places and their meaning. VELDRA_PAD_SCREENSHOTS=DIR
 // keeps a picture of each window there (ImageMagick's import), for a person to read the buttons.
 TEST_F(PadsHostTest, TheWindowSpeaksTheUsersLanguage) {
-    for (const auto& [language, title] : {std::pair{"nl_BE:nl", "Handtekeningtablet"},
-                                          std::pair{"fr_BE:fr", "Tablette de signature"},
-                                          std::pair{"de_BE:de", "Unterschriftenpad"}}) {
+    for (const auto& [language, title] :
+         {std::pair{"nl_BE:nl", "Handtekeningtablet"}, std::pair{"fr_BE:fr", "Tablette de signature"},
+          std::pair{"de_BE:de", "Unterschriftenpad"}}) {
         hosttest::HostOptions options = with_display();
         options.env["LANG"] = "C.UTF-8";
         options.env["LANGUAGE"] = language;

@@ -12,9 +12,10 @@ namespace Utils {
 // Chooses the language and finds the catalogs. Linux: the C library's gettext, the language from
 // LANGUAGE / LC_ALL / LC_MESSAGES / LANG (only LC_MESSAGES is taken from the environment: numbers
 // and character classes stay those of the C locale), texts in UTF-8. Windows: LANGUAGE, else the
-// user's UI language, the catalog read when the first text is asked for. The catalogs are looked up in "locale" beside the program first (a build tree,
-// the Windows installation), then in the installed locale folder. Call it once at the start of main,
-// before any thread; a program that never calls it speaks English.
+// user's UI language, the catalog read when the first text is asked for. The catalogs are looked
+// up in "locale" beside the program first (a build tree, the Windows installation), then in the
+// installed locale folder. Call it once at the start of main, before any thread; a program that
+// never calls it speaks English.
 void i18n_init();
 
 // The translation of english (a text marked for translation), or english itself.

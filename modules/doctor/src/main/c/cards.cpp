@@ -73,7 +73,8 @@ bool CheckSmartCards(Findings& findings) {
     if (readers.empty()) {
         finding.status = Status::Problem;
         finding.text = _("the PC/SC service answers, but no card reader is connected");
-        finding.advice = _("Connect the card reader; if it is connected, check that pcscd has a driver for it (libccid).");
+        finding.advice =
+            _("Connect the card reader; if it is connected, check that pcscd has a driver for it (libccid).");
         findings.push_back(std::move(finding));
         return false;
     }
@@ -123,13 +124,16 @@ bool CheckSmartCards(Findings& findings) {
         }
         finding.details.push_back(line);
     }
-    const std::string count = readers.size() == 1 ? std::string(_("1 reader"))
-                                                  : Utils::i18n_format(_("{1} readers"), {std::to_string(readers.size())});
+    const std::string count = readers.size() == 1
+                                  ? std::string(_("1 reader"))
+                                  : Utils::i18n_format(_("{1} readers"), {std::to_string(readers.size())});
     if (!identityCards.empty()) {
-        finding.text = Utils::i18n_format(_("pcscd answers, {1}, the identity card in \"{2}\""), {count, identityCards.front()});
+        finding.text =
+            Utils::i18n_format(_("pcscd answers, {1}, the identity card in \"{2}\""), {count, identityCards.front()});
     } else if (!cards.empty()) {
         finding.status = Status::Problem;
-        finding.text = Utils::i18n_format(_("pcscd answers, {1}, but no card in them is recognised as the identity card"), {count});
+        finding.text = Utils::i18n_format(
+            _("pcscd answers, {1}, but no card in them is recognised as the identity card"), {count});
         finding.advice = _("Insert the identity card (chip first, contacts up) and run the doctor again.");
     } else {
         finding.status = Status::Problem;

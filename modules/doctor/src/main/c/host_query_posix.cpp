@@ -189,7 +189,8 @@ HostAnswer QueryHost(const std::string& program, const std::vector<std::string>&
         return answer;
     }
     if (!sent && output.empty()) {
-        answer.error = Utils::i18n_format(_("it did not read the request (exit code {1})"), {std::to_string(WEXITSTATUS(status))});
+        answer.error =
+            Utils::i18n_format(_("it did not read the request (exit code {1})"), {std::to_string(WEXITSTATUS(status))});
         return answer;
     }
     return ReadHostAnswer(output, WEXITSTATUS(status));

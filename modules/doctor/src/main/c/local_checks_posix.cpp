@@ -120,8 +120,9 @@ void CheckPads(Findings& findings) {
     const std::string display = ReachableDisplay(why);
     if (!entry || dladdr(entry, &info) == 0 || !info.dli_fname) {
         finding.status = Status::Warning;
-        finding.text = Utils::i18n_format(_("the on-screen pad module {1} is not installed or cannot be loaded: no pad is listed"),
-                                          {PadSdk::ONSCREEN_PAD_MODULE});
+        finding.text =
+            Utils::i18n_format(_("the on-screen pad module {1} is not installed or cannot be loaded: no pad is listed"),
+                               {PadSdk::ONSCREEN_PAD_MODULE});
         finding.advice = _("To sign on the on-screen pad, install veldra-native-host-pad.");
         findings.push_back(std::move(finding));
         return;

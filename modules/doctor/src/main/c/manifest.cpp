@@ -87,8 +87,8 @@ bool IsFirefoxExtensionId(const std::string& id) {
 
 Finding CheckManifest(const std::string& browser, bool system, const std::string& path, ManifestKind kind) {
     Finding finding{browser, Status::Ok, "", "", {}};
-    const std::string where = Utils::i18n_format(system ? _("system manifest {1}") : _("per-user manifest {1}"),
-                                                 {Shorten(path)});
+    const std::string where =
+        Utils::i18n_format(system ? _("system manifest {1}") : _("per-user manifest {1}"), {Shorten(path)});
     auto problem = [&](const std::string& what, const std::string& advice) {
         finding.status = Status::Problem;
         finding.text = where + " " + what;
@@ -96,9 +96,9 @@ Finding CheckManifest(const std::string& browser, bool system, const std::string
         return finding;
     };
 #ifdef _WIN32
-    const std::string reinstall = system
-                                      ? _("Install the host again (its .msi).")
-                                      : _("Remove the file and its key, or register it again with veldra-install-host.");
+    const std::string reinstall =
+        system ? _("Install the host again (its .msi).")
+               : _("Remove the file and its key, or register it again with veldra-install-host.");
 #else
     const std::string reinstall = system ? _("Reinstall the package (apt-get install --reinstall veldra-native-host).")
                                          : _("Remove the file, or write it again with install-host.");
@@ -106,7 +106,8 @@ Finding CheckManifest(const std::string& browser, bool system, const std::string
     std::string text, error;
     if (!ReadSmallFile(path, text, error)) return problem(error, reinstall);
     JsonValue manifest;
-    if (!json_value_parse(text, manifest, error)) return problem(Utils::i18n_format(_("is not valid JSON: {1}"), {error}), reinstall);
+    if (!json_value_parse(text, manifest, error))
+        return problem(Utils::i18n_format(_("is not valid JSON: {1}"), {error}), reinstall);
     if (manifest.kind != JsonValue::Kind::Object) return problem(_("is not a JSON object"), reinstall);
 
     const JsonValue* name = manifest.member("name");
@@ -130,14 +131,14 @@ Finding CheckManifest(const std::string& browser, bool system, const std::string
         if (!good) {
             const std::string shown =
                 item.kind == JsonValue::Kind::String ? "\"" + item.text + "\"" : std::string(_("an entry"));
-            return problem(
-                Utils::i18n_format(kind == ManifestKind::Chrome
-                                       ? _("lists {1} in \"{2}\", which is not an origin "
-                                           "chrome-extension://<32 letters a to p>/: the browser ignores the whole file")
-                                       : _("lists {1} in \"{2}\", which is not an add-on id (name@example.org or "
-                                           "{GUID}): the browser ignores the whole file"),
-                                   {shown, listName}),
-                reinstall);
+            return problem(Utils::i18n_format(
+                               kind == ManifestKind::Chrome
+                                   ? _("lists {1} in \"{2}\", which is not an origin "
+                                       "chrome-extension://<32 letters a to p>/: the browser ignores the whole file")
+                                   : _("lists {1} in \"{2}\", which is not an add-on id (name@example.org or "
+                                       "{GUID}): the browser ignores the whole file"),
+                               {shown, listName}),
+                           reinstall);
         }
         if (firstId.empty()) firstId = item.text;
         finding.details.push_back(Utils::i18n_format(_("may start the host: {1}"), {item.text}));
@@ -149,12 +150,13 @@ Finding CheckManifest(const std::string& browser, bool system, const std::string
         return problem(_("has no \"path\" of the host"), reinstall);
     const std::string host = Resolve(path, program->text);
     if (host.empty())
-        return problem(
-            Utils::i18n_format(_("names the host by a relative path ({1}): browsers on this system need an absolute one"),
-                               {program->text}),
-            reinstall);
+        return problem(Utils::i18n_format(
+                           _("names the host by a relative path ({1}): browsers on this system need an absolute one"),
+                           {program->text}),
+                       reinstall);
     switch (Examine(host)) {
-    case ProgramFile::Missing: return problem(Utils::i18n_format(_("names {1}, which does not exist"), {host}), reinstall);
+    case ProgramFile::Missing:
+        return problem(Utils::i18n_format(_("names {1}, which does not exist"), {host}), reinstall);
     case ProgramFile::NotExecutable:
         return problem(Utils::i18n_format(_("names {1}, which is not an executable file"), {host}),
                        Utils::i18n_format(_("Make it executable (chmod 755 {1}) or reinstall the host."), {host}));

@@ -47,7 +47,8 @@ std::string RenderText(const Findings& findings) {
     size_t problems = 0;
     for (const Finding& finding : findings) {
         out += Padded(_(StatusName(finding.status)), 9) + _(finding.check.c_str()) + ": " + finding.text + "\n";
-        if (!finding.advice.empty()) out += "         " + Utils::i18n_format(_("what to do: {1}"), {finding.advice}) + "\n";
+        if (!finding.advice.empty())
+            out += "         " + Utils::i18n_format(_("what to do: {1}"), {finding.advice}) + "\n";
         for (const std::string& detail : finding.details) out += "           " + detail + "\n";
         if (finding.status == Status::Problem) ++problems;
     }
@@ -55,7 +56,8 @@ std::string RenderText(const Findings& findings) {
     else if (problems == 1) out += std::string(_("A card signature cannot work here: 1 problem above.")) + "\n";
     else
         out += Utils::i18n_format(_("A card signature cannot work here: {1} problems above."),
-                                  {std::to_string(problems)}) + "\n";
+                                  {std::to_string(problems)}) +
+               "\n";
     return out;
 }
 

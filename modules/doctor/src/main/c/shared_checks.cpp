@@ -20,7 +20,8 @@ std::string RepairAdvice(const std::string& folder) {
     return Utils::i18n_format(_("Nothing is needed: the host restores the owner-only DACL of {1} at its next use."),
                               {folder + "\\appstate"});
 #else
-    return Utils::i18n_format(_("Nothing is needed; to close it now: chmod 700 {1}; chmod 600 {1}/appstate."), {folder});
+    return Utils::i18n_format(_("Nothing is needed; to close it now: chmod 700 {1}; chmod 600 {1}/appstate."),
+                              {folder});
 #endif
 }
 
@@ -83,7 +84,8 @@ void CheckInventory(Findings& findings) {
         for (const std::string& d : devices) list += (list.empty() ? "" : " ") + d;
         const std::string count = std::to_string(devices.size());
         finding.text =
-            list.empty() ? Utils::i18n_format(_("GET_SYSTEM_INFO reports no HID device; driver packages: {1}"), {packages})
+            list.empty()
+                ? Utils::i18n_format(_("GET_SYSTEM_INFO reports no HID device; driver packages: {1}"), {packages})
             : devices.size() == 1
                 ? Utils::i18n_format(_("GET_SYSTEM_INFO reports 1 HID device type ({1}); driver packages: {2}"),
                                      {list, packages})

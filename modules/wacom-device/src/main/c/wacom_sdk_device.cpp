@@ -177,8 +177,8 @@ void WacomSDKDevice::ComposeScreen(Resources& resources) {
     ThrowIfFailed(wiz.AddObject(1, "Clear", Variant::Text(small ? "right" : "center"),
                                 Variant::Text(small ? "middle" : "bottom"), Variant::Text(_("Clear")), option),
                   IID);
-    ThrowIfFailed(wiz.AddObject(1, "Ok", Variant::Text("right"), Variant::Text("bottom"), Variant::Text(_("Ok")), option),
-                  IID);
+    ThrowIfFailed(
+        wiz.AddObject(1, "Ok", Variant::Text("right"), Variant::Text("bottom"), Variant::Text(_("Ok")), option), IID);
 }
 
 void WacomSDKDevice::CollectResults(Resources& resources, const SigningMonitor& monitor) {

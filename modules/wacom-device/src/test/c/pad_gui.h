@@ -21,8 +21,8 @@ inline int run(const std::string& display, const std::string& command) {
 // The pad window's id once it is shown (waits up to 10 s); empty if it never appears. title: the
 // window's title in the language of the test (a plain text).
 inline std::string find_pad_window(const std::string& display, const std::string& title = "Signature pad") {
-    const std::string command = "DISPLAY=" + display + " timeout 10 xdotool search --sync --onlyvisible --name '^" +
-                                title + "$' 2>/dev/null";
+    const std::string command =
+        "DISPLAY=" + display + " timeout 10 xdotool search --sync --onlyvisible --name '^" + title + "$' 2>/dev/null";
     FILE* out = popen(command.c_str(), "r");
     if (!out) return {};
     char line[64] = {};
