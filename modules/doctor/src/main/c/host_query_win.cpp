@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "doctor.h"
+#include "i18n.h"
 
 namespace Doctor {
 namespace {
@@ -59,7 +60,7 @@ HostAnswer QueryHost(const std::string& program, const std::vector<std::string>&
     Handle inRead, inWrite, outRead, outWrite;
     if (!CreatePipe(inRead.out(), inWrite.out(), &inherit, 0) ||
         !CreatePipe(outRead.out(), outWrite.out(), &inherit, 0)) {
-        answer.error = "no pipe";
+        answer.error = _("no pipe");
         return answer;
     }
     SetHandleInformation(inWrite.get(), HANDLE_FLAG_INHERIT, 0);
@@ -76,7 +77,7 @@ HostAnswer QueryHost(const std::string& program, const std::vector<std::string>&
     PROCESS_INFORMATION process{};
     if (!CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
                         &startup, &process)) {
-        answer.error = "cannot start it (error " + std::to_string(GetLastError()) + ")";
+        answer.error = Utils::i18n_format(_("cannot start it (error {1})"), {std::to_string(GetLastError())});
         return answer;
     }
     Handle processHandle(process.hProcess), thread(process.hThread);
@@ -96,7 +97,7 @@ HostAnswer QueryHost(const std::string& program, const std::vector<std::string>&
             if (Clock::now() >= deadline) {
                 TerminateProcess(processHandle.get(), 1);
                 WaitForSingleObject(processHandle.get(), 1000);
-                answer.error = "no answer within " + std::to_string(limit.count() / 1000) + " s";
+                answer.error = Utils::i18n_format(_("no answer within {1} s"), {std::to_string(limit.count() / 1000)});
                 return answer;
             }
             Sleep(2);
@@ -111,7 +112,7 @@ HostAnswer QueryHost(const std::string& program, const std::vector<std::string>&
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (WaitForSingleObject(processHandle.get(), left > 0 ? static_cast<DWORD>(left) : 0) != WAIT_OBJECT_0) {
         TerminateProcess(processHandle.get(), 1);
-        answer.error = "it did not exit after answering";
+        answer.error = _("it did not exit after answering");
         return answer;
     }
     DWORD code = 0;

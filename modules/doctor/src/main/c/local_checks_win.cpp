@@ -1,18 +1,20 @@
 // The checks of this session on Windows: the PIN dialog and the pads.
 #include "doctor.h"
+#include "i18n.h"
 
 namespace Doctor {
 
 void CheckPinDialog(Findings& findings, bool) {
     // The host's own dialog on the secure desktop: part of the program, nothing to find.
-    findings.push_back({"PIN dialog", Status::Ok, "the host shows its own PIN dialog on the secure desktop", "", {}});
+    findings.push_back(
+        {N_("PIN dialog"), Status::Ok, _("the host shows its own PIN dialog on the secure desktop"), "", {}});
 }
 
 void CheckPads(Findings& findings) {
     findings.push_back(
-        {"pads",
+        {N_("pads"),
          Status::Ok,
-         "the pad SDK's COM objects are looked for when a pad command runs; GET_PADS lists a connected pad",
+         _("the pad SDK's COM objects are looked for when a pad command runs; GET_PADS lists a connected pad"),
          "",
          {}});
 }

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "doctor.h"
+#include "i18n.h"
 #include "manifest.h"
 
 namespace Doctor {
@@ -72,17 +73,17 @@ void CheckRegistrations(Findings& findings) {
             if (std::find(seen.begin(), seen.end(), entry) != seen.end()) continue;
             seen.push_back(entry);
             const std::string where =
-                std::string(place.rootName) + "\\" + browser.key + " (" + place.viewName + " view)";
+                Utils::i18n_format(_("{1}\\{2} ({3} view)"), {place.rootName, browser.key, place.viewName});
             if (manifest.empty()) {
                 findings.push_back({browser.name,
                                     Status::Problem,
-                                    where + " names no manifest",
-                                    "Install the host again (its .msi), or delete the key.",
+                                    Utils::i18n_format(_("{1} names no manifest"), {where}),
+                                    _("Install the host again (its .msi), or delete the key."),
                                     {}});
                 continue;
             }
             Finding finding = CheckManifest(browser.name, place.root == HKEY_LOCAL_MACHINE, manifest, browser.kind);
-            finding.details.insert(finding.details.begin(), "registered by " + where);
+            finding.details.insert(finding.details.begin(), Utils::i18n_format(_("registered by {1}"), {where}));
             if (finding.status != Status::Problem) ++usable;
             findings.push_back(std::move(finding));
         }
@@ -90,10 +91,11 @@ void CheckRegistrations(Findings& findings) {
         missing.push_back(findings.size());
         findings.push_back({browser.name,
                             Status::Warning,
-                            std::string("no key ") + browser.key + " in HKCU or HKLM (either view): " + browser.name +
-                                " cannot start the host",
-                            "If you sign with " + std::string(browser.name) +
-                                ", install the host's .msi, which registers it with every browser.",
+                            Utils::i18n_format(_("no key {1} in HKCU or HKLM (either view): {2} cannot start the host"),
+                                               {browser.key, browser.name}),
+                            Utils::i18n_format(_("If you sign with {1}, install the host's .msi, which registers it "
+                                                 "with every browser."),
+                                               {browser.name}),
                             {}});
     }
     if (usable == 0)

@@ -2,8 +2,9 @@
 // once with our own reader (mo_catalog.h) from "locale" beside the program.
 #include <windows.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -78,11 +79,19 @@ const MoCatalog& catalog() {
     return loaded;
 }
 
+// Set once by i18n_init: a program that never calls it (veldra-doctor --json) stays English.
+std::atomic<bool>& enabled() {
+    static std::atomic<bool> flag{false};
+    return flag;
+}
+
 }  // namespace
 
-void i18n_init() {}  // the catalog is read when the first text is asked for: most requests show none
+// The catalog is read when the first text is asked for: most requests show none.
+void i18n_init() { enabled().store(true); }
 
 const char* translate(const char* english) {
+    if (!enabled().load()) return english;
     const MoCatalog& texts = catalog();
     const auto found = texts.find(english);
     return found == texts.end() ? english : found->second.c_str();
