@@ -21,7 +21,7 @@ fail() { echo "FAILED: $*"; echo "$out" | sed 's/^/    | /'; failed=1; }
 # run [ENV OPTIONS AND VALUES...]: the doctor with a clean home of its own, in English unless the
 # options choose a language, its report in $out, its code in $rc.
 run() {
-    out=$(env LANGUAGE= LC_ALL= LC_MESSAGES= LANG=C.UTF-8 "$@" HOME="$work/home" XDG_CONFIG_HOME= XDG_DATA_HOME= "$doctor" 2>&1)
+    out=$(env LANGUAGE= LC_ALL= LC_MESSAGES= LANG=C.UTF-8 env "$@" HOME="$work/home" XDG_CONFIG_HOME= XDG_DATA_HOME= "$doctor" 2>&1)
     rc=$?
 }
 # expect STATUS CHECK TEXT: a line "STATUS  CHECK: ...TEXT..." is in the report.
@@ -109,7 +109,7 @@ local)
     mkdir -p "$work/locales"
     localedef -i nl_BE -f UTF-8 "$work/locales/nl_BE.UTF-8" || fail "localedef cannot compile nl_BE.UTF-8 (package locales)"
     dutch=(LOCPATH="$work/locales" LANG=nl_BE.UTF-8)
-    run "${dutch[@]}"
+    run -u WAYLAND_DISPLAY DISPLAY="$display" "${dutch[@]}"
     expect PROBLEEM statusmap "is een symbolische koppeling: de host weigert dit, en pincodetokens mislukken"
     expect "LET OP" handtekeningtablets "het schermtablet kan getoond worden op DISPLAY $display"
     grep -qxF "Een handtekening met de kaart kan hier niet werken: 1 probleem hierboven." <<<"$out" ||

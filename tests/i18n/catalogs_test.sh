@@ -26,9 +26,15 @@ for lang in $(cat "$top/po/LINGUAS"); do
     # the header entry is the one untranslated-looking entry msgattrib may keep
     [ "${missing:-0}" -le 1 ] && [ "${fuzzy:-0}" = 0 ] ||
         fail "$lang.po: $missing untranslated and $fuzzy fuzzy entries (header counted)"
-    msgexec -i "$po" sh -c 'printf "%s\n" "$MSGEXEC_MSGID" >"$0/msgid"; cat >"$0/msgstr";
-        a=$(grep -o "{[1-9]}" "$0/msgid" | sort -u); b=$(grep -o "{[1-9]}" "$0/msgstr" | sort -u)
-        [ "$a" = "$b" ] || echo "$MSGEXEC_MSGID"' "$work" >"$work/placeholders" 2>/dev/null
+    # {1}..{9} of each translation, against its English text (msgfmt --check does the "%s" ones)
+    msgattrib --no-wrap --translated --no-obsolete "$po" | python3 -c '
+import re, sys
+text = sys.stdin.read()
+quoted = lambda s: "".join(re.findall(r"\"((?:[^\"\\]|\\.)*)\"", s))
+for english, translated in re.findall(r"^msgid (.*)\nmsgstr (.*)$", text, re.M):
+    a, b = (sorted(set(re.findall(r"\{[1-9]\}", quoted(x)))) for x in (english, translated))
+    if a != b:
+        print(quoted(english))' >"$work/placeholders"
     [ ! -s "$work/placeholders" ] || fail "$lang.po: other placeholders than the English text in: $(cat "$work/placeholders")"
 done
 [ "$failed" = 0 ] && echo "catalogs: passed"

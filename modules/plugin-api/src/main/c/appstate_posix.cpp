@@ -257,7 +257,7 @@ AppStateInspection inspect_appstate() {
         inspection.folder = appstate_directory();
     } catch (const std::exception& e) {
         inspection.folderFinding = {AppStateFinding::Verdict::Refused, e.what()};
-        inspection.fileFinding = {AppStateFinding::Verdict::Missing, "no state file without a folder"};
+        inspection.fileFinding = {AppStateFinding::Verdict::Missing, _("no state file without a folder")};
         return inspection;
     }
     inspection.folderFinding = inspect_entry(inspection.folder, true);
@@ -265,13 +265,15 @@ AppStateInspection inspect_appstate() {
         const std::string parent = existing_ancestor(inspection.folder);
         if (parent.empty() || access(parent.c_str(), W_OK | X_OK) != 0) {
             inspection.folderFinding.verdict = AppStateFinding::Verdict::Refused;
-            inspection.folderFinding.text += ", and it cannot be created in " + (parent.empty() ? "?" : parent);
+            inspection.folderFinding.text =
+                Utils::i18n_format(_("{1}, and it cannot be created in {2}"),
+                                   {inspection.folderFinding.text, parent.empty() ? "?" : parent});
         }
     }
     if (inspection.folderFinding.verdict == AppStateFinding::Verdict::Refused ||
         inspection.folderFinding.verdict == AppStateFinding::Verdict::Missing) {
         inspection.fileFinding = {AppStateFinding::Verdict::Missing,
-                                  "file " + file_path(inspection.folder) + " does not exist yet"};
+                                  Utils::i18n_format(_("file {1} does not exist yet"), {file_path(inspection.folder)})};
         return inspection;
     }
     inspection.fileFinding = inspect_entry(file_path(inspection.folder), false);
