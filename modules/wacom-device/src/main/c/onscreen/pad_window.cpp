@@ -20,6 +20,9 @@ constexpr const char* NO_SESSION_BUS = "disabled:";
 // Strokes kept for drawing: some minutes of pen input at the fastest event rates.
 constexpr size_t MAX_INK = 1 << 20;
 
+// The room kept free on each side of a button's caption.
+constexpr double BUTTON_PADDING = 4;
+
 double pixels_of(const PadSdk::Font& font) { return font.size / 10000.0 * 96.0 / 72.0; }
 
 void use_font(cairo_t* cr, const PadSdk::Font& font) {
@@ -175,8 +178,6 @@ void PadWindow::Draw(cairo_t* cr) {
     for (const ScreenObject& o : objects_) {
         if (o.item.type != 0 && o.item.type != 1) continue;
         use_font(cr, o.item.font);
-        cairo_font_extents_t font;
-        cairo_font_extents(cr, &font);
         double textX = o.box.x;
         if (o.item.type == 1) {
             cairo_set_source_rgb(cr, 0.88, 0.88, 0.88);
@@ -185,10 +186,18 @@ void PadWindow::Draw(cairo_t* cr) {
             cairo_set_source_rgb(cr, 0.3, 0.3, 0.3);
             cairo_set_line_width(cr, 1);
             cairo_stroke(cr);
+            // A caption wider than its button (a longer word in another language) is drawn smaller.
             cairo_text_extents_t extents;
             cairo_text_extents(cr, o.item.caption.c_str(), &extents);
+            const double room = o.box.w - 2 * BUTTON_PADDING;
+            if (extents.x_advance > room && room > 0) {
+                cairo_set_font_size(cr, std::max(1.0, pixels_of(o.item.font) * room / extents.x_advance));
+                cairo_text_extents(cr, o.item.caption.c_str(), &extents);
+            }
             textX = o.box.x + (o.box.w - extents.x_advance) / 2;
         }
+        cairo_font_extents_t font;
+        cairo_font_extents(cr, &font);
         cairo_set_source_rgb(cr, 0, 0, 0);
         cairo_move_to(cr, textX, o.box.y + (o.box.h - font.ascent - font.descent) / 2 + font.ascent);
         cairo_show_text(cr, o.item.caption.c_str());
