@@ -39,7 +39,9 @@ protected:
         options.env["HOME"] = home.path();
         options.env["XDG_DATA_HOME"] = home.path();
         options.env["NO_AT_BRIDGE"] = "1";
-        options.unset_env = {"WAYLAND_DISPLAY"};
+        options.env["LANG"] = "C.UTF-8";  // English unless a test chooses a language
+        options.env["LANGUAGE"] = "";
+        options.unset_env = {"WAYLAND_DISPLAY", "LC_ALL", "LC_MESSAGES"};
         options.limit = std::chrono::milliseconds(40000);
         return options;
     }
@@ -290,9 +292,7 @@ TEST_F(PadsHostTest, TheWindowSpeaksTheUsersLanguage) {
          {std::pair{"nl_BE:nl", "Handtekeningtablet"}, std::pair{"fr_BE:fr", "Tablette de signature"},
           std::pair{"de_BE:de", "Unterschriftenpad"}}) {
         hosttest::HostOptions options = with_display();
-        options.env["LANG"] = "C.UTF-8";
         options.env["LANGUAGE"] = language;
-        options.unset_env.insert(options.unset_env.end(), {"LC_ALL", "LC_MESSAGES"});
         EXPECT_EQ(sign(
                       signing_request(),
                       [&](const std::string& window) {
