@@ -75,6 +75,9 @@ int main(int argc, char** argv) {
         {"verify_pin_dialog", h,
          std::string(R"({"cmd":"VERIFY_PIN","reader":")") + kPlain +
              R"(","entry_title":"PIN","entry_message":"Your PIN, please","debug":"true"})"},
+        {"compute_signature_site", h,
+         std::string(R"({"cmd":"COMPUTE_SIGNATURE","reader":")") + kPlain + R"(","hash":")" + kHash32 +
+             R"(","callerOrigin":"https://xn--bcher-kva.example","entry_title":"Bank","entry_message":"\n\nSign\u202e here"})"},
         {"verify_pin_token", h,
          std::string(R"({"cmd":"VERIFY_PIN","reader":")") + kPlain + R"(","pinToken":")" + token + R"("})"},
         {"verify_pin_wrong", header(0, 0, 0, 7), std::string(R"({"cmd":"VERIFY_PIN","reader":")") + kPlain + R"("})"},

@@ -21,9 +21,9 @@ struct PinAndToken {
 // Members "pinToken", "pin", "entry_title", "entry_message". The token issued is valid for
 // PIN_TOKEN_LIFETIME_MS and bound to the card in reader, to ctx's origin and to ctx's site (the
 // requesting page, when the request names it); a token made for another card, origin or site, or
-// made without a site for a request with one, or the other way round, counts as absent.
-// The dialog is told the site and what the PIN is for (use). Without a master key in ctx, or for a card that gives no
-// serial number, no token is read or issued.
+// made without a site for a request with one, or the other way round, counts as absent. Without a
+// master key in ctx, or for a card that gives no serial number, no token is read or issued. The
+// dialog is told the site and what the PIN is for (use).
 // A reader that collects the PIN itself (PIN pad) or skips it gets no PIN from the request and no
 // token: the host never saw the PIN the card checked.
 PinAndToken acquire_pin(CommBase::ICommLibrary& library, CommBase::ICommReader& reader, const json_message* message,

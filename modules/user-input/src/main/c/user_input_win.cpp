@@ -209,9 +209,9 @@ Utils::Secret UserInputImpl::ask(const PromptTexts& texts) {
     {
         SecureDesktopGuard desktop;
         const int resource = forSite ? PIN_DIALOG_SITE_RESOURCE : PIN_DIALOG_RESOURCE;
-        const INT_PTR result = DialogBoxParamW(module, MAKEINTRESOURCEW(resource), nullptr, dialog_procedure,
-                                               reinterpret_cast<LPARAM>(&*request));
-        if (result == -1) LOG_API("PIN dialog could not be shown (error %lu)", GetLastError());
+        const INT_PTR outcome = DialogBoxParamW(module, MAKEINTRESOURCEW(resource), nullptr, dialog_procedure,
+                                                reinterpret_cast<LPARAM>(&*request));
+        if (outcome == -1) LOG_API("PIN dialog could not be shown (error %lu)", GetLastError());
     }
     Utils::Secret result = std::move(request->result);  // the move wipes the request's copy
     std::lock_guard<std::mutex> lock(requestsMutex);
