@@ -1,43 +1,58 @@
+// @ts-check
 // Carries requests between the page (window.postMessage, see web/veldra.js) and the background,
 // one port per request. Only the page's own window is listened to; answers go to the page's origin.
+// A page that may not ask (not https, nor http on this computer) gets no answer at all, not even
+// to a ping. While a request waits (for the consent window, a host slot or the host) the port
+// carries a keep-alive message now and then, so that the browser does not stop the background of
+// an extension that looks idle to it.
 (() => {
   const api = globalThis.browser ?? globalThis.chrome;
+  const texts = globalThis.veldraTexts;
+  const { protocol, hostname, origin } = window.location;
+  const served = protocol === 'https:' || (protocol === 'http:' && ['localhost', '127.0.0.1'].includes(hostname));
+  if (!served) return;
   const version = api.runtime.getManifest().version;
-  const origin = window.location.origin;
-  const local = window.location.protocol === 'https:'
-    || (window.location.protocol === 'http:' && ['localhost', '127.0.0.1'].includes(window.location.hostname));
+  const KEEP_ALIVE_MS = 10000;
+  /** @param {object} message */
   const reply = (message) => window.postMessage(message, origin);
+
+  /** @param {unknown} id @param {unknown} request */
+  function carry(id, request) {
+    /** @param {string} name @param {string} message */
+    const fail = (name, message) => reply({ veldra: 'failure', id, failure: { name, message } });
+    let port;
+    try {
+      port = api.runtime.connect({ name: 'veldra-request' });
+    } catch (e) {
+      fail('ExtensionMissing', texts.extensionUnreachable(e.message));
+      return;
+    }
+    let done = false;
+    const keepAlive = setInterval(() => { if (!done) port.postMessage({ keepAlive: true }); }, KEEP_ALIVE_MS);
+    const finish = () => { done = true; clearInterval(keepAlive); };
+    port.onMessage.addListener((message) => {
+      if (message.started) reply({ veldra: 'started', id });
+      else if ('answer' in message) { finish(); reply({ veldra: 'answer', id, answer: message.answer }); }
+      else if (message.failure) { finish(); reply({ veldra: 'failure', id, failure: message.failure }); }
+    });
+    port.onDisconnect.addListener(() => {
+      if (!done) { finish(); fail('HostFailed', texts.requestClosed); }
+    });
+    try {
+      port.postMessage({ request });
+    } catch (e) {
+      // The browser carries at most 64 MiB in one message (and nothing that is not plain data).
+      finish();
+      port.disconnect();
+      fail(/size|large/i.test(String(e?.message)) ? 'TooLarge' : 'BadRequest', texts.cannotCarry(String(e?.message ?? e)));
+    }
+  }
 
   window.addEventListener('message', (event) => {
     if (event.source !== window || event.origin !== origin) return;
     const data = event.data;
     if (typeof data !== 'object' || data === null) return;
-    const id = data.id;
-    if (data.veldra === 'ping') {
-      reply({ veldra: 'pong', id, version });
-      return;
-    }
-    if (data.veldra !== 'request') return;
-    if (!local) {
-      reply({ veldra: 'failure', id, failure: { name: 'OriginRefused', message: `Only https sites (and http://localhost for development) may use signing devices, not ${origin}` } });
-      return;
-    }
-    let port;
-    try {
-      port = api.runtime.connect({ name: 'veldra-request' });
-    } catch (e) {
-      reply({ veldra: 'failure', id, failure: { name: 'ExtensionMissing', message: `The Veldra extension cannot be reached (${e.message})` } });
-      return;
-    }
-    let done = false;
-    port.onMessage.addListener((message) => {
-      if (message.started) reply({ veldra: 'started', id });
-      else if ('answer' in message) { done = true; reply({ veldra: 'answer', id, answer: message.answer }); }
-      else if (message.failure) { done = true; reply({ veldra: 'failure', id, failure: message.failure }); }
-    });
-    port.onDisconnect.addListener(() => {
-      if (!done) reply({ veldra: 'failure', id, failure: { name: 'HostFailed', message: 'The extension closed the request without an answer' } });
-    });
-    port.postMessage({ request: data.request });
+    if (data.veldra === 'ping') reply({ veldra: 'pong', id: data.id, version });
+    else if (data.veldra === 'request') carry(data.id, data.request);
   });
 })();
