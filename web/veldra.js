@@ -173,9 +173,11 @@ function requestProblem(request) {
       return new VeldraError(ERROR_NAMES.BadRequest, `The member ${name.slice(0, 100)} must be a string, a number or a boolean`);
     }
   }
-  const size = new TextEncoder().encode(JSON.stringify(request)).length;
+  // A text takes at least a byte for each of its UTF-16 units: that alone may tell at once.
+  const least = Object.entries(request).reduce((n, [name, value]) => n + name.length + (typeof value === 'string' ? value.length : 0), 0);
+  const size = least > MAX_REQUEST_BYTES ? least : new TextEncoder().encode(JSON.stringify(request)).length;
   if (size > MAX_REQUEST_BYTES) {
-    return new VeldraError(ERROR_NAMES.TooLarge, `The request is ${size} bytes; the limit is ${MAX_REQUEST_BYTES}`);
+    return new VeldraError(ERROR_NAMES.TooLarge, `The request is at least ${size} bytes; the limit is ${MAX_REQUEST_BYTES}`);
   }
   return null;
 }

@@ -96,6 +96,10 @@ function startServer() {
   const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css' };
   const server = http.createServer((req, res) => {
     const url = new URL(req.url, 'http://localhost');
+    if (url.pathname === '/blank') {   // a page of the site that sends nothing by itself
+      res.writeHead(200, { 'content-type': 'text/html; charset=utf-8' }).end('<!DOCTYPE html><title>blank</title>');
+      return;
+    }
     const file = vendor[url.pathname] ?? path.join(web, path.normalize(url.pathname).replace(/\/$/, '/index.html'));
     if (!file.startsWith(web) && !vendor[url.pathname] || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
       res.writeHead(404).end();
