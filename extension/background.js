@@ -65,7 +65,7 @@ async function handle(origin, tabId, request, signal, started) {
   const forwarded = { ...fields, [CALLER_ORIGIN]: origin };
   const size = requestBytes(forwarded);
   if (size > MAX_REQUEST_BYTES) {
-    return { failure: { name: 'TooLarge', message: `The request is ${size} bytes; the limit is ${MAX_REQUEST_BYTES}` } };
+    return { failure: { name: 'TooLarge', message: texts.tooLarge(size, MAX_REQUEST_BYTES) } };
   }
   const purpose = commandOf(command)?.purpose;
   if (purpose) {

@@ -13,6 +13,13 @@
   if (!served) return;
   const version = api.runtime.getManifest().version;
   const KEEP_ALIVE_MS = 10000;
+  // The host takes at most 1 MiB of request; a text takes at least a byte for each UTF-16 unit, so
+  // a larger request is known at once, before the browser copies it to the background.
+  const MAX_REQUEST_BYTES = 1024 * 1024;
+  /** @param {unknown} request */
+  const leastBytes = (request) => (typeof request === 'object' && request !== null
+    ? Object.entries(request).reduce((n, [name, value]) => n + name.length + (typeof value === 'string' ? value.length : 0), 0)
+    : 0);
   /** @param {object} message */
   const reply = (message) => window.postMessage(message, origin);
 
@@ -20,6 +27,11 @@
   function carry(id, request) {
     /** @param {string} name @param {string} message */
     const fail = (name, message) => reply({ veldra: 'failure', id, failure: { name, message } });
+    const least = leastBytes(request);
+    if (least > MAX_REQUEST_BYTES) {
+      fail('TooLarge', texts.tooLarge(least, MAX_REQUEST_BYTES));
+      return;
+    }
     let port;
     try {
       port = api.runtime.connect({ name: 'veldra-request' });

@@ -103,7 +103,7 @@ export function checkRequest(request) {
   }
   const size = requestBytes(request);
   if (size > MAX_REQUEST_BYTES) {
-    return { name: 'TooLarge', message: `The request is ${size} bytes; the limit is ${MAX_REQUEST_BYTES}` };
+    return { name: 'TooLarge', message: texts.tooLarge(size, MAX_REQUEST_BYTES) };
   }
   for (const [name, value] of Object.entries(fields)) {
     const limit = MEMBER_BYTES[name] ?? TEXT_MEMBER_BYTES;

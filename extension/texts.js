@@ -28,6 +28,8 @@ globalThis.veldraTexts = Object.freeze({
   memberTooLong: (member, limit) => `The member ${member} is longer than the ${limit} bytes the host reads of it`,
   /** @param {string} member */
   memberReserved: (member) => `The member ${member} is set by the extension, never by a page`,
+  /** @param {number} size @param {number} limit */
+  tooLarge: (size, limit) => `The request is at least ${size} bytes; the limit is ${limit}`,
   /** @param {string} detail */
   cannotCarry: (detail) => `The browser cannot carry this request to the extension (${detail})`,
   /** @param {string} detail */
