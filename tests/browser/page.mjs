@@ -475,6 +475,8 @@ async function pageCases({ browser, port, display, workDir, userManifest }) {
       const consent = await consentWindow();
       assert.match(await consent.evaluate('() => document.body.innerText'), /your signature pad/);
       await consent.click('#once');
+      // "Allow once" answered the listing of the pads; the capture asks on its own.
+      await (await browser.findPage('command=COMPUTE_SIGNATURE_IMAGE')).click('#once');
       const pad = await Promise.race([waitWindow(display, '^Signature pad$'),
         waitUntil(demo, stateOf('pad-result'), 'pad', 15000).then((r) => { throw new Error(`no pad window: ${JSON.stringify(r)}`); })]);
       xdotool(display, 'mousemove', '--window', pad, '200', '150', 'mousedown', '1', 'sleep', '0.05',
