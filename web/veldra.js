@@ -1,3 +1,4 @@
+// @ts-check
 // Veldra page library: a web page's way to the user's identity card, signature pad and device
 // inventory, through the Veldra browser extension and native host. An ES module, no build step:
 //
@@ -113,7 +114,12 @@ const MAX_REQUEST_BYTES = 1024 * 1024;
 let nextId = 1;
 const prefix = `veldra-${Math.random().toString(36).slice(2)}-`;
 
-// One exchange with the content script: resolves with the message that ends it.
+/**
+ * One exchange with the content script: resolves with the message that ends it.
+ * @param {object} message
+ * @param {{onStarted?: () => [number, () => Error], firstWaitMs: number, firstError: () => Error}} waits
+ * @returns {Promise<any>}
+ */
 function exchange(message, { onStarted, firstWaitMs, firstError }) {
   const id = `${prefix}${nextId++}`;
   return new Promise((resolve, reject) => {
@@ -270,6 +276,7 @@ function members(cmd, fields) {
 }
 
 /** @typedef {{pin?: string, pinToken?: string, entryTitle?: string, entryMessage?: string}} PinOptions */
+/** @param {PinOptions} [options] */
 function pinMembers({ pin, pinToken, entryTitle, entryMessage } = {}) {
   return { pin, pinToken, entry_title: entryTitle, entry_message: entryMessage };
 }
