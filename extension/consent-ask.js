@@ -136,11 +136,13 @@ async function decide(asked, once) {
 }
 
 /** Whether the page in asked.tabId may run asked.command now, asking the user when nothing is
- * decided; the tab's requests wait for its window one after another.
+ * decided; the tab's requests that need a window wait for it one after another.
  * @param {Asked} asked
  * @returns {Promise<Decision>} */
-export function consent(asked) {
+export async function consent(asked) {
   const once = `${asked.tabId} ${pageOfTab.get(asked.tabId) ?? 0} ${asked.origin} ${asked.command}`;
+  const already = await decidedAlready(asked, once);
+  if (already) return already;
   const line = tabLines.get(asked.tabId) ?? Promise.resolve();
   const mine = line.then(() => decide(asked, once));
   const end = mine.catch(() => {});
