@@ -12,7 +12,8 @@
 // folder), nothing registered; --firefox-profile: a profile that existed before the packages were
 // installed; --make-profile DIR: only start Firefox once on a new profile DIR and stop it (the
 // profile a user had before the install); --suite guard: instead of the demo, what a hostile page
-// can do (tests/browser/guard-cases.mjs), with no card, no readers and no display. Exit code 0 when every case passed, 1 when one failed, 77 when the tools are missing.
+// can do (tests/browser/guard-cases.mjs), with no card, no readers and no display. Exit code 0 when
+// every case passed, 1 when one failed, 77 when the tools are missing.
 import assert from 'node:assert/strict';
 import { spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -553,6 +554,10 @@ function registerHost(profile, env, host) {
 
 // The hostile page's cases: one browser, the built host behind a wrapper that records its runs.
 async function guardMain() {
+  if (!fs.existsSync('/usr/bin/python3')) {
+    log('SKIPPED: /usr/bin/python3 (the recording host wrapper) is missing');
+    return SKIP;
+  }
   const workDir = makeWorkDir(args.build, `guard-${args.browser}`);
   log(`work folder ${workDir}`);
   setTimeout(() => { console.error('page: the run took longer than 150 s; stopping'); process.exit(1); }, 150000).unref();
