@@ -13,6 +13,10 @@
   if (!served) return;
   const version = api.runtime.getManifest().version;
   const KEEP_ALIVE_MS = 10000;
+  // Requests of this page carried at once; the background keeps the same bound per tab, and a page
+  // past it opens no more ports.
+  const PAGE_WAITING = 16;
+  let carried = 0;
   // The host takes at most 1 MiB of request; a text takes at least a byte for each UTF-16 unit, so
   // a larger request is known at once, before the browser copies it to the background.
   const MAX_REQUEST_BYTES = 1024 * 1024;
@@ -32,6 +36,10 @@
       fail('TooLarge', texts.tooLarge(least, MAX_REQUEST_BYTES));
       return;
     }
+    if (carried >= PAGE_WAITING) {
+      fail('Busy', texts.tooManyWaiting(PAGE_WAITING));
+      return;
+    }
     let port;
     try {
       port = api.runtime.connect({ name: 'veldra-request' });
@@ -40,15 +48,24 @@
       return;
     }
     let done = false;
+    carried++;
     const keepAlive = setInterval(() => { if (!done) port.postMessage({ keepAlive: true }); }, KEEP_ALIVE_MS);
-    const finish = () => { done = true; clearInterval(keepAlive); };
+    const finish = () => {
+      if (done) return;
+      done = true;
+      carried--;
+      clearInterval(keepAlive);
+    };
     port.onMessage.addListener((message) => {
       if (message.started) reply({ veldra: 'started', id });
       else if ('answer' in message) { finish(); reply({ veldra: 'answer', id, answer: message.answer }); }
       else if (message.failure) { finish(); reply({ veldra: 'failure', id, failure: message.failure }); }
     });
     port.onDisconnect.addListener(() => {
-      if (!done) { finish(); fail('HostFailed', texts.requestClosed); }
+      if (!done) {
+        finish();
+        fail('HostFailed', texts.requestClosed);
+      }
     });
     try {
       port.postMessage({ request });
