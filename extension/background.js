@@ -1,140 +1,140 @@
+// @ts-check
 // The background of the extension: takes a page's request from the content script over a port,
-// checks it (origin, command, members, size), asks the user once per origin and purpose, and sends
-// it to the native host, one host process per request. A request's "pin" or "pinToken" is never
+// checks it (origin, command, members, size), asks the user's consent (consent-ask.js), adds the
+// page's origin as the browser reports it ("callerOrigin") and sends it to the native host, one
+// host process per request and at most a few at a time. A request's "pin" or "pinToken" is never
 // logged: only the origin and the command are.
-import { COMMANDS, HOST_NAME, PURPOSES, checkRequest, hostFailure, originAllowed } from './rules.js';
+import './texts.js';
+import { consent, consentPort } from './consent-ask.js';
+import {
+  CALLER_ORIGIN, HOST_NAME, MAX_REQUEST_BYTES, checkRequest, commandOf, hostFailure, originAllowed, requestBytes,
+} from './rules.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
-const CONSENT_KEY = 'consent';
-// A consent window left open longer than this counts as refused (for this request only).
-const CONSENT_WAIT_MS = 110000;
+const texts = globalThis.veldraTexts;
+// Host processes running at once for the whole browser; the other requests wait in line.
+const HOST_SLOTS = 3;
+// Requests one page may have waiting (for consent, a host slot or the host's answer).
+const PAGE_WAITING = 16;
 
-// Consent windows waiting for the user: ticket -> {origin, purpose, windowId, resolve}.
-const waiting = new Map();
-// One window per origin and purpose at a time: key -> the promise of its choice.
-const asking = new Map();
-// "Allow once": for the page that asked, until that tab loads another page or closes
-// ("tabId origin purpose").
-const allowedOnce = new Set();
-const forgetTab = (tabId) => { for (const key of allowedOnce) if (key.startsWith(`${tabId} `)) allowedOnce.delete(key); };
-api.tabs.onRemoved.addListener(forgetTab);
-api.tabs.onUpdated.addListener((tabId, change) => { if (change.status === 'loading') forgetTab(tabId); });
+/** @typedef {import('./rules.js').Failure} Failure */
+/** @typedef {{answer: unknown} | {failure: Failure}} Result */
 
-async function storedChoices() {
-  const stored = await api.storage.local.get(CONSENT_KEY);
-  return stored[CONSENT_KEY] ?? {};
-}
+let hostsRunning = 0;
+/** @type {Array<() => void>} */
+const hostLine = [];
 
-async function storeChoice(origin, purpose, choice) {
-  const all = await storedChoices();
-  all[origin] = { ...(all[origin] ?? {}), [purpose]: choice };
-  await api.storage.local.set({ [CONSENT_KEY]: all });
-}
-
-function settle(ticket, choice) {
-  const entry = waiting.get(ticket);
-  if (!entry) return;
-  waiting.delete(ticket);
-  clearTimeout(entry.timer);
-  entry.resolve(choice);
-  if (entry.windowId !== undefined) api.windows.remove(entry.windowId).catch(() => {});
-}
-
-// Opens the consent window and resolves to "once", "always", "refuse" or "dismissed" (closed
-// without a choice, or left open too long: refused, nothing kept).
-async function askUser(origin, purpose, command) {
-  const ticket = crypto.randomUUID();
-  const choice = new Promise((resolve) => {
-    const timer = setTimeout(() => settle(ticket, 'dismissed'), CONSENT_WAIT_MS);
-    waiting.set(ticket, { origin, purpose, resolve, timer });
+/** Resolves, when a host slot is free, to the function that frees it again.
+ * @returns {Promise<() => void>} */
+function hostSlot() {
+  return new Promise((resolve) => {
+    const take = () => {
+      hostsRunning++;
+      let freed = false;
+      resolve(() => {
+        if (freed) return;
+        freed = true;
+        hostsRunning--;
+        while (hostsRunning < HOST_SLOTS && hostLine.length) hostLine.shift()?.();
+      });
+    };
+    if (hostsRunning < HOST_SLOTS) take();
+    else hostLine.push(take);
   });
-  const query = new URLSearchParams({ ticket, origin, purpose, command });
-  try {
-    const win = await api.windows.create({
-      url: api.runtime.getURL(`consent.html?${query}`), type: 'popup', width: 480, height: 340,
-    });
-    const entry = waiting.get(ticket);
-    if (entry) entry.windowId = win.id;
-    else api.windows.remove(win.id).catch(() => {});
-  } catch (e) {
-    console.warn(`veldra: no consent window for ${origin}: ${e.message}`);
-    settle(ticket, 'dismissed');
-  }
-  return choice;
 }
 
-// Resolves to whether origin may use purpose now, asking the user when nothing is kept.
-async function consent(origin, purpose, command, tabId) {
-  const kept = (await storedChoices())[origin]?.[purpose];
-  if (kept === 'always') return true;
-  if (kept === 'refuse') return false;
-  const once = `${tabId} ${origin} ${purpose}`;
-  if (allowedOnce.has(once)) return true;
-  const key = `${origin} ${purpose}`;
-  let pending = asking.get(key);
-  if (!pending) {
-    pending = askUser(origin, purpose, command).finally(() => asking.delete(key));
-    asking.set(key, pending);
-  }
-  const choice = await pending;
-  if (choice === 'always' || choice === 'refuse') await storeChoice(origin, purpose, choice);
-  if (choice === 'once') allowedOnce.add(once);
-  return choice === 'once' || choice === 'always';
-}
+/** Requests waiting per tab. @type {Map<number, number>} */
+const waitingPerTab = new Map();
 
-async function handle(origin, tabId, request, started) {
+/**
+ * @param {string} origin the page's origin as the browser reports it
+ * @param {number} tabId
+ * @param {unknown} request as the page sent it
+ * @param {AbortSignal} signal aborted when the page is gone
+ * @param {() => void} started called when the host is being started
+ * @returns {Promise<Result>}
+ */
+async function handle(origin, tabId, request, signal, started) {
   if (!originAllowed(origin)) {
     return { failure: { name: 'OriginRefused', message: `Only https sites (and http://localhost for development) may use signing devices, not ${origin}` } };
   }
   const bad = checkRequest(request);
   if (bad) return { failure: bad };
-  const { purpose } = COMMANDS[request.cmd];
-  if (purpose && !(await consent(origin, purpose, request.cmd, tabId))) {
-    console.info(`veldra: ${origin} ${request.cmd}: not allowed by the user`);
-    return { failure: { name: 'NotAllowed', message: `You did not allow ${origin} to use ${PURPOSES[purpose]}` } };
+  const fields = /** @type {Record<string, string|number|boolean>} */ (request);
+  const command = String(fields.cmd);
+  const forwarded = { ...fields, [CALLER_ORIGIN]: origin };
+  const size = requestBytes(forwarded);
+  if (size > MAX_REQUEST_BYTES) {
+    return { failure: { name: 'TooLarge', message: texts.tooLarge(size, MAX_REQUEST_BYTES) } };
   }
-  console.info(`veldra: ${origin} ${request.cmd}`);
-  started();
+  const purpose = commandOf(command)?.purpose;
+  if (purpose) {
+    const decision = await consent({ origin, purpose, command, tabId, signal });
+    if (!decision.allowed) {
+      console.info(`veldra: ${origin} ${command}: not allowed`);
+      return { failure: { name: 'NotAllowed', message: decision.message ?? '' } };
+    }
+  }
+  const free = await hostSlot();
   try {
-    return { answer: await api.runtime.sendNativeMessage(HOST_NAME, request) };
+    if (signal.aborted) return { failure: { name: 'HostFailed', message: texts.requestClosed } };
+    console.info(`veldra: ${origin} ${command}`);
+    started();
+    return { answer: await api.runtime.sendNativeMessage(HOST_NAME, forwarded) };
   } catch (e) {
     return { failure: hostFailure(e?.message ?? e) };
+  } finally {
+    free();
   }
 }
 
+/** @param {chrome.runtime.MessageSender} sender */
 function originOf(sender) {
   if (sender.origin) return sender.origin;
   try {
-    return new URL(sender.url).origin;
+    return new URL(sender.url ?? '').origin;
   } catch {
     return 'null';
   }
 }
 
-// Content scripts: one port per request; the answer, or the failure, closes it.
-api.runtime.onConnect.addListener((port) => {
-  if (port.name !== 'veldra-request' || port.sender?.id !== api.runtime.id || !port.sender.tab) return;
-  const origin = originOf(port.sender);
-  let open = true;
-  port.onDisconnect.addListener(() => { open = false; });
-  const post = (message) => { if (open) port.postMessage(message); };
+/** A content script's port: one request, then keep-alive messages until the answer or the failure,
+ * which closes it.
+ * @param {chrome.runtime.Port} port */
+function requestPort(port) {
+  const sender = port.sender;
+  const tabId = sender?.tab?.id;
+  if (!sender || tabId === undefined) return;
+  const origin = originOf(sender);
+  const gone = new AbortController();
+  port.onDisconnect.addListener(() => gone.abort());
+  /** @param {object} message */
+  const post = (message) => { if (!gone.signal.aborted) port.postMessage(message); };
+  let taken = false;
   port.onMessage.addListener((message) => {
-    handle(origin, port.sender.tab.id, message?.request, () => post({ started: true }))
+    if (taken || !message || !('request' in message)) return;   // the content script's keep-alive
+    taken = true;
+    const count = waitingPerTab.get(tabId) ?? 0;
+    if (count >= PAGE_WAITING) {
+      post({ failure: { name: 'Busy', message: texts.tooManyWaiting(PAGE_WAITING) } });
+      if (!gone.signal.aborted) port.disconnect();
+      return;
+    }
+    waitingPerTab.set(tabId, count + 1);
+    handle(origin, tabId, message.request, gone.signal, () => post({ started: true }))
       .catch((e) => ({ failure: { name: 'HostFailed', message: String(e?.message ?? e) } }))
-      .then((result) => { post(result); if (open) port.disconnect(); });
+      .then((result) => {
+        const left = (waitingPerTab.get(tabId) ?? 1) - 1;
+        if (left > 0) waitingPerTab.set(tabId, left);
+        else waitingPerTab.delete(tabId);
+        post(result);
+        if (!gone.signal.aborted) port.disconnect();
+      });
   });
-});
+}
 
-// The consent window's buttons.
-api.runtime.onMessage.addListener((message, sender) => {
-  if (sender.id !== api.runtime.id || sender.tab && !sender.url?.startsWith(api.runtime.getURL('consent.html'))) return undefined;
-  if (message?.consent && ['once', 'always', 'refuse'].includes(message.consent.choice)) {
-    settle(message.consent.ticket, message.consent.choice);
-  }
-  return undefined;
-});
-
-// A consent window closed without a choice refuses this request, and keeps nothing.
-api.windows.onRemoved.addListener((windowId) => {
-  for (const [ticket, entry] of waiting) if (entry.windowId === windowId) settle(ticket, 'dismissed');
+api.runtime.onConnect.addListener((port) => {
+  if (port.sender?.id !== api.runtime.id) return;
+  if (port.name === 'veldra-request' && port.sender.tab) requestPort(port);
+  else if (port.name === 'veldra-consent' && port.sender.url?.startsWith(api.runtime.getURL('consent.html'))) consentPort(port);
 });

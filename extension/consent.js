@@ -1,19 +1,29 @@
-// The consent window: names the origin and what it asks for; each button sends the choice to the
-// background, which closes the window.
+// @ts-check
+// The consent window: names the site, what its request will do and with which device; a button
+// sends the choice to the background over the window's port, which closes the window. The port
+// stays open while the window is shown (closing the window refuses the request) and carries a
+// keep-alive message now and then, so that the browser does not stop the background meanwhile.
+import './texts.js';
 import { PURPOSES } from './rules.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
+const texts = globalThis.veldraTexts;
+const KEEP_ALIVE_MS = 10000;
 const query = new URLSearchParams(window.location.search);
-const ticket = query.get('ticket');
-document.getElementById('origin').textContent = query.get('origin');
-document.getElementById('purpose').textContent = PURPOSES[query.get('purpose')] ?? 'a device';
-document.getElementById('command').textContent = query.get('command');
+const command = query.get('command') ?? '';
+/** @param {string} id @param {string} text */
+const show = (id, text) => { /** @type {HTMLElement} */ (document.getElementById(id)).textContent = text; };
+show('origin', query.get('origin') ?? '');
+show('purpose', PURPOSES[query.get('purpose') ?? ''] ?? 'a device');
+show('operation', Object.hasOwn(texts.operations, command) ? texts.operations[command] : command);
+
+const port = api.runtime.connect({ name: 'veldra-consent' });
+port.postMessage({ ticket: query.get('ticket') });
+setInterval(() => port.postMessage({ keepAlive: true }), KEEP_ALIVE_MS);
 for (const choice of ['once', 'always', 'refuse']) {
-  document.getElementById(choice).addEventListener('click', () => {
-    api.runtime.sendMessage({ consent: { ticket, choice } });
-  });
+  document.getElementById(choice)?.addEventListener('click', () => port.postMessage({ choice }));
 }
-document.getElementById('manage').addEventListener('click', (event) => {
+document.getElementById('manage')?.addEventListener('click', (event) => {
   event.preventDefault();
   api.runtime.openOptionsPage();
 });

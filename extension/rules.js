@@ -1,6 +1,10 @@
+// @ts-check
 // What a page may ask of the native host through this extension: the commands, their members, which
 // of the user's devices each one reaches, and which origins may ask at all. Shared by the
 // background script and the options page.
+import './texts.js';
+
+const texts = globalThis.veldraTexts;
 
 export const HOST_NAME = 'org.veldra.native_host';
 
@@ -14,7 +18,18 @@ export const PURPOSES = {
   inventory: 'the list of devices attached to this computer',
 };
 
+// The member the extension adds to every request it forwards: the requesting page's origin as the
+// browser reports it. A page never sets it.
+export const CALLER_ORIGIN = 'callerOrigin';
+
 const PIN_MEMBERS = ['pin', 'pinToken', 'entry_title', 'entry_message'];
+
+// The most of each member the host reads, in bytes of its JSON text: a card command's text member
+// is read into a 256-byte buffer (254 characters), "debug" into 10 bytes (only "true" counts), a
+// pad's name into 500; "image" may take the whole request. A pad shows "reason" and "signer" on one
+// line each, and the rectangle is a number.
+const MEMBER_BYTES = { debug: 8, pad: 498, image: MAX_REQUEST_BYTES, rectX: 20, rectY: 20, rectW: 20, rectH: 20 };
+const TEXT_MEMBER_BYTES = 254;
 
 // Command -> the purpose it needs (null: no consent, it names no device) and its members besides
 // "cmd" and "debug".
@@ -46,31 +61,55 @@ export function originAllowed(origin) {
   return url.protocol === 'http:' && (url.hostname === 'localhost' || url.hostname === '127.0.0.1');
 }
 
-// Bytes of the request as the browser sends it to the host (compact JSON, UTF-8).
+/** Bytes of the request as the browser sends it to the host (compact JSON, UTF-8).
+ * @param {unknown} request */
 export function requestBytes(request) {
   return new TextEncoder().encode(JSON.stringify(request)).length;
 }
 
-// null when the request may go to the host, else the failure {name, message} to give the page.
+/** @typedef {{name: string, message: string}} Failure */
+
+/** The command a request names, only when it is one of ours (never a name of Object.prototype).
+ * @param {unknown} cmd
+ * @returns {{purpose: string|null, members: string[]}|null} */
+export function commandOf(cmd) {
+  return typeof cmd === 'string' && Object.hasOwn(COMMANDS, cmd) ? COMMANDS[cmd] : null;
+}
+
+/** A member's value as the host reads it: its JSON text without the quotes of a string, in bytes.
+ * @param {string|number|boolean} value */
+const valueBytes = (value) => new TextEncoder().encode(JSON.stringify(value)).length - (typeof value === 'string' ? 2 : 0);
+
+/** null when the request may go to the host, else the failure to give the page.
+ * @param {unknown} request
+ * @returns {Failure|null} */
 export function checkRequest(request) {
   if (typeof request !== 'object' || request === null || Array.isArray(request)) {
     return { name: 'BadRequest', message: 'A request is an object with a "cmd" member' };
   }
-  const command = COMMANDS[request.cmd];
-  if (typeof request.cmd !== 'string' || !command) {
-    return { name: 'BadRequest', message: `Unknown command ${JSON.stringify(String(request.cmd)).slice(0, 120)}` };
+  const fields = /** @type {Record<string, unknown>} */ (request);
+  if (Object.hasOwn(fields, CALLER_ORIGIN)) return { name: 'BadRequest', message: texts.memberReserved(CALLER_ORIGIN) };
+  const command = commandOf(fields.cmd);
+  if (!command) {
+    return { name: 'BadRequest', message: `Unknown command ${JSON.stringify(String(fields.cmd)).slice(0, 120)}` };
   }
-  for (const [name, value] of Object.entries(request)) {
+  for (const [name, value] of Object.entries(fields)) {
     if (name !== 'cmd' && name !== 'debug' && !command.members.includes(name)) {
-      return { name: 'BadRequest', message: `${request.cmd} has no member ${JSON.stringify(name).slice(0, 120)}` };
+      return { name: 'BadRequest', message: `${fields.cmd} has no member ${JSON.stringify(name).slice(0, 120)}` };
     }
-    if (!['string', 'number', 'boolean'].includes(typeof value)) {
+    if (!(typeof value === 'string' || typeof value === 'boolean' || typeof value === 'number' && Number.isFinite(value))) {
       return { name: 'BadRequest', message: `The member ${name} must be a string or a number` };
     }
   }
   const size = requestBytes(request);
   if (size > MAX_REQUEST_BYTES) {
-    return { name: 'TooLarge', message: `The request is ${size} bytes; the limit is ${MAX_REQUEST_BYTES}` };
+    return { name: 'TooLarge', message: texts.tooLarge(size, MAX_REQUEST_BYTES) };
+  }
+  for (const [name, value] of Object.entries(fields)) {
+    const limit = MEMBER_BYTES[name] ?? TEXT_MEMBER_BYTES;
+    if (name !== 'cmd' && valueBytes(/** @type {string|number|boolean} */ (value)) > limit) {
+      return { name: 'BadRequest', message: texts.memberTooLong(name, limit) };
+    }
   }
   return null;
 }

@@ -1,3 +1,4 @@
+// @ts-check
 // Veldra page library: a web page's way to the user's identity card, signature pad and device
 // inventory, through the Veldra browser extension and native host. An ES module, no build step:
 //
@@ -20,6 +21,7 @@ export const ERROR_NAMES = Object.freeze({
   OriginRefused: 'OriginRefused', // the page is not https (nor http://localhost)
   BadRequest: 'BadRequest', // a command or member the host does not know
   TooLarge: 'TooLarge', // the request is over the browsers' 1 MiB limit
+  Busy: 'Busy', // this page has too many requests waiting already
   TimedOut: 'TimedOut', // the host's time limit, or the page's, passed
   PinWrong: 'PinWrong', // the card refused the PIN; `triesLeft` says how many tries are left
   PinBlocked: 'PinBlocked', // no PIN tries are left
@@ -106,11 +108,18 @@ const SLACK_MS = 5000;
 const CONSENT_MS = 120000;
 // How long the extension's content script has to answer a ping.
 const PING_MS = 1000;
+// The browsers give the host at most 1 MiB of request.
+const MAX_REQUEST_BYTES = 1024 * 1024;
 
 let nextId = 1;
 const prefix = `veldra-${Math.random().toString(36).slice(2)}-`;
 
-// One exchange with the content script: resolves with the message that ends it.
+/**
+ * One exchange with the content script: resolves with the message that ends it.
+ * @param {object} message
+ * @param {{onStarted?: () => [number, () => Error], firstWaitMs: number, firstError: () => Error}} waits
+ * @returns {Promise<any>}
+ */
 function exchange(message, { onStarted, firstWaitMs, firstError }) {
   const id = `${prefix}${nextId++}`;
   return new Promise((resolve, reject) => {
@@ -149,17 +158,62 @@ async function extensionVersion() {
   }
 }
 
+/** The extension serves https pages, and http ones on this computer only; it answers no other.
+ * @returns {VeldraError|null} */
+function originRefused() {
+  const { protocol, hostname, origin } = window.location;
+  if (protocol === 'https:' || (protocol === 'http:' && ['localhost', '127.0.0.1'].includes(hostname))) return null;
+  return new VeldraError(ERROR_NAMES.OriginRefused, `Only https sites (and http://localhost for development) may use signing devices, not ${origin}`);
+}
+
+/** Why a request cannot be sent as it is, or null: an object whose members are texts, numbers or
+ * booleans, in all at most what the browsers carry to the host.
+ * @param {unknown} request
+ * @returns {VeldraError|null} */
+function requestProblem(request) {
+  if (typeof request !== 'object' || request === null || Array.isArray(request)) {
+    return new VeldraError(ERROR_NAMES.BadRequest, 'A request is an object with a "cmd" member');
+  }
+  for (const [name, value] of Object.entries(request)) {
+    if (!(typeof value === 'string' || typeof value === 'boolean' || typeof value === 'number' && Number.isFinite(value))) {
+      return new VeldraError(ERROR_NAMES.BadRequest, `The member ${name.slice(0, 100)} must be a string, a number or a boolean`);
+    }
+  }
+  // A text takes at least a byte for each of its UTF-16 units: that alone may tell at once.
+  const least = Object.entries(request).reduce((n, [name, value]) => n + name.length + (typeof value === 'string' ? value.length : 0), 0);
+  const size = least > MAX_REQUEST_BYTES ? least : new TextEncoder().encode(JSON.stringify(request)).length;
+  if (size > MAX_REQUEST_BYTES) {
+    return new VeldraError(ERROR_NAMES.TooLarge, `The request is at least ${size} bytes; the limit is ${MAX_REQUEST_BYTES}`);
+  }
+  return null;
+}
+
 /**
- * Sends one request to the host and resolves to its answer.
+ * Sends one request to the host and resolves to its answer; every failure rejects with a
+ * VeldraError.
  * @param {object} request the host's request: "cmd" and the command's members
  * @returns {Promise<object>}
  */
 export async function send(request) {
+  try {
+    return await sendChecked(request);
+  } catch (e) {
+    if (e instanceof VeldraError) throw e;
+    throw new VeldraError(ERROR_NAMES.BadRequest, `The request could not be sent (${e?.name ?? 'Error'}: ${e?.message ?? e})`);
+  }
+}
+
+/** @param {object} request @returns {Promise<object>} */
+async function sendChecked(request) {
+  const refused = originRefused() ?? requestProblem(request);
+  if (refused) throw refused;
   if (await extensionVersion() === null) {
     throw new VeldraError(ERROR_NAMES.ExtensionMissing, 'The Veldra extension is not installed or not enabled in this browser');
   }
-  const limitMs = (HOST_LIMIT_S[request.cmd] ?? 10) * 1000 + SLACK_MS;
-  const timedOut = () => new VeldraError(ERROR_NAMES.TimedOut, `No answer to ${request.cmd} within ${limitMs / 1000} s`);
+  const cmd = /** @type {{cmd?: unknown}} */ (request).cmd;
+  const limitS = typeof cmd === 'string' && Object.hasOwn(HOST_LIMIT_S, cmd) ? HOST_LIMIT_S[cmd] : 10;
+  const limitMs = limitS * 1000 + SLACK_MS;
+  const timedOut = () => new VeldraError(ERROR_NAMES.TimedOut, `No answer to ${String(cmd).slice(0, 100)} within ${limitMs / 1000} s`);
   const result = await exchange({ veldra: 'request', request }, {
     firstWaitMs: CONSENT_MS + limitMs,
     firstError: timedOut,
@@ -196,9 +250,10 @@ export async function send(request) {
  * nothing: the version query needs no consent.
  * @returns {Promise<Status>} */
 export async function status() {
-  const version = await extensionVersion();
-  const out = { extension: version !== null, extensionVersion: version, host: false, hostVersion: null, binVersion: null, error: null };
-  if (version === null) {
+  const refused = originRefused();
+  const version = refused ? null : await extensionVersion();
+  const out = { extension: version !== null, extensionVersion: version, host: false, hostVersion: null, binVersion: null, error: refused };
+  if (version === null && !refused) {
     out.error = new VeldraError(ERROR_NAMES.ExtensionMissing, 'The Veldra extension is not installed or not enabled in this browser');
     return out;
   }
@@ -221,6 +276,7 @@ function members(cmd, fields) {
 }
 
 /** @typedef {{pin?: string, pinToken?: string, entryTitle?: string, entryMessage?: string}} PinOptions */
+/** @param {PinOptions} [options] */
 function pinMembers({ pin, pinToken, entryTitle, entryMessage } = {}) {
   return { pin, pinToken, entry_title: entryTitle, entry_message: entryMessage };
 }

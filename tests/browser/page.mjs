@@ -6,12 +6,14 @@
 // on-screen pad's capture, and the named errors of a refused origin, a missing host and a missing
 // extension.
 //   node page.mjs --build BUILD [--node-modules DIR] [--browser chromium|firefox] [--installed]
-//                 [--firefox-profile DIR] [--keep]
+//                 [--firefox-profile DIR] [--suite demo|guard] [--keep]
 // --installed: the extension and host of the installed Debian packages (Chromium through Debian's
 // /usr/bin/chromium wrapper with no --load-extension of ours; Firefox from the system add-on
 // folder), nothing registered; --firefox-profile: a profile that existed before the packages were
 // installed; --make-profile DIR: only start Firefox once on a new profile DIR and stop it (the
-// profile a user had before the install). Exit code 0 when every case passed, 1 when one failed, 77 when the tools are missing.
+// profile a user had before the install); --suite guard: instead of the demo, what a hostile page
+// can do (tests/browser/guard-cases.mjs), with no card, no readers and no display. Exit code 0 when
+// every case passed, 1 when one failed, 77 when the tools are missing.
 import assert from 'node:assert/strict';
 import { spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -19,6 +21,7 @@ import http from 'node:http';
 import { createRequire } from 'node:module';
 import path from 'node:path';
 import { bidiAddress, bidiClient, firefoxPath, loadWs, writePrefs } from './firefox.mjs';
+import { guardCases, hostWrapper } from './guard-cases.mjs';
 import {
   childrenOf, defaultHostName, makeWorkDir, privateHome, rerunUnderVirtualReaders, runInstallHost, sourceTop,
   trackedSession,
@@ -29,7 +32,7 @@ const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 const log = (...m) => console.log(...m);
 
 // --- arguments ----------------------------------------------------------------------------------
-const args = { browser: 'chromium', installed: false, keep: false, firefoxProfile: null };
+const args = { browser: 'chromium', installed: false, keep: false, firefoxProfile: null, suite: 'demo' };
 for (let i = 2; i < process.argv.length; i++) {
   const a = process.argv[i];
   if (a === '--build') args.build = path.resolve(process.argv[++i]);
@@ -39,6 +42,7 @@ for (let i = 2; i < process.argv.length; i++) {
   else if (a === '--firefox-profile') args.firefoxProfile = path.resolve(process.argv[++i]);
   else if (a === '--make-profile') args.makeProfile = path.resolve(process.argv[++i]);
   else if (a === '--keep') args.keep = true;
+  else if (a === '--suite') args.suite = process.argv[++i];
   else throw new Error(`unknown argument ${a}`);
 }
 if (!args.build) throw new Error('--build DIR is required');
@@ -93,6 +97,10 @@ function startServer() {
   const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css' };
   const server = http.createServer((req, res) => {
     const url = new URL(req.url, 'http://localhost');
+    if (url.pathname === '/blank') {   // a page of the site that sends nothing by itself
+      res.writeHead(200, { 'content-type': 'text/html; charset=utf-8' }).end('<!DOCTYPE html><title>blank</title>');
+      return;
+    }
     const file = vendor[url.pathname] ?? path.join(web, path.normalize(url.pathname).replace(/\/$/, '/index.html'));
     if (!file.startsWith(web) && !vendor[url.pathname] || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
       res.writeHead(404).end();
@@ -468,6 +476,8 @@ async function pageCases({ browser, port, display, workDir, userManifest }) {
       const consent = await consentWindow();
       assert.match(await consent.evaluate('() => document.body.innerText'), /your signature pad/);
       await consent.click('#once');
+      // "Allow once" answered the listing of the pads; the capture asks on its own.
+      await (await browser.findPage('command=COMPUTE_SIGNATURE_IMAGE')).click('#once');
       const pad = await Promise.race([waitWindow(display, '^Signature pad$'),
         waitUntil(demo, stateOf('pad-result'), 'pad', 15000).then((r) => { throw new Error(`no pad window: ${JSON.stringify(r)}`); })]);
       xdotool(display, 'mousemove', '--window', pad, '200', '150', 'mousedown', '1', 'sleep', '0.05',
@@ -535,6 +545,42 @@ async function makeProfile() {
   return 0;
 }
 
+// The host registered for our extension in the profile (Chromium) or the private HOME (Firefox).
+function registerHost(profile, env, host) {
+  const register = firefox ? ['--browser', 'firefox', '--name', defaultHostName, '--host', host, geckoId]
+    : ['--user-data-dir', profile, '--name', defaultHostName, '--host', host, chromeId];
+  log(runInstallHost(register, env).trim());
+}
+
+// The hostile page's cases: one browser, the built host behind a wrapper that records its runs.
+async function guardMain() {
+  if (!fs.existsSync('/usr/bin/python3')) {
+    log('SKIPPED: /usr/bin/python3 (the recording host wrapper) is missing');
+    return SKIP;
+  }
+  const workDir = makeWorkDir(args.build, `guard-${args.browser}`);
+  log(`work folder ${workDir}`);
+  setTimeout(() => { console.error('page: the run took longer than 150 s; stopping'); process.exit(1); }, 150000).unref();
+  const server = await startServer();
+  const { dirs, env } = privateHome(workDir, 'profile');
+  const wrapper = path.join(workDir, 'bin', 'recording-host');
+  const logFile = path.join(workDir, 'host-runs.jsonl');
+  fs.mkdirSync(path.dirname(wrapper));
+  fs.writeFileSync(wrapper, hostWrapper(hostPath, logFile), { mode: 0o755 });
+  registerHost(dirs.profile, env, wrapper);
+  let ok = false;
+  let browser = null;
+  try {
+    browser = await (firefox ? startFirefoxBrowser : startChromium)({ workDir, env, withExtension: true, profile: dirs.profile });
+    ok = await runCases(guardCases({ browser, port: server.port, logFile, waitUntil }));
+  } finally {
+    if (browser) await browser.close();
+    await server.close();
+  }
+  if (ok && !args.keep) fs.rmSync(workDir, { recursive: true, force: true });
+  return ok ? 0 : 1;
+}
+
 async function main() {
   if (args.makeProfile) return makeProfile();
   const why = blocker();
@@ -543,6 +589,7 @@ async function main() {
     return SKIP;
   }
   if (!fs.existsSync(hostPath)) throw new Error(`${hostPath} is not there`);
+  if (args.suite === 'guard') return guardMain();
   if (process.env.VELDRA_E2E_READERS !== 'up') return rerunUnderVirtualReaders(args.build, `virtual-reader-page-${args.browser}`);
 
   const workDir = makeWorkDir(args.build, `page-${args.browser}`);
@@ -562,11 +609,7 @@ async function main() {
   const userManifest = firefox
     ? path.join(dirs.home, '.mozilla', 'native-messaging-hosts', `${defaultHostName}.json`)
     : path.join(profile, 'NativeMessagingHosts', `${defaultHostName}.json`);
-  if (!args.installed) {
-    const register = firefox ? ['--browser', 'firefox', '--name', defaultHostName, '--host', hostPath, geckoId]
-      : ['--user-data-dir', profile, '--name', defaultHostName, '--host', hostPath, chromeId];
-    log(runInstallHost(register, env).trim());
-  }
+  if (!args.installed) registerHost(profile, env, hostPath);
   const start = firefox ? startFirefoxBrowser : startChromium;
   let ok = true;
   let browser = null;

@@ -17,6 +17,7 @@ const EXPLAIN = {
   OriginRefused: 'This page is not served over https, so it may not use your devices.',
   BadRequest: 'The page asked for something the host does not know.',
   TooLarge: 'The request is too large for the browser.',
+  Busy: 'This page has too many requests waiting; try again once they are answered.',
   TimedOut: 'The operation took too long and was stopped.',
   PinWrong: 'Wrong PIN.',
   PinBlocked: 'Your card is blocked: no PIN tries are left.',
