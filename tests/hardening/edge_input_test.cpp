@@ -230,3 +230,37 @@ TEST_F(EdgeInput, EveryFormOfPinAndTokenIsMasked) {
         }
     }
 }
+
+// A text that is not JSON: however the lenient reader splits it, nothing from the first name that
+// could be the PIN on shows; a name is compared with its escapes decoded.
+TEST_F(EdgeInput, TheMaskFollowsJsonNotTheLenientReader) {
+    const std::string pin = "739146";
+    const std::vector<std::string> texts = {
+        R"({"cmd":"VERIFY_PIN","note":"cut here,"pin":")" + pin + "\"}",  // a string swallows the quote
+        R"({"cmd":"VERIFY_PIN",pin":")" + pin + "\"}",                    // a missing quote
+        R"({"cmd":"VERIFY_PIN",pin:")" + pin + "\"}",                     // no quotes
+        R"({"cmd":"VERIFY_PIN","p\u0069n":")" + pin + "\"}",              // an escaped name
+    };
+    for (const std::string& complete : texts) {
+        for (const std::string& text : {complete, complete.substr(0, complete.size() - 1)}) {
+            SCOPED_TRACE(text);
+            const HostRun run = hosttest::run_host(hosttest::frame(text), options());
+            const std::string answer = run.answer().value_or("");
+            EXPECT_NE(answer.find("VERIFY_PIN"), std::string::npos) << answer;  // the request is quoted
+            EXPECT_EQ(answer.find(pin), std::string::npos) << answer;
+            EXPECT_EQ(run.err.find(pin), std::string::npos) << run.err;
+        }
+    }
+}
+
+// A page may send a megabyte in a member no command reads: the request's log line shows its start
+// and counts the rest.
+TEST_F(EdgeInput, TheRequestLineShowsABoundedPrefix) {
+    const std::string text = R"({"cmd":"GET_INFO","debug":")" + std::string(1000000, 'x') + "\"}";
+    const HostRun run = hosttest::run_host(hosttest::frame(text), options());
+    EXPECT_EQ(run.answer(), INFO);
+    EXPECT_LT(run.err.size(), 4096u);
+    EXPECT_NE(run.err.find("for request [{\"cmd\":\"GET_INFO\",\"debug\":\"xxx"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("xxx... (" + std::to_string(text.size() - 1024) + " more bytes)]"), std::string::npos)
+        << run.err.substr(0, 2000);
+}

@@ -28,9 +28,9 @@ bool json_get_value(const json_message* message, const char* key, char* value, s
 void json_free(json_message* message);
 
 // A copy of a request or response text for a log line or an answer: every value the reader would
-// return for "pin" or "pinToken", in whatever form the text holds it, replaced by ***. A text that
-// does not tokenize (past the token bound, an invalid character or bracket) is hidden from where
-// the tokenizer stopped.
+// return for "pin" or "pinToken", in whatever form the text holds it (names compared with their
+// escapes decoded), replaced by ***. A text that is not JSON is hidden from where the tokenizer
+// stopped or from the first name that could be a secret ("pin" in any form), whichever comes first.
 std::string log_mask_secrets(const char* text);
 
 struct json_response {

@@ -1,8 +1,10 @@
 // The report: aligned text lines for a person, one JSON document for a bug report.
+#include <cstdio>
 #include <cstdlib>
 
 #include "doctor.h"
 #include "json.h"
+#include "utf8.h"
 
 namespace Doctor {
 namespace {
@@ -18,6 +20,35 @@ const char* StatusName(Status status) {
 
 std::string Quoted(const std::string& text) { return "\"" + json_escape(text.c_str(), text.size()) + "\""; }
 
+// A finding's text as a terminal may show it: what a manifest, a folder name or a program's answer
+// put there cannot move the cursor, start a new line or set the title. Control characters (C0,
+// DEL, C1) and bytes that are not UTF-8 are written as \xNN.
+std::string Printable(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t at = 0; at < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        const size_t length = Utils::utf8_sequence_length(text, at);
+        const bool c1 = length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0;
+        if (length == 1 && byte >= 0x20 && byte != 0x7F) {
+            out += text[at];
+        } else if (length > 1 && !c1) {
+            out.append(text, at, length);
+        } else {
+            const size_t escaped = c1 ? 2 : 1;
+            for (size_t i = 0; i < escaped; ++i) {
+                char code[5];
+                std::snprintf(code, sizeof code, "\\x%02x", static_cast<unsigned char>(text[at + i]));
+                out += code;
+            }
+            at += escaped;
+            continue;
+        }
+        at += length;
+    }
+    return out;
+}
+
 }  // namespace
 
 bool SignatureCanWork(const Findings& findings) {
@@ -32,9 +63,9 @@ std::string RenderText(const Findings& findings) {
     for (const Finding& finding : findings) {
         std::string status = StatusName(finding.status);
         status.resize(9, ' ');
-        out += status + finding.check + ": " + finding.text + "\n";
-        if (!finding.advice.empty()) out += "         what to do: " + finding.advice + "\n";
-        for (const std::string& detail : finding.details) out += "           " + detail + "\n";
+        out += status + finding.check + ": " + Printable(finding.text) + "\n";
+        if (!finding.advice.empty()) out += "         what to do: " + Printable(finding.advice) + "\n";
+        for (const std::string& detail : finding.details) out += "           " + Printable(detail) + "\n";
         if (finding.status == Status::Problem) ++problems;
     }
     if (problems == 0) out += "A card signature can work here.\n";

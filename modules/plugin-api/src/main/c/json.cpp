@@ -62,56 +62,6 @@ bool json_get_value(const json_message* message, const char* key, char* value, s
     return false;
 }
 
-namespace {
-
-bool is_secret_name(const char* text, const jsmntok_t& token) {
-    if (token.type != JSMN_STRING) return false;
-    const size_t length = static_cast<size_t>(token.end - token.start);
-    for (const char* name : {"pin", "pinToken"})
-        if (length == std::strlen(name) && std::memcmp(text + token.start, name, length) == 0) return true;
-    return false;
-}
-
-}  // namespace
-
-std::string log_mask_secrets(const char* text) {
-    if (!text) return {};
-    const size_t length = std::strlen(text);
-    // The reader's own tokenizer and token bound: what it would find is what is hidden.
-    std::vector<jsmntok_t> tokens(JSON_MAX_TOKENS);
-    jsmn_parser parser;
-    jsmn_init(&parser);
-    const int result = jsmn_parse(&parser, text, length, tokens.data(), JSON_MAX_TOKENS);
-    const int count = result > 0 ? result : static_cast<int>(parser.toknext);
-    std::vector<bool> hidden(length, false);
-    const auto hide = [&](size_t from, size_t to) {
-        for (size_t i = from; i < to && i < length; ++i) hidden[i] = true;
-    };
-    // Past the token bound, or past an invalid character or bracket, the reader never looked at the
-    // rest: nobody can tell a secret there from the rest, so all of it is hidden. (A text that merely
-    // ends too early was read to its end; a value cut off after a secret's name is hidden below.)
-    if (result == JSMN_ERROR_NOMEM || result == JSMN_ERROR_INVAL) hide(std::min<size_t>(parser.pos, length), length);
-    for (int i = 0; i < count; ++i) {
-        if (!is_secret_name(text, tokens[i])) continue;
-        if (i + 1 >= count) {  // the value, if any, lies past the last complete token
-            hide(static_cast<size_t>(tokens[i].end) + 1, length);
-            continue;
-        }
-        const jsmntok_t& value = tokens[i + 1];
-        hide(static_cast<size_t>(value.start), value.end < 0 ? length : static_cast<size_t>(value.end));
-    }
-    std::string out;
-    out.reserve(length);
-    for (size_t i = 0; i < length; ++i) {
-        if (!hidden[i]) {
-            out += text[i];
-        } else if (i == 0 || !hidden[i - 1]) {
-            out += "***";
-        }
-    }
-    return out;
-}
-
 void json_free(json_message* message) {
     if (!message) return;
     if (message->text) Utils::wipe_bytes(message->text, std::strlen(message->text));  // it may hold a PIN
