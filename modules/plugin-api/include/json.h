@@ -7,7 +7,7 @@
 #include <string>
 
 #ifndef JSMN_H
-#define JSMN_HEADER  // declarations only: json.cpp holds the tokenizer
+#define JSMN_HEADER  // declarations only: json_reader.cpp and json_mask.cpp hold the tokenizer
 #include <jsmn.h>
 #endif
 
@@ -54,9 +54,12 @@ void json_response_add_string(json_response* message, const char* name, const ch
 void json_response_add_int(json_response* message, const char* name, int value, bool last);
 void json_response_add_bool(json_response* message, const char* name, bool value, bool last);
 // A named array: "name": [ (one blank after the colon) and its ]; its elements are separated with
-// json_response_append(message, 1, ",").
+// json_response_separator.
 void json_response_begin_array(json_response* message, const char* name);
 void json_response_end_array(json_response* message);
+// The "," before a member or an element written by hand, unless it is the first of its object or
+// array.
+void json_response_separator(json_response* message, bool first = false);
 // Appends formatted text; returns the new length. The buffer grows to fit whatever the hint says.
 size_t json_response_append(json_response* message, size_t size_hint, const char* format, ...)
     __attribute__((format(printf, 3, 4)));

@@ -5,6 +5,7 @@
 #include <jsmn.h>
 
 #include "json.h"
+#include "json_text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -29,13 +30,9 @@ bool is_secret_name(const char* text, const jsmntok_t& token) {
 // The character at text[at], raw or as a \uXXXX escape, with where the next one starts.
 char character_at(const char* text, size_t length, size_t at, size_t& next) {
     next = at + 1;
-    if (text[at] != '\\' || at + 6 > length || text[at + 1] != 'u') return text[at];
-    long unit = 0;
-    for (size_t i = at + 2; i < at + 6; ++i) {
-        const int digit = hex_digit_value(text[i]);
-        if (digit < 0) return text[at];
-        unit = unit << 4 | digit;
-    }
+    if (text[at] != '\\' || at + 1 >= length || text[at + 1] != 'u') return text[at];
+    const long unit = json_utf16_unit(text, length, at + 2);
+    if (unit < 0) return text[at];
     next = at + 6;
     return unit < 0x80 ? static_cast<char>(unit) : '\0';
 }

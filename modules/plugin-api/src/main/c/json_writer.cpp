@@ -1,73 +1,13 @@
-#define JSMN_STATIC
-#include <jsmn.h>
-
+// The answer writer: appends to a growing buffer and tracks open objects; the program's one error
+// form.
 #include "json.h"
 
-#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
-#include "hex.h"
-#include "log.h"
-#include "secret.h"
-#include "utf8.h"
 #include "veldra_assert.h"
-
-json_message* json_parse(const char* text) {
-    VELDRA_ASSERT(text);
-    auto* message = static_cast<json_message*>(std::calloc(1, sizeof(json_message)));
-    if (!message) return nullptr;
-    message->text = strdup(text);
-    if (!message->text) {
-        std::free(message);
-        return nullptr;
-    }
-    LOG_DEBUG("Parsing message [%s]", log_mask_secrets(message->text).c_str());
-    jsmn_parser parser;
-    jsmn_init(&parser);
-    const int result = jsmn_parse(&parser, message->text, std::strlen(message->text), message->tokens, JSON_MAX_TOKENS);
-    if (result <= 0) {
-        LOG_DEBUG("Error parsing message [%s], error code %d", log_mask_secrets(message->text).c_str(), result);
-        json_free(message);
-        return nullptr;
-    }
-    message->count = result;
-    LOG_DEBUG("Message parsed, found %d tokens", result);
-    return message;
-}
-
-bool json_get_value(const json_message* message, const char* key, char* value, size_t value_size) {
-    VELDRA_ASSERT(message);
-    VELDRA_ASSERT(key);
-    VELDRA_ASSERT(value);
-    VELDRA_ASSERT(value_size > 0);
-    value[0] = '\0';
-    const size_t keyLength = std::strlen(key);
-    for (int i = 0; i + 1 < message->count; ++i) {
-        const jsmntok_t& token = message->tokens[i];
-        if (token.type != JSMN_STRING) continue;
-        if (static_cast<size_t>(token.end - token.start) != keyLength) continue;
-        if (std::memcmp(message->text + token.start, key, keyLength) != 0) continue;
-        const jsmntok_t& next = message->tokens[i + 1];
-        size_t length = static_cast<size_t>(next.end - next.start);
-        const size_t room = value_size >= 2 ? value_size - 2 : 0;
-        if (length > room) length = room;
-        std::memcpy(value, message->text + next.start, length);
-        value[length] = '\0';
-        return true;
-    }
-    return false;
-}
-
-void json_free(json_message* message) {
-    if (!message) return;
-    if (message->text) Utils::wipe_bytes(message->text, std::strlen(message->text));  // it may hold a PIN
-    std::free(message->text);
-    std::free(message);
-}
 
 void json_response_init(json_response* message) {
     VELDRA_ASSERT(message);
@@ -90,6 +30,9 @@ json_response* json_response_new() {
 }
 
 namespace {
+
+// The "," after a member unless it is the last one.
+const char* separator_after(bool last) { return last ? "" : ","; }
 
 void clear(json_response* message) {
     message->length = 0;
@@ -206,20 +149,21 @@ void json_response_add_string(json_response* message, const char* name, const ch
     const std::string escapedName = json_escape(name);
     const std::string escapedValue = json_escape(value);
     json_response_append(message, escapedName.size() + escapedValue.size() + 64, "\"%s\":\"%s\"%s", escapedName.c_str(),
-                         escapedValue.c_str(), last ? "" : ",");
+                         escapedValue.c_str(), separator_after(last));
 }
 
 void json_response_add_int(json_response* message, const char* name, int value, bool last) {
     VELDRA_ASSERT(name);
     const std::string escapedName = json_escape(name);
-    json_response_append(message, escapedName.size() + 64, "\"%s\":%d%s", escapedName.c_str(), value, last ? "" : ",");
+    json_response_append(message, escapedName.size() + 64, "\"%s\":%d%s", escapedName.c_str(), value,
+                         separator_after(last));
 }
 
 void json_response_add_bool(json_response* message, const char* name, bool value, bool last) {
     VELDRA_ASSERT(name);
     const std::string escapedName = json_escape(name);
     json_response_append(message, escapedName.size() + 64, "\"%s\":%s%s", escapedName.c_str(), value ? "true" : "false",
-                         last ? "" : ",");
+                         separator_after(last));
 }
 
 void json_response_begin_array(json_response* message, const char* name) {
@@ -229,6 +173,10 @@ void json_response_begin_array(json_response* message, const char* name) {
 }
 
 void json_response_end_array(json_response* message) { json_response_append(message, 1, "]"); }
+
+void json_response_separator(json_response* message, bool first) {
+    if (!first) json_response_append(message, 1, ",");
+}
 
 size_t json_response_append(json_response* message, size_t size_hint, const char* format, ...) {
     VELDRA_ASSERT(message->nestlevel > 0);
@@ -268,119 +216,4 @@ void json_response_free(json_response* message) {
     std::free(message->data);
     message->data = nullptr;
     if (message->owned) std::free(message);
-}
-
-std::string json_escape(const char* text) { return text ? json_escape(text, std::strlen(text)) : std::string(); }
-
-std::string json_escape(const char* text, size_t length) {
-    std::string out;
-    out.reserve(length);
-    const auto* start = reinterpret_cast<const unsigned char*>(text);
-    const auto* p = start;
-    const auto* end = p + length;
-    while (p < end) {
-        const unsigned char c = *p;
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-            ++p;
-        } else if (c < 0x20) {
-            char escape[8];
-            switch (c) {
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            default: std::snprintf(escape, sizeof escape, "\\u%04x", c); out += escape;
-            }
-            ++p;
-        } else if (c < 0x80) {
-            out += static_cast<char>(c);
-            ++p;
-        } else if (const size_t n = Utils::utf8_sequence_length({text, length}, static_cast<size_t>(p - start))) {
-            out.append(reinterpret_cast<const char*>(p), n);
-            p += n;
-        } else {
-            out += "\\ufffd";
-            ++p;
-        }
-    }
-    return out;
-}
-
-namespace {
-
-// The four hex digits at text[at]; -1 when they are not all there.
-long utf16_unit(const char* text, size_t length, size_t at) {
-    if (at + 4 > length) return -1;
-    long unit = 0;
-    for (size_t i = 0; i < 4; ++i) {
-        const int digit = hex_digit_value(text[at + i]);
-        if (digit < 0) return -1;
-        unit = unit << 4 | digit;
-    }
-    return unit;
-}
-
-void append_utf8(std::string& out, unsigned long code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | code >> 6);
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | code >> 12);
-        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | code >> 18);
-        out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
-}  // namespace
-
-bool json_unescape(const char* body, size_t length, std::string& text) {
-    text.clear();
-    for (size_t i = 0; i < length; ++i) {
-        const char c = body[i];
-        if (c == '\0') return false;
-        if (c != '\\') {
-            text += c;
-            continue;
-        }
-        if (++i >= length) return false;
-        switch (body[i]) {
-        case '"': text += '"'; break;
-        case '\\': text += '\\'; break;
-        case '/': text += '/'; break;
-        case 'b': text += '\b'; break;
-        case 'f': text += '\f'; break;
-        case 'n': text += '\n'; break;
-        case 'r': text += '\r'; break;
-        case 't': text += '\t'; break;
-        case 'u': {
-            const long unit = utf16_unit(body, length, i + 1);
-            if (unit < 0) return false;
-            unsigned long code = static_cast<unsigned long>(unit);
-            i += 4;
-            if (code >= 0xDC00 && code <= 0xDFFF) return false;  // a low surrogate alone
-            if (code >= 0xD800 && code <= 0xDBFF) {              // a high one: its low one must follow
-                const long low =
-                    i + 2 < length && body[i + 1] == '\\' && body[i + 2] == 'u' ? utf16_unit(body, length, i + 3) : -1;
-                if (low < 0xDC00 || low > 0xDFFF) return false;
-                code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<unsigned long>(low) - 0xDC00);
-                i += 6;
-            }
-            if (code == 0) return false;  // no name holds a NUL
-            append_utf8(text, code);
-            break;
-        }
-        default: return false;
-        }
-    }
-    return true;
 }
