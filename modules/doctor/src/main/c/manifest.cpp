@@ -22,7 +22,7 @@ namespace {
 // Browsers refuse larger manifests; a bigger file is not one.
 constexpr long kMaxManifestBytes = 1024 * 1024;
 
-// Longer entries of a manifest's list are not ids of ours to show whole; no browser makes them.
+// An add-on id longer than this is refused: browsers make far shorter ones, and the checks stay cheap.
 constexpr size_t kMaxExtensionIdBytes = 255;
 // How many of a manifest's extensions the report lists.
 constexpr size_t kListedExtensions = 20;
@@ -82,7 +82,7 @@ bool ReadSmallFile(const std::string& path, std::string& text, std::string& erro
 #endif
 
 // A list entry as the report quotes it: its start only when it is long.
-std::string Quoted(const std::string& entry) {
+std::string QuotedExcerpt(const std::string& entry) {
     return "\"" + (entry.size() > kQuotedEntryBytes
                        ? entry.substr(0, kQuotedEntryBytes) + "...\" (" + std::to_string(entry.size()) + " bytes)"
                        : entry + "\"");
@@ -201,7 +201,7 @@ Finding CheckManifest(const std::string& browser, bool system, const std::string
         const bool good = item.kind == JsonValue::Kind::String &&
                           (kind == ManifestKind::Chrome ? IsChromeOrigin(item.text) : IsFirefoxExtensionId(item.text));
         if (!good) {
-            const std::string shown = item.kind == JsonValue::Kind::String ? Quoted(item.text) : "an entry";
+            const std::string shown = item.kind == JsonValue::Kind::String ? QuotedExcerpt(item.text) : "an entry";
             return problem(std::string("lists ") + shown + " in \"" + listName + "\", which is not " +
                                (kind == ManifestKind::Chrome ? "an origin chrome-extension://<32 letters a to p>/"
                                                              : "an add-on id (name@example.org or {GUID})") +
