@@ -70,6 +70,44 @@ local)
     [ "$rc" = 1 ] || fail "exit code $rc with a broken manifest, 1 expected"
     rm -f "$manifest"
 
+    # --- hostile manifests: a FIFO, a huge add-on id, terminal escapes in what is shown ----------
+    mkfifo "$manifest"
+    out=$(env HOME="$work/home" XDG_CONFIG_HOME= XDG_DATA_HOME= timeout 20 "$doctor" 2>&1)
+    rc=$?
+    [ "$rc" != 124 ] || fail "a FIFO in the manifest's place blocks the doctor"
+    expect PROBLEM chromium "per-user manifest ~/.config/chromium/NativeMessagingHosts/org.veldra.native_host.json is not a regular file"
+    rm -f "$manifest"
+    firefox=$work/home/.mozilla/native-messaging-hosts
+    mkdir -p "$firefox"
+    printf '{"name":"org.veldra.native_host","description":"d","path":"%s","type":"stdio","allowed_extensions":["%s@example.org"]}' \
+        "$bin/veldra-native-host" "$(head -c 50000 /dev/zero | tr '\0' a)" >"$firefox/org.veldra.native_host.json"
+    run
+    [ "$rc" = 1 ] || fail "exit code $rc with a 50,000-character add-on id, 1 expected"
+    expect PROBLEM firefox "lists \"aaaa"
+    expect PROBLEM firefox "(50012 bytes) in \"allowed_extensions\", which is not an add-on id"
+    rm -f "$firefox/org.veldra.native_host.json"
+    # The path, an origin and the answering program's version, each with escapes a terminal obeys.
+    write "$work/gone/\u001b]0;title\u0007\u001b[2J" "chrome-extension://$id/"
+    run
+    expect PROBLEM chromium "names $work/gone/\x1b]0;title\x07\x1b[2J, which does not exist"
+    write "$bin/veldra-native-host" "chrome-extension://\u001b[1A\u009b2K/"
+    run
+    expect PROBLEM chromium "lists \"chrome-extension://\x1b[1A\xc2\x9b2K/\""
+    cat >"$work/escaping-host" <<'PY'
+#!/usr/bin/python3
+import struct, sys
+length = struct.unpack("<I", sys.stdin.buffer.read(4))[0]
+sys.stdin.buffer.read(length)
+answer = b'{"version":"\\u001b[32mOK\\r","binVersion":"2.0.14"}'
+sys.stdout.buffer.write(struct.pack("<I", len(answer)) + answer)
+PY
+    chmod 755 "$work/escaping-host"
+    write "$work/escaping-host" "chrome-extension://$id/"
+    run
+    expect OK chromium "answers, version \x1b[32mOK\x0d (program 2.0.14)"
+    ! grep -q $'[\x01-\x08\x0b-\x1f\x7f]' <<<"$out" || fail "a control character reached the report"
+    rm -f "$manifest"
+
     # --- the PIN dialog and the pad: no pinentry, a terminal flavour, no display, a display -----
     mkdir -p "$work/empty" "$work/curses"
     run PATH="$work/empty"

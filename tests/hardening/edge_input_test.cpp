@@ -146,7 +146,8 @@ TEST_F(EdgeInput, NulBytesEndTheText) {
     using namespace std::string_literals;
     // Everything after a NUL is not part of the request.
     EXPECT_EQ(answer("{\"cmd\":\"GET_INFO\"}\0garbage"s), nlohmann::json::parse(INFO));
-    EXPECT_EQ(message(answer("{\"cmd\":\"GET_\0INFO\"}"s)), "Invalid JSON message [{ cmd : GET_]");
+    // The text then ends inside a string: from there on it is hidden.
+    EXPECT_EQ(message(answer("{\"cmd\":\"GET_\0INFO\"}"s)), "Invalid JSON message [{ cmd :***]");
     EXPECT_EQ(message(answer("\0{\"cmd\":\"GET_INFO\"}"s)), "Invalid JSON message []");
     // Escaped NULs and control characters stay text and are answered escaped.
     const auto escaped = answer(R"({"cmd":"A\u0000B"})");
@@ -229,4 +230,38 @@ TEST_F(EdgeInput, EveryFormOfPinAndTokenIsMasked) {
             EXPECT_EQ(text.find(secret), std::string::npos) << text;
         }
     }
+}
+
+// A text that is not JSON: however the lenient reader splits it, nothing from the first name that
+// could be the PIN on shows; a name is compared with its escapes decoded.
+TEST_F(EdgeInput, TheMaskFollowsJsonNotTheLenientReader) {
+    const std::string pin = "739146";
+    const std::vector<std::string> texts = {
+        R"({"cmd":"NOPE","note":"cut here,"pin":")" + pin + "\"}",  // a string swallows the quote
+        R"({"cmd":"NOPE",pin":")" + pin + "\"}",                    // a missing quote
+        R"({"cmd":"NOPE",pin:")" + pin + "\"}",                     // no quotes
+        R"({"cmd":"NOPE","p\u0069n":")" + pin + "\"}",              // an escaped name
+    };
+    for (const std::string& complete : texts) {
+        for (const std::string& text : {complete, complete.substr(0, complete.size() - 1)}) {
+            SCOPED_TRACE(text);
+            const HostRun run = hosttest::run_host(hosttest::frame(text), options());
+            const std::string answer = run.answer().value_or("");
+            EXPECT_NE(answer.find("[{ cmd : NOPE ,"), std::string::npos) << answer;  // the request is quoted
+            EXPECT_EQ(answer.find(pin), std::string::npos) << answer;
+            EXPECT_EQ(run.err.find(pin), std::string::npos) << run.err;
+        }
+    }
+}
+
+// A page may send a megabyte in a member no command reads: the request's log line shows its start
+// and counts the rest.
+TEST_F(EdgeInput, TheRequestLineShowsABoundedPrefix) {
+    const std::string text = R"({"cmd":"GET_INFO","debug":")" + std::string(1000000, 'x') + "\"}";
+    const HostRun run = hosttest::run_host(hosttest::frame(text), options());
+    EXPECT_EQ(run.answer(), INFO);
+    EXPECT_LT(run.err.size(), 4096u);
+    EXPECT_NE(run.err.find("for request [{\"cmd\":\"GET_INFO\",\"debug\":\"xxx"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("xxx... (" + std::to_string(text.size() - 1024) + " more bytes)]"), std::string::npos)
+        << run.err.substr(0, 2000);
 }

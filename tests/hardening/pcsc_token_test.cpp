@@ -130,10 +130,22 @@ TEST_F(TokenRules, TheEidas2RuleGuardsTheSignatureKeyWhateverTheCommand) {
     const auto authentication = ask(
         R"({"cmd":"COMPUTE_AUTHENTICATION","reader":")" + PLAIN + R"(","hash":")" + HASH + "\"" + pin + "}", forced);
     EXPECT_TRUE(authentication.json.contains("signature")) << authentication.text;
-    // A card of 2016 on: the signature key signs after reading only the certificate's first chunk.
+    // A card of 2016 on: the signature key signs.
     remove("plain");
     insert("plain", {"--pin", CARD_PIN, "--sig-not-before", "20160701000000Z"});
     const auto signature = ask(
         R"({"cmd":"COMPUTE_SIGNATURE","reader":")" + PLAIN + R"(","hash":")" + HASH + "\"" + pin + "}", from(ORIGIN));
     EXPECT_TRUE(signature.json.contains("signature")) << signature.text;
+    // The same card with its certificate file cut to 300 bytes: its date is still there, but the
+    // certificate is not, so the signature key stays unused.
+    if (std::time(nullptr) >= 1779415201) {
+        remove("plain");
+        insert("plain", {"--pin", CARD_PIN, "--sig-not-before", "20160701000000Z", "--sig-cert-bytes", "300"});
+        const auto cut =
+            ask(R"({"cmd":"COMPUTE_SIGNATURE","reader":")" + PLAIN + R"(","hash":")" + HASH + "\"" + pin + "}",
+                from(ORIGIN));
+        EXPECT_EQ(cut.code(), 99) << cut.text;
+        EXPECT_NE(cut.text.find("Unable to read certificate notBefore date"), std::string::npos) << cut.text;
+        EXPECT_FALSE(cut.json.contains("signature")) << cut.text;
+    }
 }

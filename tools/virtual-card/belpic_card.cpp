@@ -2,6 +2,7 @@
 
 #include <openssl/crypto.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "card_files.h"
@@ -61,6 +62,10 @@ BelpicCard::BelpicCard(CardOptions options, CardKeys keys)
       files_(MakeCardFiles(keys_, options_.tokenInfo)),
       triesLeft_(options_.tries) {
     if (options_.pinPadPin.empty()) options_.pinPadPin = options_.pin;
+    if (options_.signatureCertificateBytes > 0) {  // a card whose certificate file was cut short
+        Bytes& certificate = files_[std::string("\x3F\x00\xDF\x00\x50\x39", 6)];
+        certificate.resize(std::min(certificate.size(), options_.signatureCertificateBytes));
+    }
     Reset();
 }
 

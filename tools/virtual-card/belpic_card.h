@@ -31,7 +31,8 @@ struct CardOptions {
     PinPadOutcome pinPadOutcome = PinPadOutcome::Typed;
     ShortRead shortRead = ShortRead::WrongLength;
     TokenInfoForm tokenInfo = TokenInfoForm::Short;
-    size_t signatureExtra = 0;  // bytes answered after each signature (a hostile card)
+    size_t signatureExtra = 0;             // bytes answered after each signature (a hostile card)
+    size_t signatureCertificateBytes = 0;  // the signature certificate file cut to this length; 0: whole
 };
 
 class BelpicCard {

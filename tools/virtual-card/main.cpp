@@ -31,6 +31,7 @@ const char* kUsage =
     "  --short-read R          READ BINARY past the end of the file: 6c (default, 6Cxx as a T=0\n"
     "                          card answers), 6282 (the bytes left and 6282) or 9000\n"
     "  --sig-not-before TIME   notBefore of the signature certificate, YYYYMMDDHHMMSSZ\n"
+    "  --sig-cert-bytes N      the signature certificate file cut to its first N bytes\n"
     "  --token-info F          the token information file: short (default), long (100 more\n"
     "                          bytes: a long-form DER length) or no-serial (no serial number)\n"
     "  --signature-extra N     answer N more bytes after each signature\n"
@@ -139,6 +140,10 @@ Settings Parse(int argc, char** argv) {
             const long n = std::atol(value().c_str());
             if (n < 0 || n > 65536) throw std::runtime_error("--signature-extra takes 0 to 65536");
             s.card.signatureExtra = static_cast<size_t>(n);
+        } else if (arg == "--sig-cert-bytes") {
+            const long n = std::atol(value().c_str());
+            if (n < 1) throw std::runtime_error("--sig-cert-bytes takes a positive number");
+            s.card.signatureCertificateBytes = static_cast<size_t>(n);
         } else if (arg == "--sig-not-before") {
             s.notBefore = value();
         } else if (arg == "--pem-dir") {

@@ -7,7 +7,7 @@
 #include <string>
 
 #ifndef JSMN_H
-#define JSMN_HEADER  // declarations only: json.cpp holds the tokenizer
+#define JSMN_HEADER  // declarations only: json_reader.cpp and json_mask.cpp hold the tokenizer
 #include <jsmn.h>
 #endif
 
@@ -28,9 +28,9 @@ bool json_get_value(const json_message* message, const char* key, char* value, s
 void json_free(json_message* message);
 
 // A copy of a request or response text for a log line or an answer: every value the reader would
-// return for "pin" or "pinToken", in whatever form the text holds it, replaced by ***. A text that
-// does not tokenize (past the token bound, an invalid character or bracket) is hidden from where
-// the tokenizer stopped.
+// return for "pin" or "pinToken", in whatever form the text holds it (names compared with their
+// escapes decoded), replaced by ***. A text that is not JSON is hidden from where the tokenizer
+// stopped or from the first name that could be a secret ("pin" in any form), whichever comes first.
 std::string log_mask_secrets(const char* text);
 
 struct json_response {
@@ -54,9 +54,12 @@ void json_response_add_string(json_response* message, const char* name, const ch
 void json_response_add_int(json_response* message, const char* name, int value, bool last);
 void json_response_add_bool(json_response* message, const char* name, bool value, bool last);
 // A named array: "name": [ (one blank after the colon) and its ]; its elements are separated with
-// json_response_append(message, 1, ",").
+// json_response_separator.
 void json_response_begin_array(json_response* message, const char* name);
 void json_response_end_array(json_response* message);
+// The "," before a member or an element written by hand, unless it is the first of its object or
+// array.
+void json_response_separator(json_response* message, bool first = false);
 // Appends formatted text; returns the new length. The buffer grows to fit whatever the hint says.
 size_t json_response_append(json_response* message, size_t size_hint, const char* format, ...)
     __attribute__((format(printf, 3, 4)));

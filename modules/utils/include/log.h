@@ -14,6 +14,10 @@ void log_write(const char* file, int line, const char* format, ...) __attribute_
 void log_write_tagged(const char* tag, const char* file, int line, const char* function, const char* format, ...)
     __attribute__((format(printf, 5, 6)));
 
+// A long text for a log line: its first limit bytes (cut where a UTF-8 character starts) followed
+// by "... (N more bytes)"; the text itself when it is no longer than limit.
+std::string log_excerpt(const std::string& text, size_t limit);
+
 // The text after the last '/' or, failing that, after the last '\\'; the whole path when it has neither.
 const char* log_base_name(const char* path);
 

@@ -14,6 +14,7 @@
 
 #include "doctor.h"
 #include "i18n.h"
+#include "posix_fd.h"
 
 extern char** environ;
 
@@ -21,23 +22,6 @@ namespace Doctor {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Closes a descriptor on every path.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    void reset() {
-        if (fd_ >= 0) close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
 
 // Kills and reaps the child on every path; its exit status once it has ended by itself.
 class Child {

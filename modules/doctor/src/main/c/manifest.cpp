@@ -3,15 +3,19 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
+#include <cerrno>
 #include <cstdio>
-#include <regex>
 
 #include "i18n.h"
 #include "json_value.h"
+#ifndef _WIN32
+#include "posix_fd.h"
+#endif
 
 namespace Doctor {
 namespace {
@@ -19,6 +23,14 @@ namespace {
 // Browsers refuse larger manifests; a bigger file is not one.
 constexpr long kMaxManifestBytes = 1024 * 1024;
 
+// An add-on id longer than this is refused: browsers make far shorter ones, and the checks stay cheap.
+constexpr size_t kMaxExtensionIdBytes = 255;
+// How many of a manifest's extensions the report lists.
+constexpr size_t kListedExtensions = 20;
+// How much of a refused entry the report quotes.
+constexpr size_t kQuotedEntryBytes = 80;
+
+#ifdef _WIN32
 bool ReadSmallFile(const std::string& path, std::string& text, std::string& error) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
@@ -36,6 +48,66 @@ bool ReadSmallFile(const std::string& path, std::string& text, std::string& erro
     if (failed) error = _("cannot be read");
     else if (text.size() > static_cast<size_t>(kMaxManifestBytes)) error = _("is larger than 1 MB");
     return error.empty();
+}
+#else
+// Only a regular file is read: a FIFO, a device or a socket in a manifest's place could block the
+// doctor or feed it without end. The open does not wait for a FIFO's writer.
+bool ReadSmallFile(const std::string& path, std::string& text, std::string& error) {
+    const Fd file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat info {};
+    if (file.get() < 0 || fstat(file.get(), &info) != 0) {
+        error = _("cannot be read");
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = _("is not a regular file");
+        return false;
+    }
+    char buffer[8192];
+    for (;;) {
+        const ssize_t n = read(file.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = _("cannot be read");
+            return false;
+        }
+        if (n == 0) break;
+        text.append(buffer, static_cast<size_t>(n));
+        if (text.size() > static_cast<size_t>(kMaxManifestBytes)) {
+            error = _("is larger than 1 MB");
+            return false;
+        }
+    }
+    return true;
+}
+#endif
+
+// A list entry as the report quotes it: its start only when it is long.
+std::string QuotedExcerpt(const std::string& entry) {
+    return "\"" + (entry.size() > kQuotedEntryBytes
+                       ? entry.substr(0, kQuotedEntryBytes) + "...\" (" + std::to_string(entry.size()) + " bytes)"
+                       : entry + "\"");
+}
+
+bool AllOf(const std::string& text, size_t from, size_t to, bool (*good)(char)) {
+    for (size_t i = from; i < to; ++i)
+        if (!good(text[i])) return false;
+    return true;
+}
+
+bool IsAlphanumeric(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool IsIdLocalChar(char c) { return IsAlphanumeric(c) || c == '.' || c == '_' || c == '+' || c == '-'; }
+bool IsIdDomainChar(char c) { return IsAlphanumeric(c) || c == '.' || c == '_' || c == '-'; }
+
+// {8-4-4-4-12 hexadecimal digits}
+bool IsGuidId(const std::string& id) {
+    if (id.size() != 38 || id.front() != '{' || id.back() != '}') return false;
+    for (size_t i = 1; i + 1 < id.size(); ++i) {
+        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+        if (dash ? id[i] != '-' : !IsHex(id[i])) return false;
+    }
+    return true;
 }
 
 enum class ProgramFile { Missing, NotExecutable, Executable };
@@ -74,15 +146,20 @@ std::string Resolve(const std::string&, const std::string& program) { return IsA
 }  // namespace
 
 bool IsChromeOrigin(const std::string& origin) {
-    static const std::regex pattern("chrome-extension://[a-p]{32}/");
-    return std::regex_match(origin, pattern);
+    static const std::string scheme = "chrome-extension://";
+    constexpr size_t idLength = 32;
+    if (origin.size() != scheme.size() + idLength + 1 || origin.compare(0, scheme.size(), scheme) != 0 ||
+        origin.back() != '/')
+        return false;
+    return AllOf(origin, scheme.size(), scheme.size() + idLength, [](char c) { return c >= 'a' && c <= 'p'; });
 }
 
+// name@example.org (any number of name characters, at least one domain character) or {GUID}.
 bool IsFirefoxExtensionId(const std::string& id) {
-    static const std::regex pattern(
-        "[A-Za-z0-9._+-]*@[A-Za-z0-9._-]+|\\{[0-9a-fA-F]{8}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{"
-        "12}\\}");
-    return std::regex_match(id, pattern);
+    if (id.size() > kMaxExtensionIdBytes) return false;
+    const size_t at = id.find('@');
+    if (at == std::string::npos) return IsGuidId(id);
+    return at + 1 < id.size() && AllOf(id, 0, at, IsIdLocalChar) && AllOf(id, at + 1, id.size(), IsIdDomainChar);
 }
 
 Finding CheckManifest(const std::string& browser, bool system, const std::string& path, ManifestKind kind) {
@@ -130,7 +207,7 @@ Finding CheckManifest(const std::string& browser, bool system, const std::string
                           (kind == ManifestKind::Chrome ? IsChromeOrigin(item.text) : IsFirefoxExtensionId(item.text));
         if (!good) {
             const std::string shown =
-                item.kind == JsonValue::Kind::String ? "\"" + item.text + "\"" : std::string(_("an entry"));
+                item.kind == JsonValue::Kind::String ? QuotedExcerpt(item.text) : std::string(_("an entry"));
             return problem(Utils::i18n_format(
                                kind == ManifestKind::Chrome
                                    ? _("lists {1} in \"{2}\", which is not an origin "
@@ -141,8 +218,12 @@ Finding CheckManifest(const std::string& browser, bool system, const std::string
                            reinstall);
         }
         if (firstId.empty()) firstId = item.text;
-        finding.details.push_back(Utils::i18n_format(_("may start the host: {1}"), {item.text}));
+        if (finding.details.size() < kListedExtensions)
+            finding.details.push_back(Utils::i18n_format(_("may start the host: {1}"), {item.text}));
     }
+    if (list->items.size() > kListedExtensions)
+        finding.details.push_back(
+            Utils::i18n_format(_("and {1} more"), {std::to_string(list->items.size() - kListedExtensions)}));
 
     // The program it names, started as the browser starts it.
     const JsonValue* program = manifest.member("path");

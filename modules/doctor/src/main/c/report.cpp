@@ -1,4 +1,5 @@
 // The report: aligned text lines for a person, one JSON document for a bug report.
+#include <cstdio>
 #include <cstdlib>
 
 #include "doctor.h"
@@ -34,6 +35,35 @@ std::string Padded(const char* text, std::size_t width) {
 
 std::string Quoted(const std::string& text) { return "\"" + json_escape(text.c_str(), text.size()) + "\""; }
 
+// A finding's text as a terminal may show it: what a manifest, a folder name or a program's answer
+// put there cannot move the cursor, start a new line or set the title. Control characters (C0,
+// DEL, C1) and bytes that are not UTF-8 are written as \xNN.
+std::string Printable(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t at = 0; at < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        const size_t length = Utils::utf8_sequence_length(text, at);
+        const bool c1 = length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0;
+        if (length == 1 && byte >= 0x20 && byte != 0x7F) {
+            out += text[at];
+        } else if (length > 1 && !c1) {
+            out.append(text, at, length);
+        } else {
+            const size_t escaped = c1 ? 2 : 1;
+            for (size_t i = 0; i < escaped; ++i) {
+                char code[5];
+                std::snprintf(code, sizeof code, "\\x%02x", static_cast<unsigned char>(text[at + i]));
+                out += code;
+            }
+            at += escaped;
+            continue;
+        }
+        at += length;
+    }
+    return out;
+}
+
 }  // namespace
 
 bool SignatureCanWork(const Findings& findings) {
@@ -46,10 +76,14 @@ std::string RenderText(const Findings& findings) {
     std::string out;
     size_t problems = 0;
     for (const Finding& finding : findings) {
-        out += Padded(_(StatusName(finding.status)), 9) + _(finding.check.c_str()) + ": " + finding.text + "\n";
+        out += Padded(_(StatusName(finding.status)), 9) + _(finding.check.c_str()) + ": " + Printable(finding.text) +
+               "
+";
         if (!finding.advice.empty())
-            out += "         " + Utils::i18n_format(_("what to do: {1}"), {finding.advice}) + "\n";
-        for (const std::string& detail : finding.details) out += "           " + detail + "\n";
+            out += "         " + Utils::i18n_format(_("what to do: {1}"), {Printable(finding.advice)}) + "
+";
+        for (const std::string& detail : finding.details) out += "           " + Printable(detail) + "
+";
         if (finding.status == Status::Problem) ++problems;
     }
     if (problems == 0) out += std::string(_("A card signature can work here.")) + "\n";

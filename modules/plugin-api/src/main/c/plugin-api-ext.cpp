@@ -98,7 +98,7 @@ void write_capture(json_response* response, const PadDescription& pad, const std
     json_response_add_string(response, PKCS_MEMBER, pkcs.c_str(), false);
     json_response_add_string(response, DATA_MEMBER, signatureData.c_str(), true);
     json_response_end_object(response);
-    json_response_append(response, 1, ",");
+    json_response_separator(response);
     json_response_add_string(response, "image", base64_bio_encode(image).c_str(), true);
     json_response_end(response);
 }
@@ -176,7 +176,7 @@ void get_pads(api_ctx* ctx, json_response* response, const PadFactoryMaker& make
     json_response_begin(response);
     json_response_begin_array(response, "padList");
     for (size_t i = 0; i < pads.size(); ++i) {
-        if (i > 0) json_response_append(response, 1, ",");
+        json_response_separator(response, i == 0);
         write_pad(response, static_cast<int>(i), pads[i]);
     }
     json_response_end_array(response);

@@ -17,6 +17,8 @@
 namespace {
 
 std::atomic<int> nextResponseId{0};
+// How much of a request its submit line shows; the rest is counted.
+constexpr size_t LOG_REQUEST_BYTES = 1024;
 
 std::string error_text(int code, const char* format, const std::string& argument) {
     json_response builder;
@@ -141,9 +143,11 @@ void PluginApiImpl::submit(const std::string& request, std::shared_ptr<_Response
     auto response = std::make_shared<_Response>();
     response->handler = std::move(handler);
     response->id = nextResponseId.fetch_add(1);
-    // Masked once, for this line and for the time-out's answer.
+    // Masked once, for this line and for the time-out's answer. The line shows the request's start
+    // only: a page may send a megabyte, and the browser keeps what the host writes here.
     const std::string quoted = log_mask_secrets(request.c_str());
-    LOG_API("%p submit response %d for request [%s]", static_cast<void*>(this), response->id, quoted.c_str());
+    LOG_API("%p submit response %d for request [%s]", static_cast<void*>(this), response->id,
+            log_excerpt(quoted, LOG_REQUEST_BYTES).c_str());
     {
         std::lock_guard<std::mutex> guard(state_->lock);
         state_->pending.push_back(response);

@@ -43,7 +43,7 @@ std::string atr_text(const std::vector<uint8_t>& atr) {
 void write_reader(json_response* response, int index, CommBase::ICommLibrary& library, const std::string& name) {
     auto reader = library.GetReader(name);
     auto* scard = as_scard_reader(reader.get(), false);
-    if (index > 0) json_response_append(response, 1, ",");
+    json_response_separator(response, index == 0);
     json_response_begin_object(response, nullptr);
     json_response_add_int(response, "index", index, false);
     json_response_add_string(response, "library", library.GetName().c_str(), false);

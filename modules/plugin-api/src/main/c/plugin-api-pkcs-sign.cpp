@@ -75,6 +75,18 @@ struct Asn1TimeDecoded {
     void operator()(ASN1_TIME* t) const { ASN1_TIME_free(t); }
 };
 
+// The certificate that bytes begin with, parsed by OpenSSL to the last byte its DER length
+// announces; null when any of it is missing or does not parse.
+std::unique_ptr<X509, X509Free> whole_certificate(const std::vector<uint8_t>& bytes) {
+    uint8_t tag = 0;
+    size_t content = 0, length = 0;
+    if (!der_element(bytes, 0, tag, content, length) || tag != 0x30 || content + length > bytes.size()) return nullptr;
+    const unsigned char* cursor = bytes.data();
+    std::unique_ptr<X509, X509Free> certificate(d2i_X509(nullptr, &cursor, static_cast<long>(content + length)));
+    if (!certificate || cursor != bytes.data() + content + length) return nullptr;
+    return certificate;
+}
+
 }  // namespace
 
 int64_t certificate_not_before_ms(const std::vector<uint8_t>& bytes) {
@@ -131,21 +143,19 @@ void eidas2_check(SZidaZaru::ISCardReader& reader, const std::string& readerName
     if (reader.GetCardType() != EIDAS2_CARD_TYPE || now < EIDAS2_RULE_START_MS) return;
 
     const std::string path(EIDAS2_CERTIFICATE_PATH, sizeof EIDAS2_CERTIFICATE_PATH - 1);
-    // The validity sits near the start of the certificate: one READ BINARY usually holds it.
-    const std::vector<uint8_t> head = reader.ReadFileHead(path, EIDAS2_CERTIFICATE_HEAD_BYTES);
-    if (head.empty()) throw std::runtime_error("Empty certificate data");
-    int64_t notBefore = certificate_not_before_ms(head);
-    if (notBefore == NOT_BEFORE_NOT_IN_BYTES) {
-        const std::vector<uint8_t> bytes = reader.ReadFile(path);
-        if (bytes.empty()) throw std::runtime_error("Empty certificate data");
-        const unsigned char* cursor = bytes.data();
-        std::unique_ptr<X509, X509Free> certificate(d2i_X509(nullptr, &cursor, static_cast<long>(bytes.size())));
-        if (!certificate) throw std::runtime_error("Failed to parse DER certificate");
-        const X509_NAME* subjectName = X509_get_subject_name(certificate.get());
-        std::unique_ptr<char, OpenSslFree> subject(subjectName ? X509_NAME_oneline(subjectName, nullptr, 0) : nullptr);
-        LOG_DEBUG("[%s] Certificate subject: %s", readerName.c_str(), subject ? subject.get() : "");
-        notBefore = not_before_ms(X509_get0_notBefore(certificate.get()));
+    const std::vector<uint8_t> bytes = reader.ReadFile(path);
+    if (bytes.empty()) throw std::runtime_error("Empty certificate data");
+    const std::unique_ptr<X509, X509Free> certificate = whole_certificate(bytes);
+    if (!certificate) {
+        // A date in a certificate that is not whole tells nothing: the certificate is not the card's.
+        if (certificate_not_before_ms(bytes) != NOT_BEFORE_NOT_IN_BYTES)
+            throw CommandException("Unable to read certificate notBefore date", 99);
+        throw std::runtime_error("Failed to parse DER certificate");
     }
+    const X509_NAME* subjectName = X509_get_subject_name(certificate.get());
+    std::unique_ptr<char, OpenSslFree> subject(subjectName ? X509_NAME_oneline(subjectName, nullptr, 0) : nullptr);
+    LOG_DEBUG("[%s] Certificate subject: %s", readerName.c_str(), subject ? subject.get() : "");
+    const int64_t notBefore = not_before_ms(X509_get0_notBefore(certificate.get()));
     LOG_DEBUG("[%s] Signature certificate notBefore %lld ms", readerName.c_str(), static_cast<long long>(notBefore));
     if (notBefore < 0) throw CommandException("Unable to read certificate notBefore date", 99);
     if (notBefore < EIDAS2_QUALIFIED_LIMIT_MS) throw CommandException(NOT_QUALIFIED, 1);

@@ -20,8 +20,6 @@ std::vector<uint8_t> digest_info(const std::vector<uint8_t>& hash, const std::st
 // Whether the ATR is one of the 1.8 card generation, which signs the bare hash.
 bool is_beid18_atr(const std::vector<uint8_t>& atr);
 
-// How much of the signature certificate is read first to learn its notBefore.
-inline constexpr size_t EIDAS2_CERTIFICATE_HEAD_BYTES = 256;
 inline constexpr int64_t NOT_BEFORE_NOT_IN_BYTES = -2;
 
 // Milliseconds from 1970 to the notBefore of the DER certificate that bytes begin (bytes may be
@@ -31,6 +29,7 @@ int64_t certificate_not_before_ms(const std::vector<uint8_t>& bytes);
 
 // The eIDAS 2.0 rule, for every use of the signature key (signatureKey): after its start date a
 // signature certificate issued before 2016-07-01 is refused (code 1). Skipped for the other key and
-// with VELDRA_SKIP_EIDAS2=1; forced to fail with VELDRA_FORCE_EIDAS2_FAIL=1. Reads the certificate's
-// first chunk, and the whole file only when the date is not in it.
+// with VELDRA_SKIP_EIDAS2=1; forced to fail with VELDRA_FORCE_EIDAS2_FAIL=1. Reads the whole
+// certificate, which OpenSSL must parse to the end its DER length announces: one cut off is refused
+// (code 99, as an unreadable date) even where its date can be seen.
 void eidas2_check(SZidaZaru::ISCardReader& reader, const std::string& readerName, bool signatureKey);

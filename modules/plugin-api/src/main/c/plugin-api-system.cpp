@@ -85,7 +85,7 @@ void write_device_list(json_response* response, const std::set<std::string>& vid
     json_response_begin_array(response, "deviceList");
     int index = 0;
     for (const std::string& vidpid : vidpids) {
-        if (index > 0) json_response_append(response, 1, ",");
+        json_response_separator(response, index == 0);
         json_response_begin_object(response, nullptr);
         json_response_add_int(response, "index", index, false);
         json_response_add_string(response, "vidpid", vidpid.c_str(), true);
@@ -100,7 +100,7 @@ void write_package_list(json_response* response, const ComponentTable& component
     int index = 0;
     for (const auto& [key, checker] : components) {
         const std::string version = checker->version();
-        if (index > 0) json_response_append(response, 1, ",");
+        json_response_separator(response, index == 0);
         json_response_begin_object(response, nullptr);
         json_response_add_int(response, "index", index, false);
         json_response_add_string(response, "component", key.c_str(), false);
@@ -200,7 +200,7 @@ void get_system_info(api_ctx* ctx, json_response* response, const DeviceEnumerat
         std::set<std::string> vidpids;
         for (const WacomGSS::UsbDevice& device : devices) vidpids.insert(vidpid_text(device));
         write_device_list(response, vidpids);
-        json_response_append(response, 1, ",");
+        json_response_separator(response);
         write_package_list(response, components);
         json_response_end(response);
         return;

@@ -78,7 +78,7 @@ TEST(JsonWriter, BuildsObjectsWithTheMemberFormats) {
     json_response_add_int(&builder, "n", -3, false);
     json_response_begin_array(&builder, "list");
     json_response_end_array(&builder);
-    json_response_append(&builder, 1, ",");
+    json_response_separator(&builder);
     json_response_begin_object(&builder, "o");
     json_response_add_bool(&builder, "b", true, true);
     json_response_end_object(&builder);

@@ -15,6 +15,13 @@ const char* log_base_name(const char* path) {
     return backslash ? backslash + 1 : path;
 }
 
+std::string log_excerpt(const std::string& text, size_t limit) {
+    if (text.size() <= limit) return text;
+    size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return text.substr(0, cut) + "... (" + std::to_string(text.size() - cut) + " more bytes)";
+}
+
 namespace {
 
 // The whole line in one write: standard error is unbuffered, so printing its parts one by one would

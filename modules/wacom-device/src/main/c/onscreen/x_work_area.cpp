@@ -23,6 +23,15 @@ constexpr const char* WORKAREA = "_NET_WORKAREA";
 
 }  // namespace
 
+std::optional<Area> WorkAreaOfReply(const xcb_get_property_reply_t& reply) {
+    // The reply's length counts the 4-byte units after its 32-byte head; the values follow the head.
+    if (reply.format != 32 || reply.value_len < 4 || reply.length < 4) return std::nullopt;
+    const auto* values = reinterpret_cast<const uint32_t*>(&reply + 1);
+    if (values[2] == 0 || values[3] == 0) return std::nullopt;
+    return Area{static_cast<int>(std::min<uint32_t>(values[2], 65535)),
+                static_cast<int>(std::min<uint32_t>(values[3], 65535))};
+}
+
 std::optional<Area> XWorkArea() {
     int number = 0;
     // xcb_connect returns an object even when it fails: disconnecting it is still needed.
@@ -41,12 +50,10 @@ std::optional<Area> XWorkArea() {
     // One x, y, width, height per desktop; the first desktop's.
     const Reply<xcb_get_property_reply_t> property(xcb_get_property_reply(
         x.get(), xcb_get_property(x.get(), 0, screen.root, atom->atom, XCB_ATOM_CARDINAL, 0, 4), nullptr));
-    if (property && property->format == 32 && xcb_get_property_value_length(property.get()) >= 16) {
-        const auto* values = static_cast<const uint32_t*>(xcb_get_property_value(property.get()));
-        if (values[2] > 0 && values[3] > 0) {
-            area.width = std::min(area.width, static_cast<int>(std::min<uint32_t>(values[2], 65535)));
-            area.height = std::min(area.height, static_cast<int>(std::min<uint32_t>(values[3], 65535)));
-        }
+    const std::optional<Area> work = property ? WorkAreaOfReply(*property) : std::nullopt;
+    if (work) {
+        area.width = std::min(area.width, work->width);
+        area.height = std::min(area.height, work->height);
     }
     return area;
 }
