@@ -77,13 +77,10 @@ std::string RenderText(const Findings& findings) {
     size_t problems = 0;
     for (const Finding& finding : findings) {
         out += Padded(_(StatusName(finding.status)), 9) + _(finding.check.c_str()) + ": " + Printable(finding.text) +
-               "
-";
+               "\n";
         if (!finding.advice.empty())
-            out += "         " + Utils::i18n_format(_("what to do: {1}"), {Printable(finding.advice)}) + "
-";
-        for (const std::string& detail : finding.details) out += "           " + Printable(detail) + "
-";
+            out += "         " + Utils::i18n_format(_("what to do: {1}"), {Printable(finding.advice)}) + "\n";
+        for (const std::string& detail : finding.details) out += "           " + Printable(detail) + "\n";
         if (finding.status == Status::Problem) ++problems;
     }
     if (problems == 0) out += std::string(_("A card signature can work here.")) + "\n";
