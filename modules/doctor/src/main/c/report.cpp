@@ -76,8 +76,8 @@ std::string RenderText(const Findings& findings) {
     std::string out;
     size_t problems = 0;
     for (const Finding& finding : findings) {
-        out += Padded(_(StatusName(finding.status)), 9) + _(finding.check.c_str()) + ": " + Printable(finding.text) +
-               "\n";
+        out +=
+            Padded(_(StatusName(finding.status)), 9) + _(finding.check.c_str()) + ": " + Printable(finding.text) + "\n";
         if (!finding.advice.empty())
             out += "         " + Utils::i18n_format(_("what to do: {1}"), {Printable(finding.advice)}) + "\n";
         for (const std::string& detail : finding.details) out += "           " + Printable(detail) + "\n";
