@@ -152,8 +152,8 @@ TEST_F(Signature, APinPadReaderSignsWithoutAToken) {
 TEST_F(Signature, ACardPulledOutDuringTheSignatureIsAnErrorAnswer) {
     const std::string hash = to_hex(digest("SHA256", DOCUMENT));
     // Somewhere between the security environment and the signature's GET RESPONSE.
-    // (recognition 2 APDUs, the certificate's first chunk 2, then these 4).
-    for (const char* dropOn : {"5", "6", "7", "8"}) {
+    // (recognition 2 APDUs, the whole certificate 7, then these 4).
+    for (const char* dropOn : {"10", "11", "12", "13"}) {
         insert("plain", {"--drop-on", dropOn});
         const Answer a = request({{"cmd", "COMPUTE_SIGNATURE"}, {"reader", PLAIN}, {"hash", hash}, {"pin", "1234"}});
         EXPECT_TRUE(a.error()) << dropOn << ": " << a.text;
