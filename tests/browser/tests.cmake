@@ -14,6 +14,11 @@ add_test(NAME browser.install_host
   COMMAND ${VELDRA_NODE} --test --test-reporter=spec ${_browser_tests}/install-host.test.mjs)
 set_tests_properties(browser.install_host PROPERTIES LABELS browser TIMEOUT 60)
 
+# Every language of the extension's catalogs and of the demo page has every text (no browser).
+add_test(NAME browser.locales
+  COMMAND ${VELDRA_NODE} --test --test-reporter=spec ${_browser_tests}/locales.test.mjs)
+set_tests_properties(browser.locales PROPERTIES LABELS browser TIMEOUT 60)
+
 add_test(NAME browser.setup
   COMMAND ${_browser_tests}/setup.sh ${VELDRA_BROWSER_NODE_MODULES})
 set_tests_properties(browser.setup PROPERTIES LABELS browser TIMEOUT 300 FIXTURES_SETUP browser_node)
