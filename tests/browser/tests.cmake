@@ -15,9 +15,9 @@ add_test(NAME browser.install_host
 set_tests_properties(browser.install_host PROPERTIES LABELS browser TIMEOUT 60)
 
 # Every language of the extension's catalogs and of the demo page has every text (no browser).
-add_test(NAME browser.locales
+add_test(NAME browser.catalogs
   COMMAND ${VELDRA_NODE} --test --test-reporter=spec ${_browser_tests}/locales.test.mjs)
-set_tests_properties(browser.locales PROPERTIES LABELS browser TIMEOUT 60)
+set_tests_properties(browser.catalogs PROPERTIES LABELS browser TIMEOUT 60)
 
 add_test(NAME browser.setup
   COMMAND ${_browser_tests}/setup.sh ${VELDRA_BROWSER_NODE_MODULES})
@@ -61,5 +61,14 @@ foreach(browser chromium firefox)
     COMMAND ${VELDRA_NODE} ${_browser_tests}/page.mjs --browser ${browser} --suite guard
             --build ${CMAKE_BINARY_DIR} --node-modules ${VELDRA_BROWSER_NODE_MODULES})
   set_tests_properties(browser.guard_${browser} PROPERTIES
+    LABELS browser TIMEOUT 200 FIXTURES_REQUIRED browser_node SKIP_RETURN_CODE 77)
+endforeach()
+# The consent window and the demo page in English, Dutch, French and German, the browser's language
+# set as a user sets it (no host, no card, no display); one browser start per language.
+foreach(browser chromium firefox)
+  add_test(NAME browser.locales_${browser}
+    COMMAND ${VELDRA_NODE} ${_browser_tests}/page.mjs --browser ${browser} --suite locales
+            --build ${CMAKE_BINARY_DIR} --node-modules ${VELDRA_BROWSER_NODE_MODULES})
+  set_tests_properties(browser.locales_${browser} PROPERTIES
     LABELS browser TIMEOUT 200 FIXTURES_REQUIRED browser_node SKIP_RETURN_CODE 77)
 endforeach()
