@@ -110,7 +110,7 @@ export function checkRequest(request) {
 export function hostFailure(message) {
   const text = String(message ?? '');
   if (/not found|No such native application|forbidden|unexpected error/i.test(text)) {
-    return { name: 'HostMissing', message: `The Veldra native host is not installed or does not allow this extension (${text})` };
+    return { name: 'HostMissing', message: texts.hostMissing(text) };
   }
-  return { name: 'HostFailed', message: `The Veldra native host ended without an answer (${text})` };
+  return { name: 'HostFailed', message: texts.hostFailed(text) };
 }

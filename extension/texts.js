@@ -34,6 +34,10 @@
     cannotCarry: (detail) => message('failCannotCarry', detail),
     /** @param {string} detail */
     extensionUnreachable: (detail) => message('failExtensionUnreachable', detail),
+    /** @param {string} detail */
+    hostMissing: (detail) => message('failHostMissing', detail),
+    /** @param {string} detail */
+    hostFailed: (detail) => message('failHostFailed', detail),
     requestClosed: message('failRequestClosed'),
   });
 })();
