@@ -597,7 +597,7 @@ async function guardMain() {
 async function localesMain() {
   const workDir = makeWorkDir(args.build, `locales-${args.browser}`);
   log(`work folder ${workDir}`);
-  setTimeout(() => { console.error('page: the run took longer than 150 s; stopping'); process.exit(1); }, 150000).unref();
+  setTimeout(() => { console.error('page: the run took longer than 180 s; stopping'); process.exit(1); }, 180000).unref();
   const server = await startServer();
   let ok = true;
   try {

@@ -54,21 +54,16 @@ foreach(browser chromium firefox)
   set_tests_properties(browser.page_${browser} PROPERTIES
     LABELS "browser;gui" TIMEOUT 450 FIXTURES_REQUIRED browser_node SKIP_RETURN_CODE 77 RESOURCE_LOCK pcscd)
 endforeach()
-# What a hostile page can do through our extension (no card, no readers, no display): one browser
-# start each, the host behind a wrapper that records its runs; a consent window waits 40 s in it.
-foreach(browser chromium firefox)
-  add_test(NAME browser.guard_${browser}
-    COMMAND ${VELDRA_NODE} ${_browser_tests}/page.mjs --browser ${browser} --suite guard
-            --build ${CMAKE_BINARY_DIR} --node-modules ${VELDRA_BROWSER_NODE_MODULES})
-  set_tests_properties(browser.guard_${browser} PROPERTIES
-    LABELS browser TIMEOUT 200 FIXTURES_REQUIRED browser_node SKIP_RETURN_CODE 77)
-endforeach()
-# The consent window and the demo page in English, Dutch, French and German, the browser's language
-# set as a user sets it (no host, no card, no display); one browser start per language.
-foreach(browser chromium firefox)
-  add_test(NAME browser.locales_${browser}
-    COMMAND ${VELDRA_NODE} ${_browser_tests}/page.mjs --browser ${browser} --suite locales
-            --build ${CMAKE_BINARY_DIR} --node-modules ${VELDRA_BROWSER_NODE_MODULES})
-  set_tests_properties(browser.locales_${browser} PROPERTIES
-    LABELS browser TIMEOUT 200 FIXTURES_REQUIRED browser_node SKIP_RETURN_CODE 77)
+# No card, no readers, no display, one browser start per suite and language: guard, what a hostile
+# page can do through our extension, the host behind a wrapper that records its runs (a consent
+# window waits 40 s in it); locales, the consent window and the demo page in English, Dutch, French
+# and German, the browser's language set as a user sets it, no host.
+foreach(suite guard locales)
+  foreach(browser chromium firefox)
+    add_test(NAME browser.${suite}_${browser}
+      COMMAND ${VELDRA_NODE} ${_browser_tests}/page.mjs --browser ${browser} --suite ${suite}
+              --build ${CMAKE_BINARY_DIR} --node-modules ${VELDRA_BROWSER_NODE_MODULES})
+    set_tests_properties(browser.${suite}_${browser} PROPERTIES
+      LABELS browser TIMEOUT 240 FIXTURES_REQUIRED browser_node SKIP_RETURN_CODE 77)
+  endforeach()
 endforeach()
