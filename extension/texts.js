@@ -11,15 +11,16 @@
   const message = (name, ...values) => api.i18n.getMessage(name, values.map(String));
   /** @param {string} prefix @param {string} key @param {string} fallback */
   const known = (prefix, key, fallback) => (/^\w+$/.test(key) && message(`${prefix}_${key}`)) || fallback;
+  /** The device a purpose reaches ("card", "pad", "inventory"). @param {string} name */
+  const purpose = (name) => known('purpose', name, message('purpose_unknown'));
 
   globalThis.veldraTexts = Object.freeze({
     message,
     /** What a request will do, in the card holder's words; the command itself when it has none. @param {string} command */
     operation: (command) => known('operation', command, command),
-    /** The device a purpose reaches ("card", "pad", "inventory"). @param {string} purpose */
-    purpose: (purpose) => known('purpose', purpose, message('purpose_unknown')),
-    /** @param {string} origin @param {string} purpose */
-    notAllowed: (origin, purpose) => message('failNotAllowed', origin, globalThis.veldraTexts.purpose(purpose)),
+    purpose,
+    /** @param {string} origin @param {string} device the purpose of the device */
+    notAllowed: (origin, device) => message('failNotAllowed', origin, purpose(device)),
     /** @param {string} origin @param {number} seconds */
     dismissedTooOften: (origin, seconds) => message('failDismissedTooOften', origin, seconds),
     /** @param {number} limit */
