@@ -25,7 +25,7 @@ export const language = pickLanguage(globalThis.navigator?.languages ?? []);
 /** The text of name in the page's language, each {key} replaced by values[key].
  * @param {string} name @param {Record<string, string|number>} [values] */
 export function text(name, values = {}) {
-  const template = TABLES[language][name] ?? en[name] ?? name;
+  const template = TABLES[language][name] ?? TABLES.en[name] ?? name;
   return template.replace(/\{(\w+)\}/g, (whole, key) => (Object.hasOwn(values, key) ? String(values[key]) : whole));
 }
 
