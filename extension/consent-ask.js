@@ -6,7 +6,6 @@
 // row is refused without a window for a minute. The window keeps a port open to the background
 // while it is shown, which keeps a background that the browser would stop when idle alive.
 import './texts.js';
-import { PURPOSES } from './rules.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
 const texts = globalThis.veldraTexts;
@@ -115,7 +114,7 @@ async function askUser({ origin, purpose, command, signal }) {
 async function decidedAlready({ origin, purpose }, once) {
   const kept = (await storedChoices())[origin]?.[purpose];
   if (kept === 'always') return { allowed: true };
-  if (kept === 'refuse') return { allowed: false, message: texts.notAllowed(origin, PURPOSES[purpose]) };
+  if (kept === 'refuse') return { allowed: false, message: texts.notAllowed(origin, purpose) };
   if (allowedOnce.has(once)) return { allowed: true };
   const until = (await dismissals())[origin]?.until ?? 0;
   if (until > Date.now()) return { allowed: false, message: texts.dismissedTooOften(origin, Math.ceil((until - Date.now()) / 1000)) };
@@ -132,7 +131,7 @@ async function decide(asked, once) {
   if (choice === 'always' || choice === 'refuse') await storeChoice(asked.origin, asked.purpose, choice);
   if (choice === 'once') allowedOnce.add(once);
   if (choice === 'once' || choice === 'always') return { allowed: true };
-  return { allowed: false, message: texts.notAllowed(asked.origin, PURPOSES[asked.purpose]) };
+  return { allowed: false, message: texts.notAllowed(asked.origin, asked.purpose) };
 }
 
 /** Whether the page in asked.tabId may run asked.command now, asking the user when nothing is

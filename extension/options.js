@@ -1,7 +1,9 @@
 // The options page: lists the kept choices per origin and device, and revokes them.
-import { PURPOSES } from './rules.js';
+import './texts.js';
+import { localize } from './localize.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
+const texts = globalThis.veldraTexts;
 const CONSENT_KEY = 'consent';
 
 async function revoke(origin, purpose) {
@@ -24,10 +26,10 @@ async function show() {
       row.dataset.purpose = purpose;
       const button = document.createElement('button');
       button.type = 'button';
-      button.textContent = 'Revoke';
+      button.textContent = texts.message('optionsRevoke');
       button.className = 'revoke';
       button.addEventListener('click', () => revoke(origin, purpose));
-      for (const text of [origin, PURPOSES[purpose] ?? purpose, choice === 'always' ? 'Always allow' : 'Refuse']) {
+      for (const text of [origin, texts.purpose(purpose), choice === 'always' ? texts.message('consentAlways') : texts.message('consentRefuse')]) {
         const cell = document.createElement('td');
         cell.textContent = text;
         row.append(cell);
@@ -42,5 +44,6 @@ async function show() {
   document.body.dataset.ready = 'true';
 }
 
+localize(document, 'optionsTitle');
 api.storage.onChanged.addListener((changes, area) => { if (area === 'local' && changes[CONSENT_KEY]) show(); });
 show();

@@ -1,7 +1,6 @@
 // @ts-check
 // What a page may ask of the native host through this extension: the commands, their members, which
-// of the user's devices each one reaches, and which origins may ask at all. Shared by the
-// background script and the options page.
+// of the user's devices each one reaches, and which origins may ask at all.
 import './texts.js';
 
 const texts = globalThis.veldraTexts;
@@ -10,13 +9,6 @@ export const HOST_NAME = 'org.veldra.native_host';
 
 // The browsers refuse a native message over 1 MiB; a request is refused here before that.
 export const MAX_REQUEST_BYTES = 1024 * 1024;
-
-// What the consent window names for each purpose.
-export const PURPOSES = {
-  card: 'your identity card',
-  pad: 'your signature pad',
-  inventory: 'the list of devices attached to this computer',
-};
 
 // The member the extension adds to every request it forwards: the requesting page's origin as the
 // browser reports it. A page never sets it.
@@ -118,7 +110,7 @@ export function checkRequest(request) {
 export function hostFailure(message) {
   const text = String(message ?? '');
   if (/not found|No such native application|forbidden|unexpected error/i.test(text)) {
-    return { name: 'HostMissing', message: `The Veldra native host is not installed or does not allow this extension (${text})` };
+    return { name: 'HostMissing', message: texts.hostMissing(text) };
   }
-  return { name: 'HostFailed', message: `The Veldra native host ended without an answer (${text})` };
+  return { name: 'HostFailed', message: texts.hostFailed(text) };
 }

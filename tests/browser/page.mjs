@@ -6,13 +6,15 @@
 // on-screen pad's capture, and the named errors of a refused origin, a missing host and a missing
 // extension.
 //   node page.mjs --build BUILD [--node-modules DIR] [--browser chromium|firefox] [--installed]
-//                 [--firefox-profile DIR] [--suite demo|guard] [--keep]
+//                 [--firefox-profile DIR] [--suite demo|guard|locales] [--keep]
 // --installed: the extension and host of the installed Debian packages (Chromium through Debian's
 // /usr/bin/chromium wrapper with no --load-extension of ours; Firefox from the system add-on
 // folder), nothing registered; --firefox-profile: a profile that existed before the packages were
 // installed; --make-profile DIR: only start Firefox once on a new profile DIR and stop it (the
 // profile a user had before the install); --suite guard: instead of the demo, what a hostile page
-// can do (tests/browser/guard-cases.mjs), with no card, no readers and no display. Exit code 0 when
+// can do (tests/browser/guard-cases.mjs), with no card, no readers and no display; --suite locales:
+// the consent window and the demo in each language (tests/browser/locale-cases.mjs), one browser
+// start per language, no host. Exit code 0 when
 // every case passed, 1 when one failed, 77 when the tools are missing.
 import assert from 'node:assert/strict';
 import { spawn, spawnSync } from 'node:child_process';
@@ -22,6 +24,7 @@ import { createRequire } from 'node:module';
 import path from 'node:path';
 import { bidiAddress, bidiClient, firefoxPath, loadWs, writePrefs } from './firefox.mjs';
 import { guardCases, hostWrapper } from './guard-cases.mjs';
+import { LANGUAGES, localeCases } from './locale-cases.mjs';
 import {
   childrenOf, defaultHostName, makeWorkDir, privateHome, rerunUnderVirtualReaders, runInstallHost, sourceTop,
   trackedSession,
@@ -183,13 +186,19 @@ const chromeArgs = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-fir
   '--disable-background-networking', '--disable-component-update', '--disable-sync',
   '--host-resolver-rules=MAP * ~NOTFOUND , EXCLUDE localhost , EXCLUDE 127.0.0.1 , EXCLUDE [::1] , EXCLUDE ::1'];
 
-async function startChromium({ workDir, env, withExtension, profile }) {
+async function startChromium({ workDir, env, withExtension, profile, lang }) {
   const require = createRequire(path.join(args.nodeModules, 'package.json'));
   const { chromium } = require('playwright-core');
   // Installed: Debian's wrapper loads the packaged extension from /usr/share/chromium/extensions;
   // the bare binary loads none.
   const executablePath = withExtension ? '/usr/bin/chromium' : '/usr/lib/chromium/chromium';
   const extra = withExtension && !args.installed ? [`--load-extension=${extensionDir}`] : [];
+  if (lang) {
+    // As a user sets it: the program's language (--lang) and the languages pages are told of.
+    extra.push(`--lang=${lang}`);
+    fs.mkdirSync(path.join(profile, 'Default'), { recursive: true });
+    fs.writeFileSync(path.join(profile, 'Default', 'Preferences'), JSON.stringify({ intl: { accept_languages: lang, selected_languages: lang } }));
+  }
   const before = new Set(childrenOf(process.pid).map((c) => c.pid));
   let session = null;
   const launched = chromium.launchPersistentContext(profile, {
@@ -241,13 +250,16 @@ async function startChromium({ workDir, env, withExtension, profile }) {
   };
 }
 
-async function startFirefoxBrowser({ workDir, env, withExtension, profile }) {
+async function startFirefoxBrowser({ workDir, env, withExtension, profile, lang }) {
   const WebSocket = loadWs(args.nodeModules);
   writePrefs(profile, {
     'extensions.webextensions.uuids': JSON.stringify({ [geckoId]: geckoUuid }),
     // The system add-on folder stays on although the remote agent would turn it off; off without
     // the extension.
     'extensions.enabledScopes': withExtension ? 15 : 5,
+    // As a user sets it: the program's language (its language pack from Debian's firefox-esr-l10n-*
+    // packages) and the languages pages are told of.
+    ...(lang ? { 'intl.locale.requested': lang, 'intl.accept_languages': lang } : {}),
   });
   const errFile = path.join(workDir, `firefox-${withExtension ? 'with' : 'without'}.log`);
   const child = spawn(firefoxPath, ['--headless', '--no-remote', '--profile', profile, '--remote-debugging-port', '0', 'about:blank'],
@@ -581,6 +593,30 @@ async function guardMain() {
   return ok ? 0 : 1;
 }
 
+// The consent window and the demo page in each language: a browser start of its own for each.
+async function localesMain() {
+  const workDir = makeWorkDir(args.build, `locales-${args.browser}`);
+  log(`work folder ${workDir}`);
+  setTimeout(() => { console.error('page: the run took longer than 180 s; stopping'); process.exit(1); }, 180000).unref();
+  const server = await startServer();
+  let ok = true;
+  try {
+    for (const lang of LANGUAGES) {
+      const { dirs, env } = privateHome(workDir, `profile-${lang}`);
+      const browser = await (firefox ? startFirefoxBrowser : startChromium)({ workDir, env, withExtension: true, profile: dirs.profile, lang });
+      try {
+        ok = await runCases(await localeCases({ browser, port: server.port, waitUntil, lang, sourceTop })) && ok;
+      } finally {
+        await browser.close();
+      }
+    }
+  } finally {
+    await server.close();
+  }
+  if (ok && !args.keep) fs.rmSync(workDir, { recursive: true, force: true });
+  return ok ? 0 : 1;
+}
+
 async function main() {
   if (args.makeProfile) return makeProfile();
   const why = blocker();
@@ -590,6 +626,7 @@ async function main() {
   }
   if (!fs.existsSync(hostPath)) throw new Error(`${hostPath} is not there`);
   if (args.suite === 'guard') return guardMain();
+  if (args.suite === 'locales') return localesMain();
   if (process.env.VELDRA_E2E_READERS !== 'up') return rerunUnderVirtualReaders(args.build, `virtual-reader-page-${args.browser}`);
 
   const workDir = makeWorkDir(args.build, `page-${args.browser}`);

@@ -14,6 +14,11 @@ add_test(NAME browser.install_host
   COMMAND ${VELDRA_NODE} --test --test-reporter=spec ${_browser_tests}/install-host.test.mjs)
 set_tests_properties(browser.install_host PROPERTIES LABELS browser TIMEOUT 60)
 
+# Every language of the extension's catalogs and of the demo page has every text (no browser).
+add_test(NAME browser.catalogs
+  COMMAND ${VELDRA_NODE} --test --test-reporter=spec ${_browser_tests}/locales.test.mjs)
+set_tests_properties(browser.catalogs PROPERTIES LABELS browser TIMEOUT 60)
+
 add_test(NAME browser.setup
   COMMAND ${_browser_tests}/setup.sh ${VELDRA_BROWSER_NODE_MODULES})
 set_tests_properties(browser.setup PROPERTIES LABELS browser TIMEOUT 300 FIXTURES_SETUP browser_node)
@@ -49,12 +54,16 @@ foreach(browser chromium firefox)
   set_tests_properties(browser.page_${browser} PROPERTIES
     LABELS "browser;gui" TIMEOUT 450 FIXTURES_REQUIRED browser_node SKIP_RETURN_CODE 77 RESOURCE_LOCK pcscd)
 endforeach()
-# What a hostile page can do through our extension (no card, no readers, no display): one browser
-# start each, the host behind a wrapper that records its runs; a consent window waits 40 s in it.
-foreach(browser chromium firefox)
-  add_test(NAME browser.guard_${browser}
-    COMMAND ${VELDRA_NODE} ${_browser_tests}/page.mjs --browser ${browser} --suite guard
-            --build ${CMAKE_BINARY_DIR} --node-modules ${VELDRA_BROWSER_NODE_MODULES})
-  set_tests_properties(browser.guard_${browser} PROPERTIES
-    LABELS browser TIMEOUT 200 FIXTURES_REQUIRED browser_node SKIP_RETURN_CODE 77)
+# No card, no readers, no display, one browser start per suite and language: guard, what a hostile
+# page can do through our extension, the host behind a wrapper that records its runs (a consent
+# window waits 40 s in it); locales, the consent window and the demo page in English, Dutch, French
+# and German, the browser's language set as a user sets it, no host.
+foreach(suite guard locales)
+  foreach(browser chromium firefox)
+    add_test(NAME browser.${suite}_${browser}
+      COMMAND ${VELDRA_NODE} ${_browser_tests}/page.mjs --browser ${browser} --suite ${suite}
+              --build ${CMAKE_BINARY_DIR} --node-modules ${VELDRA_BROWSER_NODE_MODULES})
+    set_tests_properties(browser.${suite}_${browser} PROPERTIES
+      LABELS browser TIMEOUT 240 FIXTURES_REQUIRED browser_node SKIP_RETURN_CODE 77)
+  endforeach()
 endforeach()

@@ -1,48 +1,20 @@
 // The demo page: a reader, the holder's name and photo, a signature over a document's SHA-256
 // verified in the page against the card's certificate, and a handwritten signature from the pad.
-// Every outcome is written into the page, in words, for each error name of veldra.js.
+// Every outcome is written into the page, in words, for each error name of veldra.js, in the
+// browser's language (texts.js).
 import * as veldra from '../veldra.js';
+import { hasText, localizePage, text } from './texts.js';
 
 const $ = (id) => document.getElementById(id);
 
 // File ids of the identity card.
 const FILES = { identity: '3F00DF014031', photo: '3F00DF014035', signatureCertificate: '3F00DF005039' };
 
-// What the user reads for each error name.
-const EXPLAIN = {
-  ExtensionMissing: 'The Veldra extension is not installed or not enabled in this browser.',
-  HostMissing: 'The Veldra extension is there, but the Veldra native host is not installed on this computer.',
-  HostFailed: 'The Veldra native host stopped without an answer.',
-  NotAllowed: 'You did not allow this site to use your device.',
-  OriginRefused: 'This page is not served over https, so it may not use your devices.',
-  BadRequest: 'The page asked for something the host does not know.',
-  TooLarge: 'The request is too large for the browser.',
-  Busy: 'This page has too many requests waiting; try again once they are answered.',
-  TimedOut: 'The operation took too long and was stopped.',
-  PinWrong: 'Wrong PIN.',
-  PinBlocked: 'Your card is blocked: no PIN tries are left.',
-  PinMalformed: 'A PIN is 1 to 12 digits.',
-  Cancelled: 'The PIN entry was cancelled or took too long.',
-  NoReader: 'That card reader is not connected.',
-  NoCard: 'There is no card in the reader, or the card cannot be used.',
-  CertificateRejected: 'The card\'s signature certificate may no longer sign.',
-  InvalidHash: 'The document\'s hash was refused.',
-  InvalidFileId: 'The card file name was refused.',
-  ReadFailed: 'The card could not be read.',
-  SignatureFailed: 'The card could not sign.',
-  ReaderListFailed: 'The card readers could not be listed.',
-  DeviceListFailed: 'The devices could not be listed.',
-  NoPad: 'No signature pad is connected.',
-  PadFailed: 'The signature pad failed.',
-  PadCancelled: 'The handwritten signature was cancelled or took too long.',
-  HostError: 'The native host reported an error.',
-};
-
 function explain(e) {
   const name = e?.name ?? 'HostError';
-  let text = EXPLAIN[name] ?? String(e?.message ?? e);
-  if (name === 'PinWrong' && e.triesLeft !== null && e.triesLeft >= 0) text += ` ${e.triesLeft} tries left.`;
-  return text;
+  let words = hasText(`error_${name}`) ? text(`error_${name}`) : String(e?.message ?? e);
+  if (name === 'PinWrong' && e.triesLeft !== null && e.triesLeft >= 0) words += ` ${text('triesLeft', { tries: e.triesLeft })}`;
+  return words;
 }
 
 function showError(target, e) {
@@ -91,7 +63,7 @@ async function loadReaders() {
   try {
     const { readerList } = await veldra.getReaders();
     $('reader').replaceChildren(...readerList.map((r) => {
-      const option = new Option(`${r.name}${r.cardPresent ? ' (card)' : ''}`, r.name);
+      const option = new Option(r.cardPresent ? text('readerWithCard', { reader: r.name }) : r.name, r.name);
       return option;
     }));
     const withCard = readerList.find((r) => r.cardPresent);
@@ -163,7 +135,7 @@ async function sign() {
   clearError();
   const result = $('sign-result');
   result.dataset.state = 'busy';
-  result.textContent = 'Signing…';
+  result.textContent = text('signing');
   try {
     const documentBytes = new TextEncoder().encode($('document').value);
     const hash = bytesToHex(await crypto.subtle.digest('SHA-256', documentBytes));
@@ -177,8 +149,8 @@ async function sign() {
     result.dataset.document = $('document').value;
     result.dataset.state = ok ? 'ok' : 'error';
     result.textContent = ok
-      ? `Signed and verified: the signature matches the certificate of ${certificate.subject}.`
-      : 'The signature does NOT match the card\'s certificate.';
+      ? text('signedVerified', { subject: certificate.subject })
+      : text('signatureMismatch');
   } catch (e) {
     showError(result, e);
   }
@@ -188,25 +160,26 @@ async function capture() {
   clearError();
   const result = $('pad-result');
   result.dataset.state = 'busy';
-  result.textContent = 'Sign on the pad…';
+  result.textContent = text('signOnPad');
   try {
     const { padList } = await veldra.getPads();
-    if (padList.length === 0) throw new veldra.VeldraError('NoPad', 'No signature pad is connected');
+    if (padList.length === 0) throw new veldra.VeldraError('NoPad', text('noPad'));
     const documentBytes = new TextEncoder().encode($('document').value);
     const hash = bytesToHex(await crypto.subtle.digest('SHA-256', documentBytes));
     const answer = await veldra.computeSignatureImage({
-      pad: padList[0].name, hash, signer: $('holder-name').textContent || 'the signer', reason: 'Approval of the document',
+      pad: padList[0].name, hash, signer: $('holder-name').textContent || text('theSigner'), reason: text('padReason'),
     });
     $('pad-image').src = `data:image/png;base64,${answer.image}`;
     result.dataset.state = 'ok';
     result.dataset.imageBytes = String(atob(answer.image).length);
-    result.textContent = 'Handwritten signature captured.';
+    result.textContent = text('captured');
   } catch (e) {
     showError(result, e);
   }
 }
 
 async function start() {
+  localizePage(document);
   $('load-readers').addEventListener('click', loadReaders);
   $('read-card').addEventListener('click', readCard);
   $('verify-pin').addEventListener('click', verifyPin);
@@ -220,7 +193,7 @@ async function start() {
     line.textContent = explain(s.error);
   } else {
     line.dataset.state = 'ok';
-    line.textContent = `Veldra extension ${s.extensionVersion}, native host ${s.hostVersion} (${s.binVersion}).`;
+    line.textContent = text('versions', { extension: s.extensionVersion, host: s.hostVersion, bin: s.binVersion });
   }
 }
 
