@@ -19,7 +19,11 @@ browsers = ("chrome", "chromium", "edge", "firefox")
 sys.exit(0 if eval(sys.argv[2]) else 1)' "$1" "$2" || { echo "FAILED: $3"; echo "$1"; failed=1; }
 }
 wine msiexec /x "$msi" /qn >/dev/null 2>&1
-wine msiexec /i "$msi" /qn >/dev/null 2>&1 || { echo "FAILED: msiexec /i $msi"; exit 1; }
+# Under qemu-i386 (scripts/windows-test) a Wine process is now and then killed as its session ends:
+# an install that failed is undone and tried once more.
+wine msiexec /i "$msi" /qn >/dev/null 2>&1 ||
+    { wine msiexec /x "$msi" /qn >/dev/null 2>&1; wine msiexec /i "$msi" /qn >/dev/null 2>&1; } ||
+    { echo "FAILED: msiexec /i $msi"; exit 1; }
 doctor=""
 for folder in "C:\\Program Files (x86)\\Veldra" "C:\\Program Files\\Veldra"; do
     unix=$(wine winepath -u "$folder" 2>/dev/null | tr -d '\r')
