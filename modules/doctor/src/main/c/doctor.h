@@ -35,9 +35,11 @@ std::string GetInfoFrame();
 HostAnswer ReadHostAnswer(const std::string& output, long exitCode);
 
 // Runs program with args, sends it a GET_INFO frame and reads its answer within limit (the
-// program is killed after it). Its standard error is discarded.
+// program is killed after it). Its standard error is discarded. The limit is the host's own window
+// for reading a request: a host that starts slowly (a loaded machine, an emulated loader) is not
+// reported broken, and a hung one costs the report at most that.
 HostAnswer QueryHost(const std::string& program, const std::vector<std::string>& args,
-                     std::chrono::milliseconds limit = std::chrono::seconds(3));
+                     std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 // The host that belongs to this doctor: the one beside it (a build tree), else the installed one.
 std::string OwnHostPath();
