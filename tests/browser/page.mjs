@@ -139,9 +139,10 @@ async function waitWindow(display, name, ms = 15000) {
   throw new Error(`no window named ${name} within ${ms} ms`);
 }
 
-// The card's PIN typed into the PIN dialog (pinentry) as a user would.
+// The card's PIN typed into the PIN dialog (pinentry) as a user would. The dialog's title names the
+// site the extension reported for the page and what the PIN will do.
 async function typePin(display) {
-  const dialog = await waitWindow(display, 'PIN Code Entry');
+  const dialog = await waitWindow(display, '^(PIN check for|Sign for|Log in to) http://localhost:[0-9]+$');
   xdotool(display, 'windowactivate', '--sync', dialog);
   xdotool(display, 'type', '--delay', '5', '1234');
   xdotool(display, 'key', 'Return');
