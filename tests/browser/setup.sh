@@ -21,10 +21,10 @@ fi
 # name@version of each wanted package, and of what the folder holds
 version() { sed -n 's/^  "version": *"\([^"]*\)".*/\1/p' "$1" 2>/dev/null || true; }
 stale=0
-for pkg in $(sed -n 's/^ *"\([@a-z0-9/-]*\)": *"[0-9][^"]*".*/\1/p' "$here/package.json"); do
+while read -r pkg; do
     want=$(sed -n "s#.*\"$pkg\": *\"\([^\"]*\)\".*#\1#p" "$here/package.json")
     [ "$(version "$dest/node_modules/$pkg/package.json")" = "$want" ] || stale=1
-done
+done < <(sed -n 's/^ *"\([@a-z0-9/-]*\)": *"[0-9][^"]*".*/\1/p' "$here/package.json")
 if [ $stale = 0 ]; then
     echo "npm packages of package.json already in $dest"
     exit 0

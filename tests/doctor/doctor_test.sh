@@ -17,7 +17,7 @@ cleanup() {
 trap cleanup EXIT
 failed=0
 out=""
-fail() { echo "FAILED: $*"; echo "$out" | sed 's/^/    | /'; failed=1; }
+fail() { echo "FAILED: $*"; printf '    | %s\n' "${out//$'\n'/$'\n'    | }"; failed=1; }
 # run [ENV OPTIONS AND VALUES...]: the doctor with a clean home of its own, in English unless the
 # options choose a language, its report in $out, its code in $rc.
 run() {
@@ -26,8 +26,7 @@ run() {
 }
 # expect STATUS CHECK TEXT: a line "STATUS  CHECK: ...TEXT..." is in the report.
 expect() {
-    grep -qF -- "$2: " <<<"$(grep -E "^$1 +" <<<"$out")" &&
-        grep -E "^$1 +$2: " <<<"$out" | grep -qF -- "$3" || fail "no $1 line for $2 saying \"$3\""
+    if ! grep -E "^$1 +$2: " <<<"$out" | grep -qF -- "$3"; then fail "no $1 line for $2 saying \"$3\""; fi
 }
 mkdir -p "$work/home"
 

@@ -17,15 +17,17 @@ ids() { msgattrib --no-location --no-wrap --sort-output "$1" 2>/dev/null | sed -
 diff <(ids "$work/marked.pot") <(ids "$top/po/veldra.pot") >"$work/stale" ||
     fail "po/veldra.pot is not the texts marked in the sources (build the target veldra-pot):
 $(sed 's/^</marked, not in veldra.pot:/; s/^>/in veldra.pot, no longer marked:/' "$work/stale" | grep -v '^[0-9-]')"
-for lang in $(cat "$top/po/LINGUAS"); do
+read -ra languages <"$top/po/LINGUAS"
+for lang in "${languages[@]}"; do
     po=$top/po/$lang.po
     msgfmt --check -o /dev/null "$po" || fail "$lang.po: msgfmt --check"
     msgcmp "$po" "$top/po/veldra.pot" 2>"$work/cmp" || fail "$lang.po lacks texts: $(cat "$work/cmp")"
     missing=$(msgattrib --untranslated --no-obsolete "$po" | grep -c '^msgid ' || true)
     fuzzy=$(msgattrib --only-fuzzy --no-obsolete "$po" | grep -c '^msgid ' || true)
     # the header entry is the one untranslated-looking entry msgattrib may keep
-    [ "${missing:-0}" -le 1 ] && [ "${fuzzy:-0}" = 0 ] ||
+    if [ "${missing:-0}" -gt 1 ] || [ "${fuzzy:-0}" != 0 ]; then
         fail "$lang.po: $missing untranslated and $fuzzy fuzzy entries (header counted)"
+    fi
     # {1}..{9} of each translation, against its English text (msgfmt --check does the "%s" ones)
     msgattrib --no-wrap --translated --no-obsolete "$po" | python3 -c '
 import re, sys
