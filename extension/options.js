@@ -1,8 +1,8 @@
+// @ts-check
 // The options page: lists the kept choices per origin and device, and revokes them.
-import { PURPOSES } from './rules.js';
+import { CONSENT_KEY, PURPOSES } from './rules.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
-const CONSENT_KEY = 'consent';
 
 async function revoke(origin, purpose) {
   const all = (await api.storage.local.get(CONSENT_KEY))[CONSENT_KEY] ?? {};

@@ -89,7 +89,7 @@ function hostErrorName({ code, id, message }) {
 // The host's time limit of each command, in seconds, as the page waits for it once the host has
 // started: card commands with a PIN may wait for the PIN dialog (61 s) and the card (10 s), the pad
 // capture for the user (60 s) and what comes after it (60 s).
-const HOST_LIMIT_S = {
+export const HOST_LIMIT_S = Object.freeze({
   GET_INFO: 10,
   GET_READERS: 10,
   READ_FILE: 10,
@@ -100,7 +100,7 @@ const HOST_LIMIT_S = {
   GET_PADS: 30,
   COMPUTE_SIGNATURE_IMAGE: 180,
   GET_SYSTEM_INFO: 60,
-};
+});
 // Slack on top of a host limit: the host process start, and the host's one-second watchdog.
 const SLACK_MS = 5000;
 // Before the host starts the user may be choosing in the consent window (the extension gives up
@@ -110,6 +110,13 @@ const CONSENT_MS = 120000;
 const PING_MS = 1000;
 // The browsers give the host at most 1 MiB of request.
 const MAX_REQUEST_BYTES = 1024 * 1024;
+
+/** How long the page waits for the answer to a command once the host has started, in ms.
+ * @param {unknown} cmd */
+export function answerWaitMs(cmd) {
+  const limitS = typeof cmd === 'string' && Object.hasOwn(HOST_LIMIT_S, cmd) ? HOST_LIMIT_S[cmd] : 10;
+  return limitS * 1000 + SLACK_MS;
+}
 
 let nextId = 1;
 const prefix = `veldra-${Math.random().toString(36).slice(2)}-`;
@@ -211,8 +218,7 @@ async function sendChecked(request) {
     throw new VeldraError(ERROR_NAMES.ExtensionMissing, 'The Veldra extension is not installed or not enabled in this browser');
   }
   const cmd = /** @type {{cmd?: unknown}} */ (request).cmd;
-  const limitS = typeof cmd === 'string' && Object.hasOwn(HOST_LIMIT_S, cmd) ? HOST_LIMIT_S[cmd] : 10;
-  const limitMs = limitS * 1000 + SLACK_MS;
+  const limitMs = answerWaitMs(cmd);
   const timedOut = () => new VeldraError(ERROR_NAMES.TimedOut, `No answer to ${String(cmd).slice(0, 100)} within ${limitMs / 1000} s`);
   const result = await exchange({ veldra: 'request', request }, {
     firstWaitMs: CONSENT_MS + limitMs,
