@@ -19,14 +19,16 @@ mkdir -p "$dest"
 rm -f "$dest/installed-lock.json"
 cp "$here/package.json" "$here/package-lock.json" "$dest/"
 cd "$dest"
-for try in 1 2 3; do
-    if npm_config_cache="$dest/npm-cache" npm ci --no-audit --no-fund --loglevel=error; then
+# A registry that cannot be reached costs seconds, not minutes: few retries, a short time-out.
+for try in 1 2; do
+    if npm_config_cache="$dest/npm-cache" npm ci --no-audit --no-fund --loglevel=error --fetch-retries=1 \
+        --fetch-retry-mintimeout=2000 --fetch-retry-maxtimeout=5000 --fetch-timeout=30000; then
         cp package-lock.json installed-lock.json
         echo "installed in $dest: $(ls node_modules/.bin | tr '\n' ' ')"
         exit 0
     fi
-    echo "setup: npm ci failed (try $try of 3)" >&2
-    sleep $((try * 5))
+    echo "setup: npm ci failed (try $try of 2)" >&2
+    [ "$try" = 2 ] || sleep 5
 done
 echo "SKIPPED: the npm registry did not deliver the packages of package-lock.json; ESLint and TypeScript do not run" >&2
 exit 77
