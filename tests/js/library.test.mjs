@@ -32,8 +32,9 @@ test('host answers and failures become the library\'s error names', async () => 
     [{ version: '1.0' }, null],
   ];
   for (const [answer, name] of answers) {
-    page((request, post) => post({ answer }));
+    const win = page((request, post) => post({ answer }));
     assert.equal(await failure(veldra.send({ cmd: 'VERIFY_PIN', reader: 'R' })), name, JSON.stringify(answer));
+    assert.deepEqual(win.posted.map((m) => m.veldra), ['request', 'accepted', 'answer'], 'one request, no ping');
   }
   page((request, post) => post({ failure: { name: 'NotAllowed', message: 'no' } }));
   assert.equal(await failure(veldra.send({ cmd: 'GET_READERS' })), 'NotAllowed');
@@ -63,17 +64,37 @@ test('a page waits for the consent, then for the host\'s limit, and for a ping a
   t.mock.timers.enable({ apis: ['setTimeout', 'setInterval'] });
   const settle = async () => { for (let i = 0; i < 20; i++) await Promise.resolve(); };
 
-  // No content script: no pong within a second.
+  // No content script: no acknowledgement within a second, then no pong within another.
   pageWindow('https://bank.example');
   let name;
   veldra.send({ cmd: 'GET_INFO' }).catch((e) => { name = e.name; });
-  await settle();
-  t.mock.timers.tick(999);
+  for (const ms of [1000, 999]) {
+    await settle();
+    t.mock.timers.tick(ms);
+  }
   await settle();
   assert.equal(name, undefined);
   t.mock.timers.tick(1);
   await settle();
   assert.equal(name, 'ExtensionMissing');
+
+  // A content script that does not acknowledge requests, but answers a ping: its request is
+  // waited for, never sent twice.
+  const win = pageWindow('https://bank.example');
+  const taken = [];
+  win.addEventListener('message', ({ data }) => {
+    if (data.veldra === 'ping') win.postMessage({ veldra: 'pong', id: data.id, version: '1' }, win.location.origin);
+    if (data.veldra === 'request') taken.push(data.id);
+  });
+  let answer;
+  veldra.send({ cmd: 'GET_INFO' }).then((a) => { answer = a; });
+  await settle();
+  t.mock.timers.tick(60000);
+  await settle();
+  assert.equal(taken.length, 1);
+  win.postMessage({ veldra: 'answer', id: taken[0], answer: { version: '1.0' } }, win.location.origin);
+  await settle();
+  assert.deepEqual(answer, { version: '1.0' });
 
   // The host started and never answered: TimedOut once its limit and the slack have passed.
   for (const cmd of ['GET_INFO', 'COMPUTE_SIGNATURE']) {
