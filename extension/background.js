@@ -7,15 +7,14 @@
 import './texts.js';
 import { consent, consentPort } from './consent-ask.js';
 import {
-  CALLER_ORIGIN, HOST_NAME, MAX_REQUEST_BYTES, checkRequest, commandOf, hostFailure, originAllowed, requestBytes,
+  CALLER_ORIGIN, FAILURE, HOST_NAME, MAX_REQUEST_BYTES, PAGE_WAITING, checkRequest, commandOf, hostFailure, originAllowed,
+  requestBytes,
 } from './rules.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
 const texts = globalThis.veldraTexts;
 // Host processes running at once for the whole browser; the other requests wait in line.
 const HOST_SLOTS = 3;
-// Requests one page may have waiting (for consent, a host slot or the host's answer).
-const PAGE_WAITING = 16;
 
 /** @typedef {import('./rules.js').Failure} Failure */
 /** @typedef {{answer: unknown} | {failure: Failure}} Result */
@@ -56,7 +55,7 @@ const waitingPerTab = new Map();
  */
 async function handle(origin, tabId, request, signal, started) {
   if (!originAllowed(origin)) {
-    return { failure: { name: 'OriginRefused', message: `Only https sites (and http://localhost for development) may use signing devices, not ${origin}` } };
+    return { failure: { name: FAILURE.OriginRefused, message: `Only https sites (and http://localhost for development) may use signing devices, not ${origin}` } };
   }
   const bad = checkRequest(request);
   if (bad) return { failure: bad };
@@ -65,19 +64,19 @@ async function handle(origin, tabId, request, signal, started) {
   const forwarded = { ...fields, [CALLER_ORIGIN]: origin };
   const size = requestBytes(forwarded);
   if (size > MAX_REQUEST_BYTES) {
-    return { failure: { name: 'TooLarge', message: texts.tooLarge(size, MAX_REQUEST_BYTES) } };
+    return { failure: { name: FAILURE.TooLarge, message: texts.tooLarge(size, MAX_REQUEST_BYTES) } };
   }
   const purpose = commandOf(command)?.purpose;
   if (purpose) {
     const decision = await consent({ origin, purpose, command, tabId, signal });
     if (!decision.allowed) {
       console.info(`veldra: ${origin} ${command}: not allowed`);
-      return { failure: { name: 'NotAllowed', message: decision.message ?? '' } };
+      return { failure: { name: FAILURE.NotAllowed, message: decision.message ?? '' } };
     }
   }
   const free = await hostSlot();
   try {
-    if (signal.aborted) return { failure: { name: 'HostFailed', message: texts.requestClosed } };
+    if (signal.aborted) return { failure: { name: FAILURE.HostFailed, message: texts.requestClosed } };
     console.info(`veldra: ${origin} ${command}`);
     started();
     return { answer: await api.runtime.sendNativeMessage(HOST_NAME, forwarded) };
@@ -116,13 +115,13 @@ function requestPort(port) {
     taken = true;
     const count = waitingPerTab.get(tabId) ?? 0;
     if (count >= PAGE_WAITING) {
-      post({ failure: { name: 'Busy', message: texts.tooManyWaiting(PAGE_WAITING) } });
+      post({ failure: { name: FAILURE.Busy, message: texts.tooManyWaiting(PAGE_WAITING) } });
       if (!gone.signal.aborted) port.disconnect();
       return;
     }
     waitingPerTab.set(tabId, count + 1);
     handle(origin, tabId, message.request, gone.signal, () => post({ started: true }))
-      .catch((e) => ({ failure: { name: 'HostFailed', message: String(e?.message ?? e) } }))
+      .catch((e) => ({ failure: { name: FAILURE.HostFailed, message: String(e?.message ?? e) } }))
       .then((result) => {
         const left = (waitingPerTab.get(tabId) ?? 1) - 1;
         if (left > 0) waitingPerTab.set(tabId, left);

@@ -6,10 +6,10 @@
 // row is refused without a window for a minute. The window keeps a port open to the background
 // while it is shown, which keeps a background that the browser would stop when idle alive.
 import './texts.js';
+import { CONSENT_KEY } from './rules.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
 const texts = globalThis.veldraTexts;
-const CONSENT_KEY = 'consent';
 const DISMISSED_KEY = 'dismissed';
 // A consent window left open longer than this counts as closed without a choice.
 const CONSENT_WAIT_MS = 110000;
@@ -40,7 +40,7 @@ api.tabs.onUpdated.addListener((tabId, change) => { if (change.status === 'loadi
 /** @returns {Promise<Record<string, Record<string, string>>>} */
 async function storedChoices() {
   const stored = await api.storage.local.get(CONSENT_KEY);
-  return stored[CONSENT_KEY] ?? {};
+  return /** @type {Record<string, Record<string, string>>} */ (stored[CONSENT_KEY] ?? {});
 }
 
 /** @param {string} origin @param {string} purpose @param {string} choice */
@@ -55,7 +55,7 @@ async function storeChoice(origin, purpose, choice) {
 const dismissedArea = api.storage.session ?? api.storage.local;
 /** @returns {Promise<Record<string, {count: number, until: number}>>} */
 async function dismissals() {
-  return (await dismissedArea.get(DISMISSED_KEY))[DISMISSED_KEY] ?? {};
+  return /** @type {Record<string, {count: number, until: number}>} */ ((await dismissedArea.get(DISMISSED_KEY))[DISMISSED_KEY] ?? {});
 }
 
 /** @param {string} origin @param {Choice} choice */

@@ -1,10 +1,11 @@
 // @ts-check
 // Carries requests between the page (window.postMessage, see web/veldra.js) and the background,
-// one port per request. Only the page's own window is listened to; answers go to the page's origin.
-// A page that may not ask (not https, nor http on this computer) gets no answer at all, not even
-// to a ping. While a request waits (for the consent window, a host slot or the host) the port
-// carries a keep-alive message now and then, so that the browser does not stop the background of
-// an extension that looks idle to it.
+// one port per request, and acknowledges each request at once ("accepted"), so that the page knows
+// the extension is there without asking first. Only the page's own window is listened to; answers
+// go to the page's origin. A page that may not ask (not https, nor http on this computer) gets no
+// answer at all, not even to a ping. While a request waits (for the consent window, a host slot or
+// the host) the port carries a keep-alive message now and then, so that the browser does not stop
+// the background of an extension that looks idle to it.
 (() => {
   const api = globalThis.browser ?? globalThis.chrome;
   const texts = globalThis.veldraTexts;
@@ -69,6 +70,7 @@
     });
     try {
       port.postMessage({ request });
+      reply({ veldra: 'accepted', id });
     } catch (e) {
       // The browser carries at most 64 MiB in one message (and nothing that is not plain data).
       finish();

@@ -1,10 +1,11 @@
+// @ts-check
 // The options page: lists the kept choices per origin and device, and revokes them.
 import './texts.js';
 import { localize } from './localize.js';
+import { CONSENT_KEY } from './rules.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
 const texts = globalThis.veldraTexts;
-const CONSENT_KEY = 'consent';
 
 async function revoke(origin, purpose) {
   const all = (await api.storage.local.get(CONSENT_KEY))[CONSENT_KEY] ?? {};

@@ -7,6 +7,26 @@ const texts = globalThis.veldraTexts;
 
 export const HOST_NAME = 'org.veldra.native_host';
 
+// The names of the failures the extension gives a page; each is one of the page library's
+// ERROR_NAMES (web/veldra.js), which says what each means.
+export const FAILURE = Object.freeze({
+  BadRequest: 'BadRequest',
+  Busy: 'Busy',
+  ExtensionMissing: 'ExtensionMissing',
+  HostFailed: 'HostFailed',
+  HostMissing: 'HostMissing',
+  NotAllowed: 'NotAllowed',
+  OriginRefused: 'OriginRefused',
+  TooLarge: 'TooLarge',
+});
+
+// Where the user's kept choices ("Always allow", "Refuse") are stored: origin -> purpose -> choice.
+export const CONSENT_KEY = 'consent';
+
+// Requests one page may have waiting (for consent, a host slot or the host's answer); the content
+// script keeps the same bound.
+export const PAGE_WAITING = 16;
+
 // The browsers refuse a native message over 1 MiB; a request is refused here before that.
 export const MAX_REQUEST_BYTES = 1024 * 1024;
 
@@ -41,7 +61,9 @@ export const COMMANDS = {
   GET_SYSTEM_INFO: { purpose: 'inventory', members: [] },
 };
 
-// https origins, and http only on this computer (localhost, 127.0.0.1) for development.
+/** https origins, and http only on this computer (localhost, 127.0.0.1) for development; the
+ * content script and the page library apply the same rule.
+ * @param {string} origin */
 export function originAllowed(origin) {
   let url;
   try {
@@ -77,40 +99,42 @@ const valueBytes = (value) => new TextEncoder().encode(JSON.stringify(value)).le
  * @returns {Failure|null} */
 export function checkRequest(request) {
   if (typeof request !== 'object' || request === null || Array.isArray(request)) {
-    return { name: 'BadRequest', message: 'A request is an object with a "cmd" member' };
+    return { name: FAILURE.BadRequest, message: 'A request is an object with a "cmd" member' };
   }
   const fields = /** @type {Record<string, unknown>} */ (request);
-  if (Object.hasOwn(fields, CALLER_ORIGIN)) return { name: 'BadRequest', message: texts.memberReserved(CALLER_ORIGIN) };
+  if (Object.hasOwn(fields, CALLER_ORIGIN)) return { name: FAILURE.BadRequest, message: texts.memberReserved(CALLER_ORIGIN) };
   const command = commandOf(fields.cmd);
   if (!command) {
-    return { name: 'BadRequest', message: `Unknown command ${JSON.stringify(String(fields.cmd)).slice(0, 120)}` };
+    return { name: FAILURE.BadRequest, message: `Unknown command ${JSON.stringify(String(fields.cmd)).slice(0, 120)}` };
   }
   for (const [name, value] of Object.entries(fields)) {
     if (name !== 'cmd' && name !== 'debug' && !command.members.includes(name)) {
-      return { name: 'BadRequest', message: `${fields.cmd} has no member ${JSON.stringify(name).slice(0, 120)}` };
+      return { name: FAILURE.BadRequest, message: `${fields.cmd} has no member ${JSON.stringify(name).slice(0, 120)}` };
     }
     if (!(typeof value === 'string' || typeof value === 'boolean' || typeof value === 'number' && Number.isFinite(value))) {
-      return { name: 'BadRequest', message: `The member ${name} must be a string or a number` };
+      return { name: FAILURE.BadRequest, message: `The member ${name} must be a string or a number` };
     }
   }
   const size = requestBytes(request);
   if (size > MAX_REQUEST_BYTES) {
-    return { name: 'TooLarge', message: texts.tooLarge(size, MAX_REQUEST_BYTES) };
+    return { name: FAILURE.TooLarge, message: texts.tooLarge(size, MAX_REQUEST_BYTES) };
   }
   for (const [name, value] of Object.entries(fields)) {
     const limit = MEMBER_BYTES[name] ?? TEXT_MEMBER_BYTES;
     if (name !== 'cmd' && valueBytes(/** @type {string|number|boolean} */ (value)) > limit) {
-      return { name: 'BadRequest', message: texts.memberTooLong(name, limit) };
+      return { name: FAILURE.BadRequest, message: texts.memberTooLong(name, limit) };
     }
   }
   return null;
 }
 
-// How the browser's failure to reach the host is named for the page.
+/** How the browser's failure to reach the host is named for the page.
+ * @param {unknown} message
+ * @returns {Failure} */
 export function hostFailure(message) {
   const text = String(message ?? '');
   if (/not found|No such native application|forbidden|unexpected error/i.test(text)) {
-    return { name: 'HostMissing', message: texts.hostMissing(text) };
+    return { name: FAILURE.HostMissing, message: texts.hostMissing(text) };
   }
-  return { name: 'HostFailed', message: texts.hostFailed(text) };
+  return { name: FAILURE.HostFailed, message: texts.hostFailed(text) };
 }

@@ -89,7 +89,7 @@ function hostErrorName({ code, id, message }) {
 // The host's time limit of each command, in seconds, as the page waits for it once the host has
 // started: card commands with a PIN may wait for the PIN dialog (61 s) and the card (10 s), the pad
 // capture for the user (60 s) and what comes after it (60 s).
-const HOST_LIMIT_S = {
+export const HOST_LIMIT_S = Object.freeze({
   GET_INFO: 10,
   GET_READERS: 10,
   READ_FILE: 10,
@@ -100,7 +100,7 @@ const HOST_LIMIT_S = {
   GET_PADS: 30,
   COMPUTE_SIGNATURE_IMAGE: 180,
   GET_SYSTEM_INFO: 60,
-};
+});
 // Slack on top of a host limit: the host process start, and the host's one-second watchdog.
 const SLACK_MS = 5000;
 // Before the host starts the user may be choosing in the consent window (the extension gives up
@@ -111,38 +111,64 @@ const PING_MS = 1000;
 // The browsers give the host at most 1 MiB of request.
 const MAX_REQUEST_BYTES = 1024 * 1024;
 
+/** How long the page waits for the answer to a command once the host has started, in ms.
+ * @param {unknown} cmd */
+export function answerWaitMs(cmd) {
+  const limitS = typeof cmd === 'string' && Object.hasOwn(HOST_LIMIT_S, cmd) ? HOST_LIMIT_S[cmd] : 10;
+  return limitS * 1000 + SLACK_MS;
+}
+
 let nextId = 1;
 const prefix = `veldra-${Math.random().toString(36).slice(2)}-`;
 
+/** @typedef {[number, (arm: (wait: Wait) => void) => Error | null | Promise<Error | null>]} Wait
+ * how long to wait for the next message, and what to do when none came: the error to reject with,
+ * or null to keep waiting (the handler has armed a new wait) */
+
 /**
- * One exchange with the content script: resolves with the message that ends it.
+ * One exchange with the content script: resolves with the message that ends it. The content script
+ * acknowledges a request at once ("accepted"), and says when the host starts ("started"); each
+ * arms the wait that onAccepted or onStarted gives.
  * @param {object} message
- * @param {{onStarted?: () => [number, () => Error], firstWaitMs: number, firstError: () => Error}} waits
+ * @param {{first: Wait, onAccepted?: () => Wait, onStarted?: () => Wait}} waits
  * @returns {Promise<any>}
  */
-function exchange(message, { onStarted, firstWaitMs, firstError }) {
+function exchange(message, { first, onAccepted, onStarted }) {
   const id = `${prefix}${nextId++}`;
   return new Promise((resolve, reject) => {
-    let timer = null;
-    const arm = (ms, error) => {
+    /** @type {ReturnType<typeof setTimeout> | undefined} */
+    let timer;
+    let settled = false;
+    /** @param {Wait} wait */
+    const arm = ([ms, expire]) => {
       clearTimeout(timer);
-      timer = setTimeout(() => { window.removeEventListener('message', listen); reject(error()); }, ms);
+      if (settled) return;
+      timer = setTimeout(async () => {
+        const error = await expire(arm);
+        if (!error || settled) return;
+        settled = true;
+        window.removeEventListener('message', listen);
+        reject(error);
+      }, ms);
     };
+    /** @param {MessageEvent} event */
     const listen = (event) => {
       if (event.source !== window || event.origin !== window.location.origin) return;
       const data = event.data;
       if (typeof data !== 'object' || data === null || data.id !== id) return;
-      if (data.veldra === 'started') {
-        if (onStarted) arm(...onStarted());
+      if (data.veldra === 'accepted' || data.veldra === 'started') {
+        const next = data.veldra === 'accepted' ? onAccepted : onStarted;
+        if (next) arm(next());
         return;
       }
       if (!['pong', 'answer', 'failure'].includes(data.veldra)) return;
+      settled = true;
       clearTimeout(timer);
       window.removeEventListener('message', listen);
       resolve(data);
     };
     window.addEventListener('message', listen);
-    arm(firstWaitMs, firstError);
+    arm(first);
     window.postMessage({ ...message, id }, window.location.origin);
   });
 }
@@ -151,12 +177,15 @@ function exchange(message, { onStarted, firstWaitMs, firstError }) {
  * @returns {Promise<string|null>} the extension's version, or null */
 async function extensionVersion() {
   try {
-    const pong = await exchange({ veldra: 'ping' }, { firstWaitMs: PING_MS, firstError: () => new Error('no pong') });
+    const pong = await exchange({ veldra: 'ping' }, { first: [PING_MS, () => new Error('no pong')] });
     return pong.version ?? '';
   } catch {
     return null;
   }
 }
+
+const extensionMissing = () =>
+  new VeldraError(ERROR_NAMES.ExtensionMissing, 'The Veldra extension is not installed or not enabled in this browser');
 
 /** The extension serves https pages, and http ones on this computer only; it answers no other.
  * @returns {VeldraError|null} */
@@ -207,16 +236,20 @@ export async function send(request) {
 async function sendChecked(request) {
   const refused = originRefused() ?? requestProblem(request);
   if (refused) throw refused;
-  if (await extensionVersion() === null) {
-    throw new VeldraError(ERROR_NAMES.ExtensionMissing, 'The Veldra extension is not installed or not enabled in this browser');
-  }
   const cmd = /** @type {{cmd?: unknown}} */ (request).cmd;
-  const limitS = typeof cmd === 'string' && Object.hasOwn(HOST_LIMIT_S, cmd) ? HOST_LIMIT_S[cmd] : 10;
-  const limitMs = limitS * 1000 + SLACK_MS;
+  const limitMs = answerWaitMs(cmd);
   const timedOut = () => new VeldraError(ERROR_NAMES.TimedOut, `No answer to ${String(cmd).slice(0, 100)} within ${limitMs / 1000} s`);
+  // No acknowledgement within a second: an extension without one is asked whether it is there at
+  // all, and when it is, the request it took is waited for as if acknowledged.
+  /** @param {(wait: Wait) => void} arm */
+  const silent = async (arm) => {
+    if (await extensionVersion() === null) return extensionMissing();
+    arm([CONSENT_MS + limitMs, timedOut]);
+    return null;
+  };
   const result = await exchange({ veldra: 'request', request }, {
-    firstWaitMs: CONSENT_MS + limitMs,
-    firstError: timedOut,
+    first: [PING_MS, silent],
+    onAccepted: () => [CONSENT_MS + limitMs, timedOut],
     onStarted: () => [limitMs, timedOut],
   });
   if (result.veldra === 'failure') {
@@ -254,7 +287,7 @@ export async function status() {
   const version = refused ? null : await extensionVersion();
   const out = { extension: version !== null, extensionVersion: version, host: false, hostVersion: null, binVersion: null, error: refused };
   if (version === null && !refused) {
-    out.error = new VeldraError(ERROR_NAMES.ExtensionMissing, 'The Veldra extension is not installed or not enabled in this browser');
+    out.error = extensionMissing();
     return out;
   }
   try {

@@ -2,7 +2,9 @@
 // from runtime.sendNativeMessage to its callback, timed inside the test extension (Chromium's service
 // worker, Firefox's add-on page), for veldra-native-host and for the minimal frame-echo host
 // registered the same way (the browser's own cost of starting a host). Also the time from starting
-// the browser until the extension can be called.
+// the browser until the extension can be called, and the time from a page's call of the page library
+// to the answer through our own extension, beside the host's own run started directly
+// (tests/browser/page.mjs --suite bench).
 // --host and --echo time other programs in the same places, e.g. the installed package's host
 // (/usr/libexec/veldra/veldra-native-host) against the C frame echo (BUILD/bin/veldra-frame-echo-c).
 //   node bench/browser-roundtrip/roundtrip.mjs --build BUILD [--node-modules DIR] [--calls N]
@@ -85,4 +87,23 @@ for (const [k, h] of hosts.entries()) {
 }
 console.log(`${pad('ratio', 20)}${browsers.map((b) => pad(results[b] ? (median(results[b].times[0]) / median(results[b].times[1])).toFixed(2) : '-', 36)).join('')}`);
 console.log(`${pad('browser start', 20)}${browsers.map((b) => pad(results[b] ? `${results[b].startMs.toFixed(0)} ms to a callable extension` : '-', 36)).join('')}`);
+
+// From a page: the page library, our extension and the built host.
+const pageRows = [];
+for (const name of browsers) {
+  const run = spawnSync(process.execPath, [path.join(harnessDir, 'page.mjs'), '--suite', 'bench', '--browser', name,
+    '--build', build, '--node-modules', nodeModules, '--calls', String(calls)], { encoding: 'utf8' });
+  const line = run.stdout.split('\n').find((l) => l.startsWith('{"bench":"page"'));
+  if (run.status !== 0 || !line) {
+    console.error(`bench: page ${name}: ${run.stderr.trim().split('\n').at(-1) ?? run.status}`);
+    code = 1;
+    continue;
+  }
+  pageRows.push(JSON.parse(line));
+}
+const cell = (t) => pad(`median ${fmt(t.median)} ms (${fmt(t.min)}-${fmt(t.max)})`, 36);
+console.log(`\nGET_INFO from a page: the library's send() to its answer, through the extension; median of ${calls} calls`);
+console.log(`${pad('', 20)}${pageRows.map((r) => pad(r.browser, 36)).join('')}`);
+console.log(`${pad('page call to answer', 20)}${pageRows.map((r) => cell(r.page)).join('')}`);
+console.log(`${pad('host run alone', 20)}${pageRows.map((r) => cell(r.host)).join('')}`);
 process.exit(code);

@@ -46,6 +46,7 @@ for (let i = 2; i < process.argv.length; i++) {
   else if (a === '--make-profile') args.makeProfile = path.resolve(process.argv[++i]);
   else if (a === '--keep') args.keep = true;
   else if (a === '--suite') args.suite = process.argv[++i];
+  else if (a === '--calls') args.calls = Number(process.argv[++i]);
   else throw new Error(`unknown argument ${a}`);
 }
 if (!args.build) throw new Error('--build DIR is required');
@@ -618,8 +619,46 @@ async function localesMain() {
   return ok ? 0 : 1;
 }
 
+// For bench/browser-roundtrip: the time from a page's call of the library to the answer, GET_INFO
+// through our extension and the built host, beside the host's own run for the same request started
+// directly; medians of --calls calls after 3 not counted. Prints one JSON line.
+async function benchMain() {
+  const calls = args.calls ?? 20;
+  const warmup = 3;
+  const workDir = makeWorkDir(args.build, `bench-page-${args.browser}`);
+  const server = await startServer();
+  const { dirs, env } = privateHome(workDir, 'profile');
+  registerHost(dirs.profile, env, hostPath);
+  const median = (xs) => { const s = [...xs].sort((a, b) => a - b); const m = s.length >> 1; return s.length % 2 ? s[m] : (s[m - 1] + s[m]) / 2; };
+  const request = JSON.stringify({ cmd: 'GET_INFO', callerOrigin: `http://localhost:${server.port}` });
+  const frame = Buffer.concat([Buffer.from(new Uint32Array([Buffer.byteLength(request)]).buffer), Buffer.from(request)]);
+  const host = [];
+  for (let i = 0; i < warmup + calls; i++) {
+    const t0 = performance.now();
+    const run = spawnSync(hostPath, [], { input: frame, env });
+    if (run.status !== 0) throw new Error(`the host ended with ${run.status}`);
+    host.push(performance.now() - t0);
+  }
+  let browser = null;
+  try {
+    browser = await (firefox ? startFirefoxBrowser : startChromium)({ workDir, env, withExtension: true, profile: dirs.profile });
+    const page = await browser.open(`http://localhost:${server.port}/blank`);
+    const times = await page.evaluate(`async () => { const v = await import('/veldra.js'); const out = [];
+      for (let i = 0; i < ${warmup + calls}; i++) { const t0 = performance.now(); await v.send({ cmd: 'GET_INFO' }); out.push(performance.now() - t0); }
+      return out; }`);
+    const summary = (xs) => ({ median: median(xs.slice(warmup)), min: Math.min(...xs.slice(warmup)), max: Math.max(...xs.slice(warmup)) });
+    log(JSON.stringify({ bench: 'page', browser: args.browser, calls, page: summary(times), host: summary(host) }));
+  } finally {
+    if (browser) await browser.close();
+    await server.close();
+  }
+  fs.rmSync(workDir, { recursive: true, force: true });
+  return 0;
+}
+
 async function main() {
   if (args.makeProfile) return makeProfile();
+  if (args.suite === 'bench') return benchMain();
   const why = blocker();
   if (why) {
     log(`SKIPPED: ${why}`);

@@ -1,3 +1,4 @@
+// @ts-check
 // The demo page: a reader, the holder's name and photo, a signature over a document's SHA-256
 // verified in the page against the card's certificate, and a handwritten signature from the pad.
 // Every outcome is written into the page, in words, for each error name of veldra.js, in the
@@ -5,7 +6,7 @@
 import * as veldra from '../veldra.js';
 import { hasText, localizePage, text } from './texts.js';
 
-const $ = (id) => document.getElementById(id);
+const $ = (/** @type {string} */ id) => /** @type {any} */ (document.getElementById(id));
 
 // File ids of the identity card.
 const FILES = { identity: '3F00DF014031', photo: '3F00DF014035', signatureCertificate: '3F00DF005039' };

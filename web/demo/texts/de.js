@@ -1,3 +1,4 @@
+// @ts-check
 // Die Texte der Demoseite auf Deutsch; die {Namen} füllt die Seite aus.
 export default {
   title: 'Veldra-Demo: mit Ihrem Personalausweis unterschreiben',

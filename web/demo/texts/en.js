@@ -1,3 +1,4 @@
+// @ts-check
 // The demo page's texts in English; {name} is filled in by the page. A language of its own is a
 // copy of this file with the texts translated, named in ../texts.js.
 export default {

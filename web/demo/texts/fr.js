@@ -1,3 +1,4 @@
+// @ts-check
 // Les textes de la page de démonstration en français ; la page remplit les {noms}.
 export default {
   title: 'Démo Veldra : signer avec votre carte d\'identité',

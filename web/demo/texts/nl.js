@@ -1,3 +1,4 @@
+// @ts-check
 // De teksten van de demopagina in het Nederlands (Belgisch gebruik); {naam} vult de pagina in.
 export default {
   title: 'Veldra-demo: ondertekenen met uw identiteitskaart',
