@@ -6,6 +6,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { test } from 'node:test';
 import { fileURLToPath, pathToFileURL } from 'node:url';
+import { getMessage } from '../js/english.mjs';
 
 const top = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
 const extension = path.join(top, 'extension');
@@ -33,15 +34,6 @@ test('every catalog has every English message, with the same placeholders, and n
   }
 });
 
-// A stand-in for the browsers' i18n.getMessage over one catalog.
-function getMessage(messages) {
-  return (name, values = []) => {
-    const entry = messages[name];
-    if (!entry) return '';
-    return entry.message.replace(/\$(\w+)\$/g, (_, p) => String(entry.placeholders[p.toLowerCase()].content)
-      .replace(/\$(\d)/g, (__, i) => values[Number(i) - 1] ?? ''));
-  };
-}
 
 test('every message name the extension uses exists, and every message is used', async () => {
   const sources = fs.readdirSync(extension).filter((f) => /\.(js|html|json)$/.test(f))

@@ -3,6 +3,7 @@
 // windows the test answers.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
+import { i18n } from './english.mjs';
 
 const stored = { local: {}, session: {} };
 const area = (name) => ({
@@ -13,6 +14,7 @@ const listeners = { removed: [], updated: [], windowRemoved: [] };
 /** The consent windows opened: their tickets, in order. */
 const opened = [];
 globalThis.chrome = {
+  i18n,
   runtime: { getURL: (path) => `chrome-extension://veldra/${path}` },
   storage: { local: area('local'), session: area('session') },
   tabs: { onRemoved: { addListener: (f) => listeners.removed.push(f) }, onUpdated: { addListener: (f) => listeners.updated.push(f) } },

@@ -3,6 +3,7 @@
 // dispatches in a later task, and the background behind a content script's port is a function.
 import fs from 'node:fs';
 import vm from 'node:vm';
+import { i18n } from './english.mjs';
 
 export const root = new URL('../../', import.meta.url);
 
@@ -33,6 +34,7 @@ export function pageWindow(origin) {
  * post)`, whose post(message) answers on the port. */
 export function extensionApi(background) {
   return {
+    i18n,
     runtime: {
       getManifest: () => ({ version: '9.8.7' }),
       connect() {

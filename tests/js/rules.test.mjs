@@ -1,6 +1,7 @@
 // What the extension lets through to the host, and how it names what it refuses.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
+import './english.mjs';
 import { MAX_REQUEST_BYTES, checkRequest, hostFailure, originAllowed } from '../../extension/rules.js';
 
 test('origins: https anywhere, http only on this computer', () => {

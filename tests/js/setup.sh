@@ -24,7 +24,7 @@ for try in 1 2; do
     if npm_config_cache="$dest/npm-cache" npm ci --no-audit --no-fund --loglevel=error --fetch-retries=1 \
         --fetch-retry-mintimeout=2000 --fetch-retry-maxtimeout=5000 --fetch-timeout=30000; then
         cp package-lock.json installed-lock.json
-        echo "installed in $dest: $(ls node_modules/.bin | tr '\n' ' ')"
+        echo "installed in $dest: $(cd node_modules/.bin && printf '%s ' *)"
         exit 0
     fi
     echo "setup: npm ci failed (try $try of 2)" >&2
