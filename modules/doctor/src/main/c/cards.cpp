@@ -99,10 +99,11 @@ void NoReader(Finding& finding) {
 
 // The finding's sentence once every reader is seen: the first identity card, or what is missing.
 void Conclude(Finding& finding, size_t readers, size_t cards, const std::string& identityReader) {
-    const std::string count = readers == 1 ? std::string(_("1 reader"))
-                                           : Utils::i18n_format(_("{1} readers"), {std::to_string(readers)});
+    const std::string count =
+        readers == 1 ? std::string(_("1 reader")) : Utils::i18n_format(_("{1} readers"), {std::to_string(readers)});
     if (!identityReader.empty()) {
-        finding.text = Utils::i18n_format(_("pcscd answers, {1}, the identity card in \"{2}\""), {count, identityReader});
+        finding.text =
+            Utils::i18n_format(_("pcscd answers, {1}, the identity card in \"{2}\""), {count, identityReader});
     } else if (cards != 0) {
         finding.status = Status::Problem;
         finding.text = Utils::i18n_format(

@@ -91,8 +91,8 @@ bool has_owner_only_dacl(const std::wstring& path) {
     PACL dacl = nullptr;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
-    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                              nullptr, &descriptor.descriptor) != ERROR_SUCCESS ||
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                              &descriptor.descriptor) != ERROR_SUCCESS ||
         !dacl || !GetSecurityDescriptorControl(descriptor.descriptor, &control, &revision) ||
         (control & SE_DACL_PROTECTED) == 0)
         return false;

@@ -15,7 +15,6 @@
 #include <chrono>
 #include <thread>
 
-
 extern char** environ;
 
 namespace OnScreenPad {
