@@ -59,6 +59,7 @@ std::string FeaturesText(SZidaZaru::ISCardReader& reader, bool present) {
     }
 }
 
+// One reader's line: its class, a CCID PIN pad's features, its card and whether that is the identity card.
 ReaderSeen ExamineReader(SZidaZaru::ISCardReader& reader, const std::string& name) {
     ReaderSeen seen;
     const ReaderClass readerClass = SZidaZaru::ClassifyReader(name);
