@@ -262,15 +262,7 @@ std::string existing_ancestor(std::string path) {
 
 }  // namespace
 
-AppStateInspection inspect_appstate() {
-    AppStateInspection inspection;
-    try {
-        inspection.folder = appstate_directory();
-    } catch (const std::exception& e) {
-        inspection.folderFinding = {AppStateFinding::Verdict::Refused, e.what()};
-        inspection.fileFinding = {AppStateFinding::Verdict::Missing, _("no state file without a folder")};
-        return inspection;
-    }
+void appstate_inspect_entries(AppStateInspection& inspection) {
     inspection.file = file_path(inspection.folder);
     inspection.folderFinding = inspect_entry(inspection.folder, true);
     if (inspection.folderFinding.verdict == AppStateFinding::Verdict::Missing) {
@@ -286,8 +278,7 @@ AppStateInspection inspect_appstate() {
         inspection.folderFinding.verdict == AppStateFinding::Verdict::Missing) {
         inspection.fileFinding = {AppStateFinding::Verdict::Missing,
                                   Utils::i18n_format(_("file {1} does not exist yet"), {inspection.file})};
-        return inspection;
+        return;
     }
     inspection.fileFinding = inspect_entry(inspection.file, false);
-    return inspection;
 }

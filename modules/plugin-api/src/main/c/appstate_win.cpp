@@ -292,15 +292,7 @@ AppStateLock::~AppStateLock() {
 
 // The checks of ensure_appstate_file, made without changing anything: the file's DACL must be
 // protected and owner-only, or the host replaces it.
-AppStateInspection inspect_appstate() {
-    AppStateInspection inspection;
-    try {
-        inspection.folder = appstate_directory();
-    } catch (const std::exception& e) {
-        inspection.folderFinding = {AppStateFinding::Verdict::Refused, e.what()};
-        inspection.fileFinding = {AppStateFinding::Verdict::Missing, "no state file without a folder"};
-        return inspection;
-    }
+void appstate_inspect_entries(AppStateInspection& inspection) {
     const DWORD folder = GetFileAttributesW(appstate_widen(inspection.folder).c_str());
     inspection.folderFinding.text = "folder " + inspection.folder;
     if (folder == INVALID_FILE_ATTRIBUTES) {
@@ -325,5 +317,4 @@ AppStateInspection inspect_appstate() {
         inspection.fileFinding.verdict = AppStateFinding::Verdict::Repaired;
         inspection.fileFinding.text += " has a DACL that is not protected and owner-only";
     }
-    return inspection;
 }
