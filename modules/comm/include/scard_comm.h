@@ -77,5 +77,7 @@ public:
 // How a reader is driven for PIN entry, from its name.
 enum class ReaderClass : int { Plain = 0, EscapePinPad = 1, CcidPinPad = 2, Bypass = 3 };
 ReaderClass ClassifyReader(const std::string& readerName);
+// The class in words for a person, in English: marked for translation, translated by the caller.
+const char* ReaderClassDescription(ReaderClass readerClass);
 
 }  // namespace SZidaZaru

@@ -156,7 +156,9 @@ public:
 using CreateSdkFunction = ISdk* (*)();
 constexpr const char* ONSCREEN_PAD_MODULE = "libveldra-onscreen-pad.so";
 constexpr const char* ONSCREEN_PAD_SYMBOL = "veldra_onscreen_pad_sdk";
-// The on-screen pad's window program, installed beside the module.
-constexpr const char* ONSCREEN_PAD_WINDOW_PROGRAM = "veldra-onscreen-pad-window";
+// The module's own answer to where its window program is (installed beside it): a path that lives
+// as long as the module, empty when the module cannot name its own folder.
+using WindowProgramFunction = const char* (*)();
+constexpr const char* ONSCREEN_PAD_WINDOW_SYMBOL = "veldra_onscreen_pad_window_program";
 
 }  // namespace PadSdk

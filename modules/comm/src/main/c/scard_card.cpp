@@ -1,12 +1,14 @@
-// The identity card operations: recognition, file reading, PIN verification in each reader
-// class, signatures, and the reader's other card commands.
+// The identity card operations: recognition, file reading, the reader classes and PIN verification
+// in each of them, signatures, and the reader's other card commands.
 #include <reader.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <optional>
 
 #include "der.h"
+#include "i18n.h"
 #include "scard_reader.h"
 #include "secret.h"
 #include "status_word.h"
@@ -140,6 +142,37 @@ std::vector<ReaderFeature> SCardReader::GetReaderFeatures() {
     Connect();
     return ReaderFeatures();
 }
+
+}  // namespace SZidaZaru::detail
+
+namespace SZidaZaru {
+
+ReaderClass ClassifyReader(const std::string& readerName) {
+    std::string upper = readerName;
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    auto has = [&upper](const char* pattern) { return upper.find(pattern) != std::string::npos; };
+    if (has("VASCO DIGIPASS 850") || has("VASCO DIGIPASS 870") || has("VASCO DIGIPASS 875") ||
+        has("VASCO DIGIPASS 920"))
+        return ReaderClass::EscapePinPad;
+    if (has("APG8201")) return ReaderClass::CcidPinPad;
+    if (has("BOSA BEIDX")) return ReaderClass::Bypass;
+    return ReaderClass::Plain;
+}
+
+const char* ReaderClassDescription(ReaderClass readerClass) {
+    switch (readerClass) {
+    case ReaderClass::Plain: return N_("plain reader (PIN typed in the PIN dialog)");
+    case ReaderClass::EscapePinPad: return N_("PIN pad reader (escape commands)");
+    case ReaderClass::CcidPinPad: return N_("CCID PIN pad reader");
+    case ReaderClass::Bypass: return N_("reader that verifies the PIN itself (bypass)");
+    }
+    return "?";
+}
+
+}  // namespace SZidaZaru
+
+namespace SZidaZaru::detail {
 
 bool SCardReader::VerifyPin(const Utils::Secret& pin) {
     OperationScope scope(operations_, "verifying PIN");

@@ -1,9 +1,8 @@
-// The PC/SC library object (one PC/SC context), the factory that opens it, reader
-// classification and the table of card file paths.
+// The PC/SC library object (one PC/SC context), the factory that opens it and the table of card
+// file paths.
 #include <winscard.h>
 
 #include <algorithm>
-#include <cctype>
 #include <map>
 #include <memory>
 
@@ -121,19 +120,6 @@ std::vector<std::string> SCardFactory::ListLibraries() { return {kLibraryName}; 
 
 std::shared_ptr<CommBase::ICommLibrary> SCardFactory::OpenLibrary(const std::string& name) {
     return std::make_shared<SCardContext>(name.empty() ? std::string(kLibraryName) : name);
-}
-
-ReaderClass ClassifyReader(const std::string& readerName) {
-    std::string upper = readerName;
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    auto has = [&upper](const char* pattern) { return upper.find(pattern) != std::string::npos; };
-    if (has("VASCO DIGIPASS 850") || has("VASCO DIGIPASS 870") || has("VASCO DIGIPASS 875") ||
-        has("VASCO DIGIPASS 920"))
-        return ReaderClass::EscapePinPad;
-    if (has("APG8201")) return ReaderClass::CcidPinPad;
-    if (has("BOSA BEIDX")) return ReaderClass::Bypass;
-    return ReaderClass::Plain;
 }
 
 }  // namespace SZidaZaru

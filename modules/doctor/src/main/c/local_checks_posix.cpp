@@ -115,10 +115,12 @@ void CheckPads(Findings& findings) {
     Finding finding{N_("pads"), Status::Ok, "", "", {}};
     BioSigningDevice::LoadableModule module(PadSdk::ONSCREEN_PAD_MODULE);
     void* entry = module.Symbol(PadSdk::ONSCREEN_PAD_SYMBOL);
+    const auto windowProgram =
+        reinterpret_cast<PadSdk::WindowProgramFunction>(module.Symbol(PadSdk::ONSCREEN_PAD_WINDOW_SYMBOL));
     Dl_info info{};
     std::string why;
     const std::string display = ReachableDisplay(why);
-    if (!entry || dladdr(entry, &info) == 0 || !info.dli_fname) {
+    if (!entry || !windowProgram || dladdr(entry, &info) == 0 || !info.dli_fname) {
         finding.status = Status::Warning;
         finding.text =
             Utils::i18n_format(_("the on-screen pad module {1} is not installed or cannot be loaded: no pad is listed"),
@@ -128,7 +130,7 @@ void CheckPads(Findings& findings) {
         return;
     }
     const std::string modulePath = info.dli_fname;
-    const std::string window = modulePath.substr(0, modulePath.rfind('/') + 1) + PadSdk::ONSCREEN_PAD_WINDOW_PROGRAM;
+    const std::string window = windowProgram();
     struct stat windowInfo {};
     if (stat(window.c_str(), &windowInfo) != 0 || !S_ISREG(windowInfo.st_mode) || access(window.c_str(), X_OK) != 0) {
         finding.status = Status::Warning;

@@ -1,5 +1,7 @@
 // The checks that read the same on every system: the host, the device inventory and the state
 // folder, each through the host's own code.
+#include <cstdio>
+
 #include "appstate_check.h"
 #include "doctor.h"
 #include "i18n.h"
@@ -8,20 +10,35 @@
 namespace Doctor {
 namespace {
 
-#ifdef _WIN32
-constexpr const char* kStateRule = N_("the file's DACL protected and owner-only");
-#else
-constexpr const char* kStateRule = N_("folder 0700, file 0600, owned by you");
+#ifndef _WIN32
+// A mode in octal digits, at least width of them.
+std::string Octal(unsigned mode, int width) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%0*o", width, mode);
+    return text;
+}
 #endif
 
+// The protection the host requires of the state, in words.
+std::string StateRule() {
+#ifdef _WIN32
+    return _("the file's DACL protected and owner-only");
+#else
+    // TRANSLATORS: {1} and {2} are the octal modes of the state folder and file, 0700 and 0600.
+    return Utils::i18n_format(_("folder {1}, file {2}, owned by you"),
+                              {Octal(APPSTATE_FOLDER_MODE, 4), Octal(APPSTATE_FILE_MODE, 4)});
+#endif
+}
+
 // What to do about a state folder that the host would repair, or refuse.
-std::string RepairAdvice(const std::string& folder) {
+std::string RepairAdvice(const AppStateInspection& state) {
 #ifdef _WIN32
     return Utils::i18n_format(_("Nothing is needed: the host restores the owner-only DACL of {1} at its next use."),
-                              {folder + "\\appstate"});
+                              {state.file});
 #else
-    return Utils::i18n_format(_("Nothing is needed; to close it now: chmod 700 {1}; chmod 600 {1}/appstate."),
-                              {folder});
+    // TRANSLATORS: {1} is the state folder, {4} its file; {2} and {3} their modes for chmod, 700 and 600.
+    return Utils::i18n_format(_("Nothing is needed; to close it now: chmod {2} {1}; chmod {3} {4}."),
+                              {state.folder, Octal(APPSTATE_FOLDER_MODE, 0), Octal(APPSTATE_FILE_MODE, 0), state.file});
 #endif
 }
 
@@ -112,12 +129,12 @@ void CheckStateFolder(Findings& findings) {
         finding.text = Utils::i18n_format(state.folderFinding.verdict == Verdict::Missing
                                               ? _("{1} does not exist yet: the host creates it at its first request")
                                               : _("{1} is as the host requires it ({2})"),
-                                          {place, _(kStateRule)});
+                                          {place, StateRule()});
         break;
     case Verdict::Repaired:
         finding.status = Status::Warning;
         finding.text = Utils::i18n_format(_("{1}: the host restores it at its next use"), {worst.text});
-        finding.advice = RepairAdvice(state.folder);
+        finding.advice = RepairAdvice(state);
         break;
     case Verdict::Refused:
         finding.status = Status::Problem;

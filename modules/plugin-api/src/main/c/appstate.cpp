@@ -8,6 +8,7 @@
 
 #include "appstate_platform.h"
 #include "base64.h"
+#include "i18n.h"
 #include "secret.h"
 
 namespace {
@@ -79,4 +80,17 @@ void load_master_key(uint8_t (&key)[MASTER_KEY_LENGTH]) {
     AppStateLock lock(folder);
     if (read_key(folder, key)) return;  // another process stored one meanwhile
     store_new_key(folder, key);
+}
+
+AppStateInspection inspect_appstate() {
+    AppStateInspection inspection;
+    try {
+        inspection.folder = appstate_directory();
+    } catch (const std::exception& e) {
+        inspection.folderFinding = {AppStateFinding::Verdict::Refused, e.what()};
+        inspection.fileFinding = {AppStateFinding::Verdict::Missing, _("no state file without a folder")};
+        return inspection;
+    }
+    appstate_inspect_entries(inspection);
+    return inspection;
 }

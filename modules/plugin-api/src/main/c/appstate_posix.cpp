@@ -22,8 +22,8 @@
 
 namespace {
 
-constexpr mode_t FOLDER_MODE = 0700;
-constexpr mode_t FILE_MODE = 0600;
+constexpr mode_t FOLDER_MODE = APPSTATE_FOLDER_MODE;
+constexpr mode_t FILE_MODE = APPSTATE_FILE_MODE;
 // The file holds one line of 48 bytes; whatever else someone put there is never read.
 constexpr size_t MAX_READ = 4096;
 // A temporary key file this old was left by a host that was killed while writing it.
@@ -62,12 +62,25 @@ void make_directory_chain(const std::string& folder) {
     }
 }
 
+// What the folder or the file is to the host: the one rule that secure_folder and secure_file
+// enforce and inspect_entry reports. Only OtherModes is repaired; the others are refused.
+enum class Fault { None, Link, WrongKind, Foreign, OtherModes };
+
+Fault fault_of(const struct stat& info, bool folder) {
+    if (S_ISLNK(info.st_mode)) return Fault::Link;
+    if (folder ? !S_ISDIR(info.st_mode) : !S_ISREG(info.st_mode)) return Fault::WrongKind;
+    if (info.st_uid != geteuid()) return Fault::Foreign;
+    if ((info.st_mode & 07777) != (folder ? FOLDER_MODE : FILE_MODE)) return Fault::OtherModes;
+    return Fault::None;
+}
+
 // The folder must be a real directory of ours, closed to everybody else.
 void secure_folder(const std::string& folder) {
     struct stat info {};
-    if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) fail("failed to create directory " + folder);
-    if (info.st_uid != geteuid()) fail("appstate folder is not owned by the current user");
-    if ((info.st_mode & 07777) != FOLDER_MODE && chmod(folder.c_str(), FOLDER_MODE) != 0)
+    const Fault fault = lstat(folder.c_str(), &info) != 0 ? Fault::WrongKind : fault_of(info, true);
+    if (fault == Fault::Link || fault == Fault::WrongKind) fail("failed to create directory " + folder);
+    if (fault == Fault::Foreign) fail("appstate folder is not owned by the current user");
+    if (fault == Fault::OtherModes && chmod(folder.c_str(), FOLDER_MODE) != 0)
         fail("failed to apply restricted access to appstate folder");
 }
 
@@ -81,9 +94,10 @@ int open_state_file(const std::string& path, int flags) {
 
 void secure_file(int fd) {
     struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) fail("appstate file is not a regular file");
-    if (info.st_uid != geteuid()) fail("appstate file is not owned by the current user");
-    if ((info.st_mode & 07777) != FILE_MODE && fchmod(fd, FILE_MODE) != 0)
+    const Fault fault = fstat(fd, &info) != 0 ? Fault::WrongKind : fault_of(info, false);
+    if (fault == Fault::Link || fault == Fault::WrongKind) fail("appstate file is not a regular file");
+    if (fault == Fault::Foreign) fail("appstate file is not owned by the current user");
+    if (fault == Fault::OtherModes && fchmod(fd, FILE_MODE) != 0)
         fail("failed to apply restricted ACL to appstate file");
 }
 
@@ -216,25 +230,22 @@ AppStateFinding inspect_entry(const std::string& path, bool folder) {
             {path});
         return finding;
     }
-    const mode_t wanted = folder ? FOLDER_MODE : FILE_MODE;
     const std::string subject = describe(path, info, folder);
     const char* fault = nullptr;
-    if (S_ISLNK(info.st_mode)) {
-        finding.verdict = AppStateFinding::Verdict::Refused;
-        fault = _("{1} is a symbolic link");
-    } else if (folder ? !S_ISDIR(info.st_mode) : !S_ISREG(info.st_mode)) {
-        finding.verdict = AppStateFinding::Verdict::Refused;
-        fault = folder ? _("{1} is not a directory") : _("{1} is not a regular file");
-    } else if (info.st_uid != geteuid()) {
-        finding.verdict = AppStateFinding::Verdict::Refused;
-        fault = _("{1} is not owned by the current user");
-    } else if ((info.st_mode & 07777) != wanted) {
+    switch (fault_of(info, folder)) {
+    case Fault::None: break;
+    case Fault::Link: fault = _("{1} is a symbolic link"); break;
+    case Fault::WrongKind: fault = folder ? _("{1} is not a directory") : _("{1} is not a regular file"); break;
+    case Fault::Foreign: fault = _("{1} is not owned by the current user"); break;
+    case Fault::OtherModes: {
         finding.verdict = AppStateFinding::Verdict::Repaired;
         char modes[16];
-        std::snprintf(modes, sizeof modes, "%04o", static_cast<unsigned>(wanted));
+        std::snprintf(modes, sizeof modes, "%04o", static_cast<unsigned>(folder ? FOLDER_MODE : FILE_MODE));
         finding.text = Utils::i18n_format(_("{1} has other modes than {2}"), {subject, modes});
         return finding;
     }
+    }
+    if (fault) finding.verdict = AppStateFinding::Verdict::Refused;
     finding.text = fault ? Utils::i18n_format(fault, {subject}) : subject;
     return finding;
 }
@@ -251,15 +262,8 @@ std::string existing_ancestor(std::string path) {
 
 }  // namespace
 
-AppStateInspection inspect_appstate() {
-    AppStateInspection inspection;
-    try {
-        inspection.folder = appstate_directory();
-    } catch (const std::exception& e) {
-        inspection.folderFinding = {AppStateFinding::Verdict::Refused, e.what()};
-        inspection.fileFinding = {AppStateFinding::Verdict::Missing, _("no state file without a folder")};
-        return inspection;
-    }
+void appstate_inspect_entries(AppStateInspection& inspection) {
+    inspection.file = file_path(inspection.folder);
     inspection.folderFinding = inspect_entry(inspection.folder, true);
     if (inspection.folderFinding.verdict == AppStateFinding::Verdict::Missing) {
         const std::string parent = existing_ancestor(inspection.folder);
@@ -273,9 +277,8 @@ AppStateInspection inspect_appstate() {
     if (inspection.folderFinding.verdict == AppStateFinding::Verdict::Refused ||
         inspection.folderFinding.verdict == AppStateFinding::Verdict::Missing) {
         inspection.fileFinding = {AppStateFinding::Verdict::Missing,
-                                  Utils::i18n_format(_("file {1} does not exist yet"), {file_path(inspection.folder)})};
-        return inspection;
+                                  Utils::i18n_format(_("file {1} does not exist yet"), {inspection.file})};
+        return;
     }
-    inspection.fileFinding = inspect_entry(file_path(inspection.folder), false);
-    return inspection;
+    inspection.fileFinding = inspect_entry(inspection.file, false);
 }

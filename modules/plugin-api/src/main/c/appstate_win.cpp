@@ -84,6 +84,22 @@ bool state_file_exists(const std::wstring& path) {
     return true;
 }
 
+// The one rule that ensure_appstate_file enforces and inspect_appstate reports: the file's DACL
+// protected and granting the current user alone.
+bool has_owner_only_dacl(const std::wstring& path) {
+    LocalDescriptor descriptor;
+    PACL dacl = nullptr;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                              &descriptor.descriptor) != ERROR_SUCCESS ||
+        !dacl || !GetSecurityDescriptorControl(descriptor.descriptor, &control, &revision) ||
+        (control & SE_DACL_PROTECTED) == 0)
+        return false;
+    auto sid = appstate_current_user_sid();
+    return appstate_owner_only_acl_accepted(dacl, sid.data());
+}
+
 // A security descriptor holding the owner-only DACL, protected, for files created here.
 class OwnerOnlyDescriptor {
 public:
@@ -201,19 +217,7 @@ std::string appstate_directory() {
 void ensure_appstate_file(const std::string& folder) {
     make_directory_chain(folder);
     const std::wstring path = appstate_widen(file_path(folder));
-    if (!state_file_exists(path)) return;  // written with its key by load_master_key
-    LocalDescriptor descriptor;
-    PACL dacl = nullptr;
-    const DWORD read = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                             &dacl, nullptr, &descriptor.descriptor);
-    if (read == ERROR_SUCCESS && dacl) {
-        SECURITY_DESCRIPTOR_CONTROL control = 0;
-        DWORD revision = 0;
-        const bool is_protected = GetSecurityDescriptorControl(descriptor.descriptor, &control, &revision) &&
-                                  (control & SE_DACL_PROTECTED) != 0;
-        auto sid = appstate_current_user_sid();
-        if (is_protected && appstate_owner_only_acl_accepted(dacl, sid.data())) return;
-    }
+    if (!state_file_exists(path) || has_owner_only_dacl(path)) return;  // a missing one is written by load_master_key
     // Another process may be moving a new file into place at this moment: try again briefly
     // before the failure counts.
     for (int attempt = 1;; ++attempt) {
@@ -288,15 +292,7 @@ AppStateLock::~AppStateLock() {
 
 // The checks of ensure_appstate_file, made without changing anything: the file's DACL must be
 // protected and owner-only, or the host replaces it.
-AppStateInspection inspect_appstate() {
-    AppStateInspection inspection;
-    try {
-        inspection.folder = appstate_directory();
-    } catch (const std::exception& e) {
-        inspection.folderFinding = {AppStateFinding::Verdict::Refused, e.what()};
-        inspection.fileFinding = {AppStateFinding::Verdict::Missing, "no state file without a folder"};
-        return inspection;
-    }
+void appstate_inspect_entries(AppStateInspection& inspection) {
     const DWORD folder = GetFileAttributesW(appstate_widen(inspection.folder).c_str());
     inspection.folderFinding.text = "folder " + inspection.folder;
     if (folder == INVALID_FILE_ATTRIBUTES) {
@@ -306,9 +302,9 @@ AppStateInspection inspect_appstate() {
         inspection.folderFinding.verdict = AppStateFinding::Verdict::Refused;
         inspection.folderFinding.text += " is not a folder";
     }
-    const std::string file = file_path(inspection.folder);
-    inspection.fileFinding.text = "file " + file;
-    const std::wstring wide = appstate_widen(file);
+    inspection.file = file_path(inspection.folder);
+    inspection.fileFinding.text = "file " + inspection.file;
+    const std::wstring wide = appstate_widen(inspection.file);
     const DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         inspection.fileFinding.verdict = AppStateFinding::Verdict::Missing;
@@ -317,21 +313,8 @@ AppStateInspection inspect_appstate() {
         inspection.fileFinding.verdict = AppStateFinding::Verdict::Refused;
         inspection.fileFinding.text +=
             attributes & FILE_ATTRIBUTE_REPARSE_POINT ? " is a symbolic link" : " is not a regular file";
-    } else {
-        LocalDescriptor descriptor;
-        PACL dacl = nullptr;
-        SECURITY_DESCRIPTOR_CONTROL control = 0;
-        DWORD revision = 0;
-        auto sid = appstate_current_user_sid();
-        const bool ownerOnly =
-            GetNamedSecurityInfoW(wide.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                                  nullptr, &descriptor.descriptor) == ERROR_SUCCESS &&
-            dacl && GetSecurityDescriptorControl(descriptor.descriptor, &control, &revision) &&
-            (control & SE_DACL_PROTECTED) != 0 && appstate_owner_only_acl_accepted(dacl, sid.data());
-        if (!ownerOnly) {
-            inspection.fileFinding.verdict = AppStateFinding::Verdict::Repaired;
-            inspection.fileFinding.text += " has a DACL that is not protected and owner-only";
-        }
+    } else if (!has_owner_only_dacl(wide)) {
+        inspection.fileFinding.verdict = AppStateFinding::Verdict::Repaired;
+        inspection.fileFinding.text += " has a DACL that is not protected and owner-only";
     }
-    return inspection;
 }

@@ -86,3 +86,8 @@ private:
 extern "C" __attribute__((visibility("default"))) PadSdk::ISdk* veldra_onscreen_pad_sdk() {
     return new OnScreenPad::Sdk();
 }
+
+extern "C" __attribute__((visibility("default"))) const char* veldra_onscreen_pad_window_program() {
+    static const std::string path = OnScreenPad::WindowProgramPath();
+    return path.c_str();
+}

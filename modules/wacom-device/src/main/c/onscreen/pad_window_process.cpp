@@ -15,8 +15,6 @@
 #include <chrono>
 #include <thread>
 
-#include "pad_sdk.h"
-
 extern char** environ;
 
 namespace OnScreenPad {
@@ -24,6 +22,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr const char* WINDOW_PROGRAM = "veldra-onscreen-pad-window";
 constexpr auto READY_LIMIT = std::chrono::seconds(10);
 constexpr auto SEND_LIMIT = std::chrono::seconds(5);
 constexpr auto EXIT_GRACE = std::chrono::milliseconds(500);
@@ -62,8 +61,7 @@ std::string WindowProgramPath() {
     if (dladdr(reinterpret_cast<const void*>(&WindowProgramPath), &info) == 0 || !info.dli_fname) return {};
     const std::string module = info.dli_fname;
     const size_t slash = module.rfind('/');
-    return (slash == std::string::npos ? std::string() : module.substr(0, slash + 1)) +
-           PadSdk::ONSCREEN_PAD_WINDOW_PROGRAM;
+    return (slash == std::string::npos ? std::string() : module.substr(0, slash + 1)) + WINDOW_PROGRAM;
 }
 
 bool PadWindowProcess::Launch(const std::string& program, const std::vector<std::string>& args) {
