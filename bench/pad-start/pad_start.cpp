@@ -220,9 +220,9 @@ int main(int argc, char** argv) {
     pads.print("on-screen pad (COMPUTE_SIGNATURE_IMAGE)", "; target <= 100");
     dialogs.print("PIN dialog (VERIFY_PIN, pinentry-gtk-2)", "");
     if (dialog)
-        std::printf("  %-45s %.2f  (target <= 1.2)\n", "pad / dialog, medians", median(pads.values) / median(dialogs.values));
-    else
-        std::printf("  (no PIN dialog: no card in the plain virtual reader; run under scripts/virtual-reader run)\n");
+        std::printf("  %-45s %.2f  (target <= 1.2)\n", "pad / dialog, medians",
+                    median(pads.values) / median(dialogs.values));
+    else std::printf("  (no PIN dialog: no card in the plain virtual reader; run under scripts/virtual-reader run)\n");
     lists.print("GET_PADS round trip", "; target <= 15");
     return 0;
 }
