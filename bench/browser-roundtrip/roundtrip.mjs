@@ -3,12 +3,16 @@
 // worker, Firefox's add-on page), for veldra-native-host and for the minimal frame-echo host
 // registered the same way (the browser's own cost of starting a host). Also the time from starting
 // the browser until the extension can be called, and the time from a page's call of the page library
-// to the answer through our own extension, beside the host's own run started directly
-// (tests/browser/page.mjs --suite bench).
+// to the answer through our own extension, beside the host's own run of the same request started
+// directly, for GET_INFO and for COMPUTE_SIGNATURE with a PIN token and the site always allowed
+// (tests/browser/page.mjs --suite bench, under scripts/virtual-reader run).
 // --host and --echo time other programs in the same places, e.g. the installed package's host
 // (/usr/libexec/veldra/veldra-native-host) against the C frame echo (BUILD/bin/veldra-frame-echo-c).
+// --before REV times the page calls again with the page library (web/veldra.js) and the content
+// script (extension/content.js) of commit REV in this tree's web/ and extension/.
 //   node bench/browser-roundtrip/roundtrip.mjs --build BUILD [--node-modules DIR] [--calls N]
 //                                              [--browser chromium,firefox] [--host PATH] [--echo PATH]
+//                                              [--before REV]
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -88,22 +92,46 @@ for (const [k, h] of hosts.entries()) {
 console.log(`${pad('ratio', 20)}${browsers.map((b) => pad(results[b] ? (median(results[b].times[0]) / median(results[b].times[1])).toFixed(2) : '-', 36)).join('')}`);
 console.log(`${pad('browser start', 20)}${browsers.map((b) => pad(results[b] ? `${results[b].startMs.toFixed(0)} ms to a callable extension` : '-', 36)).join('')}`);
 
-// From a page: the page library, our extension and the built host.
-const pageRows = [];
-for (const name of browsers) {
-  const run = spawnSync(process.execPath, [path.join(harnessDir, 'page.mjs'), '--suite', 'bench', '--browser', name,
-    '--build', build, '--node-modules', nodeModules, '--calls', String(calls)], { encoding: 'utf8' });
-  const line = run.stdout.split('\n').find((l) => l.startsWith('{"bench":"page"'));
-  if (run.status !== 0 || !line) {
-    console.error(`bench: page ${name}: ${run.stderr.trim().split('\n').at(-1) ?? run.status}`);
-    code = 1;
-    continue;
+// From a page: the page library, our extension and the built host; with --before, also the library
+// and content script of that commit.
+const before = opt('--before', null);
+const variants = [{ name: 'this tree', flags: [] }];
+let beforeDir = null;
+if (before) {
+  const top = path.resolve(here, '..', '..');
+  beforeDir = fs.mkdtempSync(path.join(build, 'bench-before-'));
+  for (const d of ['web', 'extension']) fs.cpSync(path.join(top, d), path.join(beforeDir, d), { recursive: true });
+  for (const f of ['web/veldra.js', 'extension/content.js']) {
+    const shown = spawnSync('git', ['-C', top, 'show', `${before}:${f}`]);
+    if (shown.status !== 0) { console.error(`bench: git show ${before}:${f} failed`); process.exit(1); }
+    fs.writeFileSync(path.join(beforeDir, f), shown.stdout);
   }
-  pageRows.push(JSON.parse(line));
+  const short = spawnSync('git', ['-C', top, 'rev-parse', '--short', before], { encoding: 'utf8' }).stdout.trim();
+  variants.push({ name: `before (${short || before})`, flags: ['--web', path.join(beforeDir, 'web'), '--extension', path.join(beforeDir, 'extension')] });
 }
-const cell = (t) => pad(`median ${fmt(t.median)} ms (${fmt(t.min)}-${fmt(t.max)})`, 36);
-console.log(`\nGET_INFO from a page: the library's send() to its answer, through the extension; median of ${calls} calls`);
-console.log(`${pad('', 20)}${pageRows.map((r) => pad(r.browser, 36)).join('')}`);
-console.log(`${pad('page call to answer', 20)}${pageRows.map((r) => cell(r.page)).join('')}`);
-console.log(`${pad('host run alone', 20)}${pageRows.map((r) => cell(r.host)).join('')}`);
+const pageRows = variants.map(() => ({}));
+for (const name of browsers) {
+  for (const [k, v] of variants.entries()) {
+    const run = spawnSync(process.execPath, [path.join(harnessDir, 'page.mjs'), '--suite', 'bench', '--browser', name,
+      '--build', build, '--node-modules', nodeModules, '--calls', String(calls), ...v.flags], { encoding: 'utf8' });
+    const line = run.stdout.split('\n').find((l) => l.startsWith('{"bench":"page"'));
+    if (run.status !== 0 || !line) {
+      console.error(`bench: page ${name} (${v.name}): ${run.stderr.trim().split('\n').at(-1) ?? run.status}`);
+      code = 1;
+      continue;
+    }
+    pageRows[k][name] = JSON.parse(line);
+  }
+}
+if (beforeDir) fs.rmSync(beforeDir, { recursive: true, force: true });
+const cell = (t) => pad(t ? `median ${fmt(t.median)} ms (${fmt(t.min)}-${fmt(t.max)})` : '-', 36);
+const row = (label, pick) => console.log(`${pad(label, 46)}${browsers.map((b) => cell(pick(b))).join('')}`);
+console.log(`\nFrom a page: the library's call to its answer through the extension, beside the host's own run of the same`);
+console.log(`request (until it has exited); median of ${calls} calls`);
+console.log(`${pad('', 46)}${browsers.map((b) => pad(b, 36)).join('')}`);
+for (const [cmd, pageKey, hostKey] of [['GET_INFO', 'page', 'host'], ['COMPUTE_SIGNATURE, PIN token, kept consent', 'pageSign', 'hostSign']]) {
+  console.log(cmd);
+  for (const [k, v] of variants.entries()) row(`  page call to answer${k ? `, ${v.name}` : ''}`, (b) => pageRows[k][b]?.[pageKey]);
+  row('  host run alone', (b) => pageRows[0][b]?.[hostKey]);
+}
 process.exit(code);

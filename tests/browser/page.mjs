@@ -6,7 +6,7 @@
 // on-screen pad's capture, and the named errors of a refused origin, a missing host and a missing
 // extension.
 //   node page.mjs --build BUILD [--node-modules DIR] [--browser chromium|firefox] [--installed]
-//                 [--firefox-profile DIR] [--suite demo|guard|locales] [--keep]
+//                 [--firefox-profile DIR] [--suite demo|guard|locales|bench] [--keep]
 // --installed: the extension and host of the installed Debian packages (Chromium through Debian's
 // /usr/bin/chromium wrapper with no --load-extension of ours; Firefox from the system add-on
 // folder), nothing registered; --firefox-profile: a profile that existed before the packages were
@@ -47,13 +47,15 @@ for (let i = 2; i < process.argv.length; i++) {
   else if (a === '--keep') args.keep = true;
   else if (a === '--suite') args.suite = process.argv[++i];
   else if (a === '--calls') args.calls = Number(process.argv[++i]);
+  else if (a === '--web') args.web = path.resolve(process.argv[++i]);
+  else if (a === '--extension') args.extension = path.resolve(process.argv[++i]);
   else throw new Error(`unknown argument ${a}`);
 }
 if (!args.build) throw new Error('--build DIR is required');
 args.nodeModules ??= path.join(args.build, 'browser-node');
 const firefox = args.browser === 'firefox';
 
-const extensionDir = path.join(sourceTop, 'extension');
+const extensionDir = args.extension ?? path.join(sourceTop, 'extension');
 const manifest = JSON.parse(fs.readFileSync(path.join(extensionDir, 'manifest.json'), 'utf8'));
 const chromeId = 'jlcdhkdjighmfoibpoaickdcjhiogpbn';
 const geckoId = manifest.browser_specific_settings.gecko.id;
@@ -96,7 +98,7 @@ export const vendored = (nodeModules) => ({
 });
 
 function startServer() {
-  const web = path.join(sourceTop, 'web');
+  const web = args.web ?? path.join(sourceTop, 'web');
   const vendor = vendored(args.nodeModules);
   const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css' };
   const server = http.createServer((req, res) => {
@@ -632,35 +634,58 @@ async function localesMain() {
   return ok ? 0 : 1;
 }
 
-// For bench/browser-roundtrip: the time from a page's call of the library to the answer, GET_INFO
-// through our extension and the built host, beside the host's own run for the same request started
-// directly; medians of --calls calls after 3 not counted. Prints one JSON line.
+// For bench/browser-roundtrip: the time from a page's call of the library to the answer through
+// our extension and the built host, beside the host's own run for the same request started
+// directly: GET_INFO, and COMPUTE_SIGNATURE on the plain virtual reader's card with a PIN token and
+// the site always allowed (the consent window clicked once, the token from a VERIFY_PIN answered by
+// the stand-in pinentry; the host run alone gets its own token the same way). Medians of --calls
+// calls after 3 not counted; prints one JSON line. --web and --extension serve another page
+// library and load another extension (the bench's "before").
 async function benchMain() {
+  if (process.env.VELDRA_E2E_READERS !== 'up') return rerunUnderVirtualReaders(args.build, `virtual-reader-bench-${args.browser}`);
   const calls = args.calls ?? 20;
   const warmup = 3;
   const workDir = makeWorkDir(args.build, `bench-page-${args.browser}`);
   const server = await startServer();
-  const { dirs, env } = privateHome(workDir, 'profile');
+  const { dirs, env: baseEnv } = privateHome(workDir, 'profile');
+  const env = { ...baseEnv, PATH: `${path.join(args.build, 'modules', 'user-input', 'fake-bin')}:${baseEnv.PATH}`, FAKE_PIN: '1234' };
   registerHost(dirs.profile, env, hostPath);
   const median = (xs) => { const s = [...xs].sort((a, b) => a - b); const m = s.length >> 1; return s.length % 2 ? s[m] : (s[m - 1] + s[m]) / 2; };
-  const request = JSON.stringify({ cmd: 'GET_INFO', callerOrigin: `http://localhost:${server.port}` });
-  const frame = Buffer.concat([Buffer.from(new Uint32Array([Buffer.byteLength(request)]).buffer), Buffer.from(request)]);
-  const host = [];
-  for (let i = 0; i < warmup + calls; i++) {
+  const summary = (xs) => ({ median: median(xs.slice(warmup)), min: Math.min(...xs.slice(warmup)), max: Math.max(...xs.slice(warmup)) });
+  const reader = 'Veldra Virtual Reader 00 00';
+  const hash = '9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08';
+  // The host alone: answers parsed, times until it has exited.
+  const runHost = (request) => {
+    const text = JSON.stringify(request);
+    const frame = Buffer.concat([Buffer.from(new Uint32Array([Buffer.byteLength(text)]).buffer), Buffer.from(text)]);
     const t0 = performance.now();
     const run = spawnSync(hostPath, [], { input: frame, env });
-    if (run.status !== 0) throw new Error(`the host ended with ${run.status}`);
-    host.push(performance.now() - t0);
-  }
+    const ms = performance.now() - t0;
+    if (run.status !== 0 || run.stdout.length < 4) throw new Error(`the host ended with ${run.status}`);
+    return { ms, answer: JSON.parse(run.stdout.subarray(4).toString()) };
+  };
+  const hostTimes = (request) => Array.from({ length: warmup + calls }, () => runHost(request).ms);
+  const info = hostTimes({ cmd: 'GET_INFO', callerOrigin: `http://localhost:${server.port}` });
+  const { pinToken } = runHost({ cmd: 'VERIFY_PIN', reader }).answer;
+  if (!pinToken) throw new Error('VERIFY_PIN through the stand-in pinentry gave no token');
+  const sign = hostTimes({ cmd: 'COMPUTE_SIGNATURE', reader, hash, pinToken });
   let browser = null;
   try {
     browser = await (firefox ? startFirefoxBrowser : startChromium)({ workDir, env, withExtension: true, profile: dirs.profile });
     const page = await browser.open(`http://localhost:${server.port}/blank`);
-    const times = await page.evaluate(`async () => { const v = await import('/veldra.js'); const out = [];
-      for (let i = 0; i < ${warmup + calls}; i++) { const t0 = performance.now(); await v.send({ cmd: 'GET_INFO' }); out.push(performance.now() - t0); }
+    const timed = (call) => page.evaluate(`async () => { const v = await import('/veldra.js'); const out = [];
+      for (let i = 0; i < ${warmup + calls}; i++) { const t0 = performance.now(); await ${call}; out.push(performance.now() - t0); }
       return out; }`);
-    const summary = (xs) => ({ median: median(xs.slice(warmup)), min: Math.min(...xs.slice(warmup)), max: Math.max(...xs.slice(warmup)) });
-    log(JSON.stringify({ bench: 'page', browser: args.browser, calls, page: summary(times), host: summary(host) }));
+    const pageInfo = await timed(`v.send({ cmd: 'GET_INFO' })`);
+    const verified = page.evaluate(`async () => (await (await import('/veldra.js')).verifyPin({ reader: ${JSON.stringify(reader)} })).pinToken`);
+    await (await browser.findPage('/consent.html')).click('#always');
+    const token = await verified;
+    if (!token) throw new Error('VERIFY_PIN from the page gave no token');
+    const pageSign = await timed(`v.computeSignature({ reader: ${JSON.stringify(reader)}, hash: '${hash}', pinToken: '${token}' })`);
+    log(JSON.stringify({
+      bench: 'page', browser: args.browser, calls,
+      page: summary(pageInfo), host: summary(info), pageSign: summary(pageSign), hostSign: summary(sign),
+    }));
   } finally {
     if (browser) await browser.close();
     await server.close();

@@ -17,7 +17,9 @@ target_link_libraries(veldra_onscreen_render PUBLIC PkgConfig::VELDRA_CAIRO)
 pkg_check_modules(VELDRA_GTK3 IMPORTED_TARGET gtk+-3.0)
 # The module asks the X server for the screen's size itself (no toolkit start-up for that).
 pkg_check_modules(VELDRA_XCB IMPORTED_TARGET xcb)
-if(VELDRA_GTK3_FOUND AND VELDRA_XCB_FOUND)
+pkg_check_modules(VELDRA_FONTCONFIG IMPORTED_TARGET fontconfig)
+pkg_get_variable(VELDRA_GLIB_COMPILE_RESOURCES gio-2.0 glib_compile_resources)
+if(VELDRA_GTK3_FOUND AND VELDRA_XCB_FOUND AND VELDRA_FONTCONFIG_FOUND AND VELDRA_GLIB_COMPILE_RESOURCES)
   # The pad window runs in a process of its own (veldra-onscreen-pad-window, installed beside the
   # module): a display that goes away ends that process, never the host. The module holds no toolkit.
   add_library(veldra_onscreen_pad MODULE
@@ -48,7 +50,15 @@ if(VELDRA_GTK3_FOUND AND VELDRA_XCB_FOUND)
     ${VELDRA_ONSCREEN_DIR}
     ${CMAKE_CURRENT_SOURCE_DIR}/include
     ${CMAKE_SOURCE_DIR}/modules/signing-device/include)
-  target_link_libraries(veldra_onscreen_pad_window PRIVATE veldra_utils PkgConfig::VELDRA_GTK3)
+  target_link_libraries(veldra_onscreen_pad_window PRIVATE veldra_utils PkgConfig::VELDRA_GTK3
+    PkgConfig::VELDRA_FONTCONFIG)
+  # The window's empty toolkit theme, compiled in as a resource.
+  set(VELDRA_PAD_THEME_C ${CMAKE_CURRENT_BINARY_DIR}/pad_window_theme.c)
+  add_custom_command(OUTPUT ${VELDRA_PAD_THEME_C}
+    COMMAND ${VELDRA_GLIB_COMPILE_RESOURCES} --generate-source --target=${VELDRA_PAD_THEME_C}
+            --sourcedir=${VELDRA_ONSCREEN_DIR} ${VELDRA_ONSCREEN_DIR}/pad_window_theme.gresource.xml
+    DEPENDS ${VELDRA_ONSCREEN_DIR}/pad_window_theme.gresource.xml ${VELDRA_ONSCREEN_DIR}/pad_window_theme.css)
+  target_sources(veldra_onscreen_pad_window PRIVATE ${VELDRA_PAD_THEME_C})
   add_dependencies(veldra_onscreen_pad veldra_onscreen_pad_window)
   add_dependencies(veldra_wacom_device veldra_onscreen_pad)
 endif()

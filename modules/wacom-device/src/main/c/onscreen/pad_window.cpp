@@ -1,10 +1,12 @@
 #include "pad_window.h"
 
+#include <fontconfig/fontconfig.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <thread>
 
 #include "i18n.h"
 
@@ -16,6 +18,10 @@ namespace {
 
 // The bus address under which D-Bus clients neither connect nor start a bus.
 constexpr const char* NO_SESSION_BUS = "disabled:";
+
+// The toolkit theme compiled into this program (pad_window_theme.css): empty, since the drawing area
+// paints the whole window. The toolkit finds a theme among its resources before any file.
+constexpr const char* THEME = "VeldraPad";
 
 // Strokes kept for drawing: some minutes of pen input at the fastest event rates.
 constexpr size_t MAX_INK = 1 << 20;
@@ -52,7 +58,15 @@ bool PadWindow::Open(std::optional<PadScreen> size) {
     // Without a session bus, GTK's start-up runs "dbus-launch --autolaunch" to get one; the pad uses
     // no bus, so none is looked for.
     if (!g_getenv("DBUS_SESSION_BUS_ADDRESS")) g_setenv("DBUS_SESSION_BUS_ADDRESS", NO_SESSION_BUS, FALSE);
-    if (!gtk_init_check(nullptr, nullptr)) return false;
+    // The desktop's theme (Adwaita: 170 KB of style sheet, a fifth of the start's time) would style
+    // nothing the user sees.
+    g_setenv("GTK_THEME", THEME, TRUE);
+    // The font configuration (some 70 files, most of the first layout's time) is read while the
+    // toolkit starts.
+    std::thread fonts([] { FcInit(); });
+    const bool opened = gtk_init_check(nullptr, nullptr);
+    fonts.join();
+    if (!opened) return false;
     if (!size) {
         GdkDisplay* display = gdk_display_get_default();
         GdkMonitor* monitor = display ? gdk_display_get_primary_monitor(display) : nullptr;
