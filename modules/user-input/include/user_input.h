@@ -35,9 +35,13 @@ public:
 };
 
 // What every platform's service keeps alike: the time-out of the dialogs that start afterwards, and
-// the cancellation, never undone.
+// the cancellation, never undone. A service is not copied.
 class UserInputBase : public user_input {
 public:
+    UserInputBase() = default;
+    UserInputBase(const UserInputBase&) = delete;
+    UserInputBase& operator=(const UserInputBase&) = delete;
+
     void set_timeout(int64_t seconds) override { timeout_.store(seconds); }
     bool is_cancelled() const { return cancelled_.load() != 0; }
     int64_t timeout_seconds() const { return timeout_.load(); }

@@ -13,8 +13,6 @@ public:
     // Throws std::system_error when the wake-up descriptor cannot be made.
     UserInputImpl();
     ~UserInputImpl() override;
-    UserInputImpl(const UserInputImpl&) = delete;
-    UserInputImpl& operator=(const UserInputImpl&) = delete;
 
     Utils::Secret ask(const PromptTexts& texts) override;
     void cancel() override;

@@ -40,8 +40,6 @@ class UserInputImpl : public UserInputBase {
 public:
     UserInputImpl() = default;
     ~UserInputImpl() override;
-    UserInputImpl(const UserInputImpl&) = delete;
-    UserInputImpl& operator=(const UserInputImpl&) = delete;
 
     Utils::Secret ask(const PromptTexts& texts) override;
     void cancel() override;
