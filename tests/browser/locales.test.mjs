@@ -6,13 +6,12 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { test } from 'node:test';
 import { fileURLToPath, pathToFileURL } from 'node:url';
-import { getMessage } from '../js/english.mjs';
+import { catalog, getMessage } from '../js/english.mjs';
 
 const top = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
 const extension = path.join(top, 'extension');
 const locales = path.join(extension, '_locales');
 const languages = fs.readdirSync(locales).sort();
-const catalog = (lang) => JSON.parse(fs.readFileSync(path.join(locales, lang, 'messages.json'), 'utf8'));
 const english = catalog('en');
 // $NAME$ in a message, as the browsers read them (case-insensitive names).
 const named = (message) => [...message.matchAll(/\$(\w+)\$/g)].map((m) => m[1].toLowerCase()).sort();

@@ -53,7 +53,7 @@ public:
     virtual bool HasCapability() = 0;
     virtual std::string GetName() = 0;
     // fileId 0: "__signature__", 1: "__authentication__"; other ids: the raw path bytes of the
-    // card file for that card type (1 or 3), to be handed to ReadFile; "" when unknown.
+    // card file for that card type (kCardBelpic or kCardPkcs15), to be handed to ReadFile; "" when unknown.
     virtual std::string GetFilePath(int fileId, int cardType) = 0;
 };
 

@@ -19,8 +19,9 @@ inline constexpr const char* kLibraryName = "__zidazaru__";
 inline constexpr const char* kSignatureKey = "__signature__";
 inline constexpr const char* kAuthenticationKey = "__authentication__";
 
-// Card types returned by GetCardType and taken by GetFilePath.
-enum CardType : int { kCardUnknown = 0, kCardBelpic = 1 };
+// Card types returned by GetCardType and taken by GetFilePath. kCardPkcs15: a card whose files lie
+// under the PKCS #15 application (DF 5015); GetCardType never reports it, callers pass it in.
+enum CardType : int { kCardUnknown = 0, kCardBelpic = 1, kCardPkcs15 = 3 };
 
 struct SignChallengeResult {
     std::vector<uint8_t> signature;  // the last 128 bytes of the answer

@@ -7,7 +7,7 @@
 #include <string>
 
 #ifndef JSMN_H
-#define JSMN_HEADER  // declarations only: json_reader.cpp and json_mask.cpp hold the tokenizer
+#define JSMN_HEADER  // declarations only: json_tokenizer.cpp holds the tokenizer
 #include <jsmn.h>
 #endif
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "api_ctx.h"
+#include "base64_bio.h"  // the images of the pad commands
 #include "json.h"
 #include "signing_device.h"
 
@@ -20,8 +21,3 @@ using PadFactoryMaker = std::function<std::shared_ptr<BioSigningDevice::ISigning
 void get_pads(api_ctx* ctx, json_response* response, const PadFactoryMaker& makeFactory);
 void compute_signature_image(api_ctx* ctx, json_message* message, json_response* response,
                              const PadFactoryMaker& makeFactory);
-
-// Base64 through OpenSSL's Base64 filter without line breaks. Decoding fails unless every character
-// decodes and the byte count matches the text's length and padding.
-bool base64_bio_decode(const std::string& text, std::vector<uint8_t>* bytes);
-std::string base64_bio_encode(const std::vector<uint8_t>& bytes);

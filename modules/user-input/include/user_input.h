@@ -1,6 +1,7 @@
 // The PIN input service: asks the user for a PIN in a dialog.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,7 +34,26 @@ public:
     virtual ~user_input() = default;
 };
 
-class UserInputBase : public user_input {};
+// What every platform's service keeps alike: the time-out of the dialogs that start afterwards, and
+// the cancellation, never undone. A service is not copied.
+class UserInputBase : public user_input {
+public:
+    UserInputBase() = default;
+    UserInputBase(const UserInputBase&) = delete;
+    UserInputBase& operator=(const UserInputBase&) = delete;
+
+    void set_timeout(int64_t seconds) override { timeout_.store(seconds); }
+    bool is_cancelled() const { return cancelled_.load() != 0; }
+    int64_t timeout_seconds() const { return timeout_.load(); }
+
+protected:
+    // Marks the service cancelled; true for the first call only.
+    bool mark_cancelled() { return cancelled_.exchange(1) == 0; }
+
+private:
+    std::atomic<int32_t> cancelled_{0};
+    std::atomic<int64_t> timeout_{0};
+};
 
 // Creates the service (UserInputImpl); an empty pointer when that fails.
 std::shared_ptr<user_input> create_user_input();

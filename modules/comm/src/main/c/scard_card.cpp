@@ -122,7 +122,7 @@ std::vector<uint8_t> SCardReader::ReadFile(const std::string& path) {
 std::vector<uint8_t> SCardReader::ReadFileHead(const std::string& path, size_t length) {
     TransactionGuard transaction(card_.get(), operations_);
     const ApduResponse selected = Transmit(kSelectByPath, Bytes(path.begin(), path.end()), 0);
-    if (selected.status != 0x9000) operations_.ThrowStatusWord(selected.status, kSelectByPath);
+    if (selected.status != kSwSuccess) operations_.ThrowStatusWord(selected.status, kSelectByPath);
     return Exchange(kReadBinary, {}, static_cast<unsigned>(std::min<size_t>(length, 256)), false);
 }
 

@@ -47,7 +47,7 @@ public:
                                       context_.get(), nullptr, buffer.data(), &filled);
             if (rv == SCARD_E_NO_READERS_AVAILABLE) return {};
             if (rv == SCARD_E_INSUFFICIENT_BUFFER) continue;
-            return Split(buffer, std::min<size_t>(filled, size));
+            return SplitMultiString(buffer, std::min<size_t>(filled, size));
         }
     }
 
@@ -74,7 +74,7 @@ public:
 
 private:
     // A multi-string: names one after another, each NUL-terminated, ended by an empty name.
-    static std::vector<std::string> Split(const std::vector<char>& buffer, size_t length) {
+    static std::vector<std::string> SplitMultiString(const std::vector<char>& buffer, size_t length) {
         std::vector<std::string> names;
         size_t i = 0;
         while (i < length && buffer[i] != '\0') {
@@ -98,7 +98,7 @@ private:
                 {7, path({0x3F, 0x00, 0xDF, 0x01, 0x40, 0x33})},  // address
                 {8, path({0x3F, 0x00, 0xDF, 0x01, 0x40, 0x35})},  // photo
             };
-            t[3] = {
+            t[kCardPkcs15] = {
                 {2, path({0x50, 0x15, 0x43, 0x04, 0xC0, 0x01})}, {3, path({0x50, 0x15, 0x43, 0x04, 0x2F, 0x01})},
                 {4, path({0x50, 0x15, 0x43, 0x04, 0x50, 0x3A})}, {5, path({0x50, 0x15, 0x43, 0x04, 0x50, 0x3B})},
                 {6, path({0x50, 0x15, 0x44, 0x44, 0x44, 0x03})}, {7, path({0x50, 0x15, 0x44, 0x44, 0x44, 0x03})},

@@ -22,7 +22,7 @@ constexpr int kMaxExchangeSteps = 160;
 constexpr uint32_t kMaxReadOffset = 0x7FFF;  // P1 bit 8 of READ BINARY selects a short file id
 
 // The received bytes, the last two split off as the status word when there are two.
-ApduResponse Split(uint32_t command, Bytes received, bool statusExpected) {
+ApduResponse SplitOffStatusWord(uint32_t command, Bytes received, bool statusExpected) {
     ApduResponse response;
     response.command = command;
     if (statusExpected && received.size() >= 2) {
@@ -107,7 +107,7 @@ ApduResponse SCardReader::Transmit(uint32_t command, const Bytes& data, unsigned
     PCSC_CALL(operations_, SCardTransmit, card_.get(), pci_, encoded.data(), static_cast<DWORD>(encoded.size()),
               nullptr, received.data(), &receivedLength);
     received.resize(std::min<size_t>(receivedLength, received.size()));
-    ApduResponse response = Split(command, std::move(received), true);
+    ApduResponse response = SplitOffStatusWord(command, std::move(received), true);
     LOG_DEBUG("APDU %08x: status %04x, %zu bytes", command, response.status, response.data.size());
     return response;
 }
@@ -118,7 +118,7 @@ ApduResponse SCardReader::Control(DWORD controlCode, const Bytes& data, bool sta
     PCSC_CALL(operations_, SCardControl, card_.get(), controlCode, data.empty() ? nullptr : data.data(),
               static_cast<DWORD>(data.size()), received.data(), static_cast<DWORD>(received.size()), &returned);
     received.resize(std::min<size_t>(returned, received.size()));
-    return Split(static_cast<uint32_t>(controlCode), std::move(received), statusExpected);
+    return SplitOffStatusWord(static_cast<uint32_t>(controlCode), std::move(received), statusExpected);
 }
 
 Bytes SCardReader::Exchange(uint32_t command, Bytes data, unsigned le, bool readToEnd) {

@@ -1,11 +1,9 @@
 // The copy of a request or answer text that a log line or an answer may show: whatever could be a
 // PIN or a token is hidden. A well-formed text is masked as the reader reads it; a text that is
 // not JSON is hidden from its first doubtful point on.
-#define JSMN_STATIC
-#include <jsmn.h>
-
 #include "json.h"
 #include "json_text.h"
+#include "json_tokenizer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -176,10 +174,9 @@ std::string log_mask_secrets(const char* text) {
     const size_t length = std::strlen(text);
     // The reader's own tokenizer and token bound: what it would take for a secret is hidden.
     std::vector<jsmntok_t> tokens(JSON_MAX_TOKENS);
-    jsmn_parser parser;
-    jsmn_init(&parser);
-    const int result = jsmn_parse(&parser, text, length, tokens.data(), JSON_MAX_TOKENS);
-    const int count = result > 0 ? result : static_cast<int>(parser.toknext);
+    const json_tokens read = json_tokenize(text, length, tokens.data());
+    const int result = read.result;
+    const int count = result > 0 ? result : read.filled;
     std::vector<bool> hidden(length, false);
     const auto hide = [&](size_t from, size_t to) {
         for (size_t i = from; i < to && i < length; ++i) hidden[i] = true;
@@ -198,7 +195,7 @@ std::string log_mask_secrets(const char* text) {
     // from where the reader stopped, or from the first name that could be a secret, is hidden.
     if (result < 0 || Grammar(text, length).fault() != NO_FAULT) {
         size_t from = first_possible_secret(text, length);
-        if (result < 0) from = std::min<size_t>(from, parser.pos);
+        if (result < 0) from = std::min<size_t>(from, read.stop);
         hide(from, length);
     }
     std::string out;

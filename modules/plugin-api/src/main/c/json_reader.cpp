@@ -1,13 +1,11 @@
 // The request reader: a text tokenized once (jsmn, non-strict, at most JSON_MAX_TOKENS tokens) and
 // values fetched by member name, raw.
-#define JSMN_STATIC
-#include <jsmn.h>
-
 #include "json.h"
 
 #include <cstdlib>
 #include <cstring>
 
+#include "json_tokenizer.h"
 #include "log.h"
 #include "secret.h"
 #include "veldra_assert.h"
@@ -22,9 +20,7 @@ json_message* json_parse(const char* text) {
         return nullptr;
     }
     LOG_DEBUG("Parsing message [%s]", log_mask_secrets(message->text).c_str());
-    jsmn_parser parser;
-    jsmn_init(&parser);
-    const int result = jsmn_parse(&parser, message->text, std::strlen(message->text), message->tokens, JSON_MAX_TOKENS);
+    const int result = json_tokenize(message->text, std::strlen(message->text), message->tokens).result;
     if (result <= 0) {
         LOG_DEBUG("Error parsing message [%s], error code %d", log_mask_secrets(message->text).c_str(), result);
         json_free(message);

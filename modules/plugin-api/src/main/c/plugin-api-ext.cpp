@@ -1,16 +1,12 @@
 #include "plugin-api-ext.h"
 
-#include <openssl/bio.h>
-#include <openssl/evp.h>
-
-#include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "base64_bio.h"
 #include "com.h"
 #include "exception_text.h"
 #include "hex.h"
@@ -103,75 +99,118 @@ void write_capture(json_response* response, const PadDescription& pad, const std
     json_response_end(response);
 }
 
+// Runs step; when it throws, answers code with "<failure> (<the exception's text>)" and gives false.
+template <typename Step>
+bool run_or_answer(json_response* response, int code, const char* failure, Step&& step) {
+    try {
+        step();
+        return true;
+    } catch (...) {
+        json_response_error(response, code, "%s (%s)", failure, exception_text().c_str());
+        return false;
+    }
+}
+
+// The "hash" member's bytes (none for an empty one); false once a missing or invalid hash is answered.
+bool read_hash(const json_message* message, json_response* response, std::vector<uint8_t>* hash) {
+    // Room for the whole value, so that an over-long hash is seen as such and not cut to size.
+    std::vector<char> text;
+    if (!read_member(message, "hash", &text)) {
+        missing_member(response, message, "hash");
+        return false;
+    }
+    uint8_t bytes[HASH_MAX_BYTES];
+    const int length = hex_to_bytes(text.data(), bytes, sizeof bytes);
+    if (length < 0) {
+        json_response_error(response, 7, "Invalid hash [%s]. Should be maximum %d hex characters", text.data(),
+                            static_cast<int>(2 * HASH_MAX_BYTES));
+        return false;
+    }
+    hash->assign(bytes, bytes + length);
+    return true;
+}
+
+// The factory and the pads it lists; false once a failure is answered.
+bool list_pads(json_response* response, const PadFactoryMaker& makeFactory,
+               std::shared_ptr<ISigningDeviceFactory>* factory, std::vector<PadDescription>* pads) {
+    return run_or_answer(response, 20, "Listing signature pads failed", [&] {
+        *factory = makeFactory();
+        *pads = (*factory)->Enumerate();
+    });
+}
+
+// The last pad of that name that opens decides; a failing attempt ends the search. Null once
+// "not found" is answered.
+std::shared_ptr<ISigningDevice> open_pad(json_response* response, ISigningDeviceFactory& factory,
+                                         const std::vector<PadDescription>& pads, const char* name,
+                                         PadDescription* selected) {
+    std::shared_ptr<ISigningDevice> device;
+    std::string notFound;
+    for (const PadDescription& candidate : pads) {
+        if (candidate.name != name) continue;
+        try {
+            device = factory.CreateDevice(name);
+            *selected = candidate;
+        } catch (...) {
+            notFound = " (" + exception_text() + ")";
+            break;
+        }
+    }
+    if (!device) json_response_error(response, 21, "Signature pad [%s] not found%s", name, notFound.c_str());
+    return device;
+}
+
+// The request's "image" (base64) shown on the pad in its rectangle; false once a failure is answered.
+bool show_image(const json_message* message, json_response* response, ISigningDevice& device) {
+    std::vector<char> text;
+    if (!read_member(message, "image", &text)) return true;
+    std::vector<uint8_t> image;
+    if (!base64_bio_decode(text.data(), &image)) {
+        json_response_error(response, 99, "Invalid image encoding");
+        return false;
+    }
+    if (image.empty()) return true;
+    const Rect rect{read_coordinate(message, "rectX", 0), read_coordinate(message, "rectY", 0),
+                    read_coordinate(message, "rectW", 2048), read_coordinate(message, "rectH", 2048)};
+    // Answered at once: waiting for the time limit would tell the caller nothing more.
+    return run_or_answer(response, 22, "Signing failed", [&] { device.SetImage(std::move(image), rect, true); });
+}
+
+// The user may take the whole capture time: the request's limit waits, and counts again afterwards.
+// False once a failure is answered.
+bool capture(api_ctx* ctx, json_response* response, ISigningDevice& device, std::string* session) {
+    Watcher* watcher = watcher_of(ctx);
+    watcher_pause(watcher);  // nothing paused once the limit has fired: the engine has answered already
+    const bool captured = run_or_answer(response, 22, "Signing failed", [&] {
+        device.CaptureSignature(ctx ? ctx->stopping : nullptr, CAPTURE_STALL_SECONDS, CAPTURE_TIMEOUT_SECONDS, session);
+    });
+    if (captured) watcher_resume(watcher, CAPTURE_TIMEOUT_SECONDS);
+    return captured;
+}
+
+// The pad's own signature over the hash, in the session the capture opened, as upper-case hex;
+// false once a failure is answered.
+bool sign_hash(json_response* response, ISigningDeviceFactory& factory, const std::string& session,
+               const std::vector<uint8_t>& hash, std::string* pkcs) {
+    std::shared_ptr<SigningSession> signing;
+    if (!run_or_answer(response, 22, "Signing failed", [&] { signing = factory.OpenSession(session); })) return false;
+    if (!signing) {
+        json_response_error(response, 99, "No signature session (timeout?)");
+        return false;
+    }
+    return run_or_answer(response, 22, "Signing failed", [&] { *pkcs = hex_upper(signing->SignHash(hash)); });
+}
+
 std::shared_ptr<ISigningDeviceFactory> built_in_pads() { return CreateSigningDeviceFactory(); }
 
 }  // namespace
 
-bool base64_bio_decode(const std::string& text, std::vector<uint8_t>* bytes) {
-    bytes->clear();
-    const size_t n = text.size();
-    size_t padding = 0;
-    if (n >= 2 && text.compare(n - 2, 2, "==") == 0) padding = 2;
-    else if (n >= 1 && text[n - 1] == '=') padding = 1;
-    if (n * 3 / 4 < padding || n > INT_MAX) return false;  // "=" alone, or too long for the filter
-    const size_t expected = n * 3 / 4 - padding;
-    if (expected == 0) return n == 0;
-    BIO* b64 = BIO_new(BIO_f_base64());
-    BIO* source = BIO_new_mem_buf(text.data(), static_cast<int>(n));
-    if (!b64 || !source) {
-        BIO_free(b64);
-        BIO_free(source);
-        return false;
-    }
-    BIO_set_flags(b64, BIO_FLAGS_BASE64_NO_NL);
-    BIO* chain = BIO_push(b64, source);
-    bytes->resize(n + 1);
-    const int read = BIO_read(chain, bytes->data(), static_cast<int>(n));
-    BIO_free_all(chain);
-    if (read < 0 || static_cast<size_t>(read) != expected) {
-        bytes->clear();
-        return false;
-    }
-    bytes->resize(expected);
-    return true;
-}
-
-std::string base64_bio_encode(const std::vector<uint8_t>& bytes) {
-    BIO* b64 = BIO_new(BIO_f_base64());
-    BIO* sink = BIO_new(BIO_s_mem());
-    if (!b64 || !sink) {
-        BIO_free(b64);
-        BIO_free(sink);
-        return {};
-    }
-    BIO_set_flags(b64, BIO_FLAGS_BASE64_NO_NL);
-    BIO* chain = BIO_push(b64, sink);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const int chunk = static_cast<int>(std::min<size_t>(bytes.size() - done, 1 << 20));
-        if (BIO_write(chain, bytes.data() + done, chunk) != chunk) break;
-        done += static_cast<size_t>(chunk);
-    }
-    std::string text;
-    if (done == bytes.size() && BIO_flush(chain) == 1) {
-        char* data = nullptr;
-        const long length = BIO_get_mem_data(sink, &data);
-        if (length > 0) text.assign(data, static_cast<size_t>(length));
-    }
-    BIO_free_all(chain);
-    return text;
-}
-
 void get_pads(api_ctx* ctx, json_response* response, const PadFactoryMaker& makeFactory) {
     ComInit com;
     watcher_set_timeout(watcher_of(ctx), PADS_TIMEOUT_SECONDS);
+    std::shared_ptr<ISigningDeviceFactory> factory;
     std::vector<PadDescription> pads;
-    try {
-        pads = makeFactory()->Enumerate();
-    } catch (...) {
-        json_response_error(response, 20, "Listing signature pads failed (%s)", exception_text().c_str());
-        return;
-    }
+    if (!list_pads(response, makeFactory, &factory, &pads)) return;
     LOG_DEBUG("Found %d pad(s)", static_cast<int>(pads.size()));
     json_response_begin(response);
     json_response_begin_array(response, "padList");
@@ -187,85 +226,25 @@ void compute_signature_image(api_ctx* ctx, json_message* message, json_response*
                              const PadFactoryMaker& makeFactory) {
     char pad[PAD_NAME_SIZE];
     if (!json_get_value(message, "pad", pad, sizeof pad)) return missing_member(response, message, "pad");
-    // Room for the whole value, so that an over-long hash is seen as such and not cut to size.
-    std::vector<char> hash;
-    if (!read_member(message, "hash", &hash)) return missing_member(response, message, "hash");
-    uint8_t hashBytes[HASH_MAX_BYTES];
-    const int hashLength = hex_to_bytes(hash.data(), hashBytes, sizeof hashBytes);
-    if (hashLength < 0) {
-        json_response_error(response, 7, "Invalid hash [%s]. Should be maximum %d hex characters", hash.data(),
-                            static_cast<int>(2 * HASH_MAX_BYTES));
-        return;
-    }
-    const std::vector<uint8_t> hashValue(hashBytes, hashBytes + hashLength);
+    std::vector<uint8_t> hash;
+    if (!read_hash(message, response, &hash)) return;
 
     ComInit com;
     watcher_set_timeout(watcher_of(ctx), CAPTURE_TIMEOUT_SECONDS);
     std::shared_ptr<ISigningDeviceFactory> factory;
     std::vector<PadDescription> pads;
-    try {
-        factory = makeFactory();
-        pads = factory->Enumerate();
-    } catch (...) {
-        json_response_error(response, 20, "Listing signature pads failed (%s)", exception_text().c_str());
-        return;
-    }
-    // The last pad of that name that opens decides; a failing attempt ends the search.
-    std::shared_ptr<ISigningDevice> device;
+    if (!list_pads(response, makeFactory, &factory, &pads)) return;
     PadDescription selected;
-    std::string notFound;
-    for (const PadDescription& candidate : pads) {
-        if (candidate.name != pad) continue;
-        try {
-            device = factory->CreateDevice(pad);
-            selected = candidate;
-        } catch (...) {
-            notFound = " (" + exception_text() + ")";
-            break;
-        }
-    }
-    if (!device) {
-        json_response_error(response, 21, "Signature pad [%s] not found%s", pad, notFound.c_str());
-        return;
-    }
-
+    const std::shared_ptr<ISigningDevice> device = open_pad(response, *factory, pads, pad, &selected);
+    if (!device || !show_image(message, response, *device)) return;
     std::vector<char> text;
-    if (read_member(message, "image", &text)) {
-        std::vector<uint8_t> image;
-        if (!base64_bio_decode(text.data(), &image)) {
-            json_response_error(response, 99, "Invalid image encoding");
-            return;
-        }
-        if (!image.empty()) {
-            const Rect rect{read_coordinate(message, "rectX", 0), read_coordinate(message, "rectY", 0),
-                            read_coordinate(message, "rectW", 2048), read_coordinate(message, "rectH", 2048)};
-            try {
-                device->SetImage(std::move(image), rect, true);
-            } catch (...) {
-                // Answered at once: waiting for the time limit would tell the caller nothing more.
-                json_response_error(response, 22, "Signing failed (%s)", exception_text().c_str());
-                return;
-            }
-        }
-    }
     const std::string reason = read_member(message, "reason", &text) ? text.data() : "";
     const std::string signer = read_member(message, "signer", &text) ? text.data() : "";
     device->SetTexts(signer, reason);
-    if (!hashValue.empty()) device->SetHash(hashValue);
+    if (!hash.empty()) device->SetHash(hash);
 
-    // The user may take the whole capture time: the request's limit waits, and counts again afterwards.
     std::string session;
-    Watcher* watcher = watcher_of(ctx);
-    watcher_pause(watcher);  // nothing paused once the limit has fired: the engine has answered already
-    try {
-        device->CaptureSignature(ctx ? ctx->stopping : nullptr, CAPTURE_STALL_SECONDS, CAPTURE_TIMEOUT_SECONDS,
-                                 &session);
-    } catch (...) {
-        json_response_error(response, 22, "Signing failed (%s)", exception_text().c_str());
-        return;
-    }
-    watcher_resume(watcher, CAPTURE_TIMEOUT_SECONDS);
-
+    if (!capture(ctx, response, *device, &session)) return;
     const std::string signatureData = device->GetSignatureData();
     const std::vector<uint8_t> picture = device->GetImage();
     if (signatureData.empty() || picture.empty()) {
@@ -273,19 +252,7 @@ void compute_signature_image(api_ctx* ctx, json_message* message, json_response*
         return;
     }
     std::string pkcs;
-    if (!session.empty() && !hashValue.empty()) {
-        try {
-            const std::shared_ptr<SigningSession> signing = factory->OpenSession(session);
-            if (!signing) {
-                json_response_error(response, 99, "No signature session (timeout?)");
-                return;
-            }
-            pkcs = hex_upper(signing->SignHash(hashValue));
-        } catch (...) {
-            json_response_error(response, 22, "Signing failed (%s)", exception_text().c_str());
-            return;
-        }
-    }
+    if (!session.empty() && !hash.empty() && !sign_hash(response, *factory, session, hash, &pkcs)) return;
     write_capture(response, selected, pkcs, signatureData, picture);
 }
 

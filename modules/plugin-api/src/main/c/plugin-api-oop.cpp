@@ -183,10 +183,8 @@ void PluginApiImpl::handle_request(std::shared_ptr<SharedState> state, std::shar
         ctx.origin = state->origin.c_str();
         LOG_API("obtaining response %d", response->id);
         text = take_text(handle_command(&ctx, request.c_str()));
-    } catch (const std::exception& e) {
-        text = error_text(99, "%s", Utils::exception_text(e, Utils::EmptyWhat::Keep).c_str());
     } catch (...) {
-        text = error_text(99, "%s", "unknown exception");
+        text = error_text(99, "%s", Utils::current_exception_text(Utils::EmptyWhat::Keep).c_str());
     }
     Utils::wipe(key);
     Utils::wipe(request);  // it may hold a PIN

@@ -70,16 +70,12 @@ void CardCommands::PluginApi::getReaders(api_ctx*, json_message*, json_response*
     json_response_begin_array(response, "readerList");
     int index = 0;
     for (const std::string& libraryName : libraries) {
-        try {
+        with_comm_failures_answered("Error getting readers", 2, [&] {
             auto library = open_library(factory, libraryName);
             const std::vector<std::string> readers = library->ListReaders();
             LOG_DEBUG("[%s] Found %d reader(s)", libraryName.c_str(), static_cast<int>(readers.size()));
             for (const std::string& name : readers) write_reader(response, index++, *library, name);
-        } catch (const CommandException&) {
-            throw;
-        } catch (const Utils::api_exception& e) {
-            throw to_command_exception(e, "Error getting readers", 2);
-        }
+        });
     }
     json_response_end_array(response);
     json_response_end(response);
@@ -94,16 +90,12 @@ void CardCommands::PluginApi::readFile(api_ctx* ctx, json_message* message, json
     auto reader = open_reader(*library, readerName, ctx);
     reader->GetCardType();
     LOG_DEBUG("[%s] reading file [%s]", readerName.c_str(), hex_upper(fileId).c_str());
-    try {
+    with_comm_failures_answered("Error reading file", 5, [&] {
         const std::vector<uint8_t> data = reader->ReadFile(std::string(fileId.begin(), fileId.end()));
         json_response_begin(response);
         json_response_add_string(response, "data", hex_upper(data).c_str(), true);
         json_response_end(response);
-    } catch (const CommandException&) {
-        throw;
-    } catch (const Utils::api_exception& e) {
-        throw to_command_exception(e, "Error reading file", 5);
-    }
+    });
 }
 
 void CardCommands::PluginApi::pinPadAvailable(api_ctx*, json_message* message, json_response* response) {
@@ -122,16 +114,12 @@ void CardCommands::PluginApi::verifyPin(api_ctx* ctx, json_message* message, jso
     auto reader = open_reader(*library, readerName, ctx);
     LOG_DEBUG("[%s] verifying PIN", readerName.c_str());
     PinAndToken pinAndToken = acquire_pin(*library, *reader, message, ctx, PinUse::Check);
-    try {
+    with_comm_failures_answered("Error verifying PIN", 99, [&] {
         const bool valid = reader->VerifyPin(pinAndToken.pin);
         json_response_begin(response);
         write_pin_result(response, valid, reader.get(), pinAndToken.token, true);
         json_response_end(response);
-    } catch (const CommandException&) {
-        throw;
-    } catch (const Utils::api_exception& e) {
-        throw to_command_exception(e, "Error verifying PIN", 99);
-    }
+    });
 }
 
 bool run_card_command(CommBase::ICommFactory& factory, const char* cmd, json_message* message, api_ctx* ctx,
@@ -144,10 +132,9 @@ bool run_card_command(CommBase::ICommFactory& factory, const char* cmd, json_mes
         entry->second(api, ctx, message, response);
     } catch (const CommandException& e) {
         e.response_writer(response);
-    } catch (const std::exception& e) {
-        json_response_error_with_id(response, 99, 99, "%s", Utils::exception_text(e, Utils::EmptyWhat::Keep).c_str());
     } catch (...) {
-        json_response_error_with_id(response, 99, 99, "%s", "unknown exception");
+        json_response_error_with_id(response, 99, 99, "%s",
+                                    Utils::current_exception_text(Utils::EmptyWhat::Keep).c_str());
     }
     return true;
 }

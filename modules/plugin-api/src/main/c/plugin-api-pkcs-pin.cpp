@@ -1,7 +1,6 @@
 #include "plugin-api-pkcs-pin.h"
 
 #include <memory>
-#include <stdexcept>
 
 #include "clock.h"
 #include "log.h"
@@ -45,7 +44,7 @@ Utils::Secret ask_user(user_input& input, const json_message* message, Watcher* 
     const std::string title = dialog_field(message, "entry_title", "PIN Code Entry", site);
     const std::string prompt =
         dialog_field(message, "entry_message", "Please provide PIN code for requested operation:", site);
-    if (!watcher_pause(watcher)) throw std::runtime_error("expired");
+    if (!watcher_pause(watcher)) throw_if_expired(watcher);  // refused once the limit has fired
     Utils::Secret typed;
     try {
         typed = input.ask(PromptTexts{title.c_str(), prompt.c_str(), site, use});
@@ -82,10 +81,7 @@ PinAndToken validate_and_seal_pin(const PinTokenCipher* cipher, Utils::Secret pi
 PinAndToken acquire_pin(CommBase::ICommLibrary& library, CommBase::ICommReader& reader, const json_message* message,
                         api_ctx* ctx, PinUse use) {
     Watcher* watcher = ctx ? ctx->watcher : nullptr;
-    if (watcher && watcher->expired.load()) {
-        LOG_DEBUG("Experienced TIMEOUT; aborting processing ...");
-        throw std::runtime_error("expired");
-    }
+    throw_if_expired(watcher);
     // The reader's keypad collects the PIN, or the reader skips it: whatever the request holds is
     // not what the card checks, so it is neither used nor sealed into a token.
     if (reader.IsPinPadReader() || library.HasCapability()) return PinAndToken();

@@ -71,10 +71,6 @@ int64_t not_before_ms(const ASN1_TIME* notBefore) {
     return total < 0 ? -1 : total * 1000;
 }
 
-struct Asn1TimeDecoded {
-    void operator()(ASN1_TIME* t) const { ASN1_TIME_free(t); }
-};
-
 // The certificate that bytes begin with, parsed by OpenSSL to the last byte its DER length
 // announces; null when any of it is missing or does not parse.
 std::unique_ptr<X509, X509Free> whole_certificate(const std::vector<uint8_t>& bytes) {
@@ -114,7 +110,7 @@ int64_t certificate_not_before_ms(const std::vector<uint8_t>& bytes) {
         return NOT_BEFORE_NOT_IN_BYTES;
     // The one element, whole, through OpenSSL's own DER decoder.
     const unsigned char* cursor = bytes.data() + at;
-    std::unique_ptr<ASN1_TIME, Asn1TimeDecoded> time(
+    std::unique_ptr<ASN1_TIME, Asn1TimeFree> time(
         d2i_ASN1_TIME(nullptr, &cursor, static_cast<long>(content + length - at)));
     return not_before_ms(time.get());
 }
@@ -195,14 +191,12 @@ void CardCommands::PluginApi::computeSignature(api_ctx* ctx, json_message* messa
     LOG_DEBUG("[%s] signing hash [%s] (%d bytes) using key [%s]", readerName.c_str(), hashText.c_str(),
               static_cast<int>(hash.size()), key.c_str());
     LOG_DEBUG("assembled data; %s", hex_upper(data).c_str());
-    try {
+    with_comm_failures_answered<CommBase::CommException>("Error computing digital signature", 8, [&] {
         const std::vector<uint8_t> signature =
             beid18 ? reader->SignBeid18(pinAndToken.pin, key, data, true) : reader->Sign(pinAndToken.pin, key, data);
         json_response_begin(response);
         write_pin_result(response, true, reader.get(), pinAndToken.token, false);
         json_response_add_string(response, "signature", hex_upper(signature).c_str(), true);
         json_response_end(response);
-    } catch (const CommBase::CommException& e) {
-        throw to_command_exception(e, "Error computing digital signature", 8);
-    }
+    });
 }

@@ -10,7 +10,7 @@
 // Milliseconds since 1970-01-01 00:00:00 UTC.
 inline constexpr int64_t EIDAS2_RULE_START_MS = 1779415201000;       // 2026-05-22 02:00:01
 inline constexpr int64_t EIDAS2_QUALIFIED_LIMIT_MS = 1467331200000;  // 2016-07-01 00:00:00
-inline constexpr int EIDAS2_CARD_TYPE = 1;
+inline constexpr int EIDAS2_CARD_TYPE = SZidaZaru::kCardBelpic;
 inline constexpr char EIDAS2_CERTIFICATE_PATH[] = "\x3F\x00\xDF\x00\x50\x39";  // the signature certificate
 
 // The PKCS #1 DigestInfo of a SHA-1, SHA-256 or SHA-512 hash; code 7 naming hashText for any

@@ -111,12 +111,11 @@ std::shared_ptr<CommBase::ICommReader> open_reader(CommBase::ICommLibrary& libra
     auto reader = json_unescape(readerName.data(), readerName.size(), name) ? library.GetReader(name) : nullptr;
     if (!reader) throw CommandException(format_text("Card reader [%s] not found", readerName.c_str()), 0);
     if (ctx) {
-        try {
-            reader->Connect();
-            reader->SetPinPadListener(pin_interaction_listener(ctx));
-        } catch (const CommBase::CommException& e) {
-            throw to_command_exception(e, format_text("No (valid) card present in [%s]", readerName.c_str()), 1);
-        }
+        with_comm_failures_answered<CommBase::CommException>(
+            format_text("No (valid) card present in [%s]", readerName.c_str()), 1, [&] {
+                reader->Connect();
+                reader->SetPinPadListener(pin_interaction_listener(ctx));
+            });
     }
     return reader;
 }
@@ -127,15 +126,18 @@ SZidaZaru::ISCardReader* as_scard_reader(CommBase::ICommReader* reader, bool req
     return scard;
 }
 
+void throw_if_expired(Watcher* watcher) {
+    if (!watcher || !watcher->expired.load()) return;
+    LOG_DEBUG("Experienced TIMEOUT; aborting processing ...");
+    throw std::runtime_error("expired");
+}
+
 std::function<void(bool)> pin_interaction_listener(api_ctx* ctx) {
     Watcher* watcher = ctx ? ctx->watcher : nullptr;
     return [watcher](bool start) {
         if (start) {
             LOG_DEBUG("user interaction start");
-            if (!watcher_pause(watcher)) {
-                LOG_DEBUG("Experienced TIMEOUT; aborting processing ...");
-                throw std::runtime_error("expired");
-            }
+            if (!watcher_pause(watcher)) throw_if_expired(watcher);  // refused once the limit has fired
         } else {
             watcher_resume(watcher, PIN_INTERACTION_SECONDS);
             LOG_DEBUG("user interaction end");

@@ -53,6 +53,19 @@ std::string format_text(const char* format, ...) __attribute__((format(printf, 1
 // that step. The PIN outcomes of CommException become their own answers.
 CommandException to_command_exception(const Utils::api_exception& caught, const std::string& context, int32_t code);
 
+// Runs step; a Failure it throws becomes to_command_exception(failure, context, code). A
+// CommandException passes unchanged: it is an answer already.
+template <typename Failure = Utils::api_exception, typename Step>
+void with_comm_failures_answered(const std::string& context, int32_t code, Step&& step) {
+    try {
+        step();
+    } catch (const CommandException&) {
+        throw;
+    } catch (const Failure& e) {
+        throw to_command_exception(e, context, code);
+    }
+}
+
 // A member's raw value, at most 254 characters. Absent: the default (and missing set) when optional,
 // else "Message [%s] misses a field named [%s]" with code 99.
 std::string read_field(const json_message* message, const char* name, const char* defaultValue = "",
@@ -74,6 +87,10 @@ std::shared_ptr<CommBase::ICommReader> open_reader(CommBase::ICommLibrary& libra
 // The PC/SC view of reader; null when not possible, or "operation not supported for library" (99)
 // when required.
 SZidaZaru::ISCardReader* as_scard_reader(CommBase::ICommReader* reader, bool required);
+
+// Ends the command with std::runtime_error("expired") once the request's time limit has fired: the
+// engine has answered for it already.
+void throw_if_expired(Watcher* watcher);
 
 // The listener a reader calls around each PIN verification: pauses the request's time limit while
 // the card (or the user on a PIN pad) verifies, and gives it 10 seconds from the end.

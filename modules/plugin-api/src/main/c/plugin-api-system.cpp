@@ -187,7 +187,6 @@ void get_system_info(api_ctx* ctx, json_response* response) {
 void get_system_info(api_ctx* ctx, json_response* response, const DeviceEnumerator& enumerate,
                      const ComponentTable& components) {
     watcher_set_timeout(ctx ? ctx->watcher : nullptr, 60);
-    std::string failure;
     try {
         std::vector<WacomGSS::UsbDevice> devices;
         enumerate([&devices](WacomGSS::UsbDevice& device) {
@@ -203,12 +202,9 @@ void get_system_info(api_ctx* ctx, json_response* response, const DeviceEnumerat
         json_response_separator(response);
         write_package_list(response, components);
         json_response_end(response);
-        return;
-    } catch (const std::exception& e) {
-        failure = Utils::exception_text(e, Utils::EmptyWhat::DemangledTypeName);
     } catch (...) {
-        failure = "unknown exception";
+        const std::string failure = Utils::current_exception_text(Utils::EmptyWhat::DemangledTypeName);
+        LOG_DEBUG("Listing devices failed (%s)", failure.c_str());
+        json_response_error(response, 20, "Listing devices failed (%s)", failure.c_str());
     }
-    LOG_DEBUG("Listing devices failed (%s)", failure.c_str());
-    json_response_error(response, 20, "Listing devices failed (%s)", failure.c_str());
 }

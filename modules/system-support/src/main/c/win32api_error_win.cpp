@@ -1,5 +1,5 @@
-// The "win32api" error category on Windows: the system's message for an error number, else the
-// NTDLL or WinInet message table's, else the number in decimal; always UTF-8.
+// The "win32api" error category's messages on Windows: the system's message for an error number,
+// else the NTDLL or WinInet message table's, else the number in decimal; always UTF-8.
 #include <windows.h>
 
 #include <string>
@@ -51,8 +51,6 @@ std::string utf8_of(const std::wstring& text) {
 
 }  // namespace
 
-const char* win32api_error_category_impl::name() const noexcept { return "win32api"; }
-
 std::string win32api_error_category_impl::message(int value) const {
     const DWORD number = static_cast<DWORD>(value);
     std::wstring text = table_message(nullptr, number);
@@ -66,15 +64,6 @@ std::string win32api_error_category_impl::message(int value) const {
     }
     std::string narrow = utf8_of(text);
     return narrow.empty() ? std::to_string(value) : narrow;
-}
-
-const std::error_category& win32api_error_category() noexcept {
-    static const win32api_error_category_impl category;
-    return category;
-}
-
-std::system_error win32api_error(int value, const char* what) {
-    return std::system_error(value, win32api_error_category(), what);
 }
 
 }  // namespace WacomGSS::Win32

@@ -25,7 +25,7 @@ UserInputImpl::~UserInputImpl() {
 }
 
 Utils::Secret UserInputImpl::ask(const PromptTexts& texts) {
-    if (cancelled.load()) return {};
+    if (is_cancelled()) return {};
     PinentryRequest request;
     request.program = user_input_find_pinentry();
     if (request.program.empty()) {
@@ -41,15 +41,13 @@ Utils::Secret UserInputImpl::ask(const PromptTexts& texts) {
     request.wakeFd = wakeFd;
 
     std::lock_guard<std::mutex> oneDialog(dialogMutex);
-    if (cancelled.load()) return {};  // cancelled while an earlier dialog was open
-    request.timeout = timeout.load();
+    if (is_cancelled()) return {};  // cancelled while an earlier dialog was open
+    request.timeout = timeout_seconds();
     return pinentry_dialog_run(request);
 }
 
-void UserInputImpl::set_timeout(int64_t seconds) { timeout.store(seconds); }
-
 void UserInputImpl::cancel() {
-    if (cancelled.exchange(1) != 0) return;
+    if (!mark_cancelled()) return;
     const uint64_t one = 1;
     // Cannot fail short of a closed descriptor: the counter is far from its limit.
     [[maybe_unused]] const ssize_t written = write(wakeFd, &one, sizeof one);
@@ -73,13 +71,4 @@ std::string user_input_find_pinentry() {
         }
     }
     return {};
-}
-
-std::shared_ptr<user_input> create_user_input() {
-    try {
-        return std::make_shared<UserInputImpl>();
-    } catch (const std::exception& e) {
-        LOG_API("%s", e.what());
-        return nullptr;
-    }
 }

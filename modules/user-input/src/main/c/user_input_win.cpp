@@ -219,20 +219,9 @@ Utils::Secret UserInputImpl::ask(const PromptTexts& texts) {
     return result;
 }
 
-void UserInputImpl::set_timeout(int64_t seconds) { timeout.store(seconds); }
-
 void UserInputImpl::cancel() {
-    cancelled.exchange(1);
+    mark_cancelled();
     std::lock_guard<std::mutex> lock(requestsMutex);
     for (PinRequest& request : requests)
         if (void* window = request.window.load()) PostMessageW(static_cast<HWND>(window), WM_CLOSE, 0, 0);
-}
-
-std::shared_ptr<user_input> create_user_input() {
-    try {
-        return std::make_shared<UserInputImpl>();
-    } catch (const std::exception& e) {
-        LOG_API("%s", e.what());
-        return nullptr;
-    }
 }

@@ -40,19 +40,11 @@ class UserInputImpl : public UserInputBase {
 public:
     UserInputImpl() = default;
     ~UserInputImpl() override;
-    UserInputImpl(const UserInputImpl&) = delete;
-    UserInputImpl& operator=(const UserInputImpl&) = delete;
 
     Utils::Secret ask(const PromptTexts& texts) override;
-    void set_timeout(int64_t seconds) override;
     void cancel() override;
 
-    bool is_cancelled() const { return cancelled.load() != 0; }
-    int64_t timeout_seconds() const { return timeout.load(); }
-
 private:
-    std::atomic<int32_t> cancelled{0};  // 1 once cancelled, never reset
-    std::atomic<int64_t> timeout{0};    // seconds for the dialogs that start afterwards
     std::mutex requestsMutex;
     std::list<PinRequest> requests;  // the open dialogs
 };
