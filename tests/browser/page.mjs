@@ -116,12 +116,17 @@ function startServer() {
     fs.createReadStream(file).pipe(res);
   });
   return new Promise((resolve, reject) => {
+    // The port is the one the server holds: a failed try's listen callback would also run at the
+    // next try's success and name the busy port, which belongs to another suite's server.
+    server.once('listening', () => {
+      server.removeAllListeners('error');
+      stops.push(() => server.close());
+      const { port } = /** @type {import('node:net').AddressInfo} */ (server.address());
+      resolve({ port, close: () => new Promise((r) => server.close(r)) });
+    });
     const tryPort = (port) => {
       server.once('error', (e) => (e.code === 'EADDRINUSE' && port < 18159 ? tryPort(port + 1) : reject(e)));
-      server.listen({ port, host: '::', ipv6Only: false }, () => {
-        stops.push(() => server.close());
-        resolve({ port, close: () => new Promise((r) => server.close(r)) });
-      });
+      server.listen({ port, host: '::', ipv6Only: false });
     };
     tryPort(18150);
   });
@@ -151,14 +156,26 @@ async function typePin(display) {
   xdotool(display, 'key', 'Return');
 }
 
-// Host processes started while fn runs, seen by polling every process's program.
+// Whether a process descends from this one (through the browser it started): other suites run
+// the same host at the same time.
+function ourDescendant(pid) {
+  for (let p = Number(pid), depth = 0; p > 1 && depth < 64; depth++) {
+    if (p === process.pid) return true;
+    const parent = fs.readFileSync(`/proc/${p}/status`, 'utf8').match(/^PPid:\s+(\d+)/m);
+    if (!parent) return false;
+    p = Number(parent[1]);
+  }
+  return false;
+}
+
+// Host processes this suite's browser started while fn runs, seen by polling every process's program.
 async function hostStartsDuring(fn) {
   const target = fs.realpathSync(hostPath);
   const seen = new Set();
   const poll = () => {
     for (const name of fs.readdirSync('/proc')) {
-      if (!/^\d+$/.test(name)) continue;
-      try { if (fs.readlinkSync(`/proc/${name}/exe`) === target) seen.add(name); } catch { /* gone */ }
+      if (!/^\d+$/.test(name) || seen.has(name)) continue;
+      try { if (fs.readlinkSync(`/proc/${name}/exe`) === target && ourDescendant(name)) seen.add(name); } catch { /* gone */ }
     }
   };
   const timer = setInterval(poll, 5);
@@ -291,20 +308,7 @@ async function startFirefoxBrowser({ workDir, env, withExtension, profile, lang 
       context,
       evaluate,
       click: (selector) => evaluate('(s) => { document.querySelector(s).click(); return true; }', selector),
-      goto: async (u) => {
-        // Seen under ctest -j2: Firefox now and then answers a navigation to the suite's own live
-        // web server with NS_ERROR_CONNECTION_REFUSED as another browser suite ends. Tried twice
-        // more, said in the log; a server that is really gone still fails the case.
-        for (let attempt = 1; ; attempt++) {
-          try {
-            return await client.call('browsingContext.navigate', { context, url: u, wait: 'complete' });
-          } catch (e) {
-            if (attempt === 3 || !String(e?.message).includes('NS_ERROR_CONNECTION_REFUSED')) throw e;
-            log(`firefox refused the connection to ${u} (try ${attempt} of 3); again in 1 s`);
-            await sleep(1000);
-          }
-        }
-      },
+      goto: (u) => client.call('browsingContext.navigate', { context, url: u, wait: 'complete' }),
       close: () => client.call('browsingContext.close', { context }).catch(() => {}),
     };
   };
