@@ -65,11 +65,27 @@ private:
             socket_ = INVALID_SOCKET;
             return false;
         }
+        // Non-blocking, waited on by polling: a call the relay holds (another process's transaction)
+        // would otherwise park this thread in Wine's asynchronous socket wait, which Wine's 32-bit
+        // loader under qemu-i386 does not survive (the process dies as the answer arrives).
+        u_long nonBlocking = 1;
+        if (ioctlsocket(socket_, FIONBIO, &nonBlocking) != 0) {
+            closesocket(socket_);
+            socket_ = INVALID_SOCKET;
+            return false;
+        }
+        return true;
+    }
+    // True when a socket call that did nothing may be tried again after a short sleep.
+    static bool WouldBlock(int result) {
+        if (result >= 0 || WSAGetLastError() != WSAEWOULDBLOCK) return false;
+        Sleep(2);
         return true;
     }
     bool SendAll(const uint8_t* p, size_t n) {
         while (n > 0) {
             const int sent = send(socket_, reinterpret_cast<const char*>(p), static_cast<int>(n), 0);
+            if (WouldBlock(sent)) continue;
             if (sent <= 0) return false;
             p += sent;
             n -= static_cast<size_t>(sent);
@@ -79,6 +95,7 @@ private:
     bool ReceiveAll(uint8_t* p, size_t n) {
         while (n > 0) {
             const int got = recv(socket_, reinterpret_cast<char*>(p), static_cast<int>(n), 0);
+            if (WouldBlock(got)) continue;
             if (got <= 0) return false;
             p += got;
             n -= static_cast<size_t>(got);
