@@ -20,7 +20,7 @@ import { fileURLToPath } from 'node:url';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const harnessDir = path.resolve(here, '..', '..', 'tests', 'browser');
-const { makeWorkDir, startBrowser } = await import(path.join(harnessDir, 'harness.mjs'));
+const { makeWorkDir, median, startBrowser } = await import(path.join(harnessDir, 'harness.mjs'));
 const { startFirefox } = await import(path.join(harnessDir, 'firefox.mjs'));
 
 const argv = process.argv.slice(2);
@@ -40,7 +40,6 @@ const hosts = [
 ];
 for (const h of hosts) if (!fs.existsSync(h.path)) { console.error(`${h.path} is not built`); process.exit(1); }
 
-const median = (xs) => { const s = [...xs].sort((a, b) => a - b); const m = s.length >> 1; return s.length % 2 ? s[m] : (s[m - 1] + s[m]) / 2; };
 const fmt = (x) => x.toFixed(2);
 
 // One browser: start it, warm up, then alternate the two hosts so that a slow moment of the machine

@@ -15,7 +15,9 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { startFirefox, systemManifestDir } from './firefox.mjs';
-import { defaultHostName, makeWorkDir, parseArgs, rerunUnderVirtualReaders, sourceTop, startBrowser } from './harness.mjs';
+import {
+  askHostDirectly, defaultHostName, makeWorkDir, parseArgs, rerunUnderVirtualReaders, sourceTop, startBrowser,
+} from './harness.mjs';
 
 const SKIP = 77;
 const args = parseArgs(process.argv.slice(2));
@@ -51,17 +53,6 @@ function assertError(r, code) {
   assert.equal(r.value.error.code, code, JSON.stringify(r.value));
   assert.equal(typeof r.value.error.message, 'string');
   return r.value.error;
-}
-
-// One request straight to the host (no browser), as the browser frames it.
-function askHostDirectly(message, env) {
-  const body = Buffer.from(JSON.stringify(message));
-  const head = Buffer.alloc(4);
-  head.writeUInt32LE(body.length);
-  const r = spawnSync(hostPath, [], { input: Buffer.concat([head, body]), env, timeout: 20000 });
-  const out = r.stdout ?? Buffer.alloc(0);
-  if (out.length < 4 || out.length !== 4 + out.readUInt32LE(0)) throw new Error(`no answer frame from the host (exit ${r.status})`);
-  return JSON.parse(out.subarray(4).toString('utf8'));
 }
 
 // --- the host suite -----------------------------------------------------------------------------
@@ -203,7 +194,7 @@ function cardSuiteBlocker() {
   const home = fs.mkdtempSync(path.join(os.tmpdir(), 'veldra-e2e-'));
   let answer;
   try {
-    answer = askHostDirectly({ cmd: 'GET_READERS' }, { ...process.env, HOME: home, XDG_DATA_HOME: path.join(home, 'data') });
+    answer = askHostDirectly(hostPath, { cmd: 'GET_READERS' }, { ...process.env, HOME: home, XDG_DATA_HOME: path.join(home, 'data') });
   } finally {
     fs.rmSync(home, { recursive: true, force: true });
   }

@@ -325,3 +325,17 @@ export function rerunUnderVirtualReaders(build, stateName) {
   process.on('exit', () => stop('SIGTERM'));
   return new Promise((resolve) => child.on('exit', (code, sig) => resolve(code ?? (sig ? 1 : 0))));
 }
+
+// One request straight to a host program (no browser), framed as a browser frames it; its answer.
+export function askHostDirectly(host, message, env) {
+  const body = Buffer.from(JSON.stringify(message));
+  const head = Buffer.alloc(4);
+  head.writeUInt32LE(body.length);
+  const r = spawnSync(host, [], { input: Buffer.concat([head, body]), env, timeout: 20000 });
+  const out = r.stdout ?? Buffer.alloc(0);
+  if (out.length < 4 || out.length !== 4 + out.readUInt32LE(0)) throw new Error(`no answer frame from the host (exit ${r.status})`);
+  return JSON.parse(out.subarray(4).toString('utf8'));
+}
+
+/** @param {number[]} xs */
+export const median = (xs) => { const s = [...xs].sort((a, b) => a - b); const m = s.length >> 1; return s.length % 2 ? s[m] : (s[m - 1] + s[m]) / 2; };

@@ -26,8 +26,8 @@ import { bidiAddress, bidiClient, firefoxPath, loadWs, writePrefs } from './fire
 import { guardCases, hostWrapper } from './guard-cases.mjs';
 import { LANGUAGES, localeCases } from './locale-cases.mjs';
 import {
-  childrenOf, defaultHostName, makeWorkDir, privateHome, rerunUnderVirtualReaders, runInstallHost, sourceTop,
-  trackedSession,
+  askHostDirectly, childrenOf, defaultHostName, makeWorkDir, median, privateHome, rerunUnderVirtualReaders,
+  runInstallHost, sourceTop, trackedSession,
 } from './harness.mjs';
 
 const SKIP = 77;
@@ -654,23 +654,17 @@ async function benchMain() {
   const { dirs, env: baseEnv } = privateHome(workDir, 'profile');
   const env = { ...baseEnv, PATH: `${path.join(args.build, 'modules', 'user-input', 'fake-bin')}:${baseEnv.PATH}`, FAKE_PIN: '1234' };
   registerHost(dirs.profile, env, hostPath);
-  const median = (xs) => { const s = [...xs].sort((a, b) => a - b); const m = s.length >> 1; return s.length % 2 ? s[m] : (s[m - 1] + s[m]) / 2; };
   const summary = (xs) => ({ median: median(xs.slice(warmup)), min: Math.min(...xs.slice(warmup)), max: Math.max(...xs.slice(warmup)) });
   const reader = 'Veldra Virtual Reader 00 00';
   const hash = '9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08';
-  // The host alone: answers parsed, times until it has exited.
-  const runHost = (request) => {
-    const text = JSON.stringify(request);
-    const frame = Buffer.concat([Buffer.from(new Uint32Array([Buffer.byteLength(text)]).buffer), Buffer.from(text)]);
+  // The host alone, timed until it has exited.
+  const hostTimes = (request) => Array.from({ length: warmup + calls }, () => {
     const t0 = performance.now();
-    const run = spawnSync(hostPath, [], { input: frame, env });
-    const ms = performance.now() - t0;
-    if (run.status !== 0 || run.stdout.length < 4) throw new Error(`the host ended with ${run.status}`);
-    return { ms, answer: JSON.parse(run.stdout.subarray(4).toString()) };
-  };
-  const hostTimes = (request) => Array.from({ length: warmup + calls }, () => runHost(request).ms);
+    askHostDirectly(hostPath, request, env);
+    return performance.now() - t0;
+  });
   const info = hostTimes({ cmd: 'GET_INFO', callerOrigin: `http://localhost:${server.port}` });
-  const { pinToken } = runHost({ cmd: 'VERIFY_PIN', reader }).answer;
+  const { pinToken } = askHostDirectly(hostPath, { cmd: 'VERIFY_PIN', reader }, env);
   if (!pinToken) throw new Error('VERIFY_PIN through the stand-in pinentry gave no token');
   const sign = hostTimes({ cmd: 'COMPUTE_SIGNATURE', reader, hash, pinToken });
   let browser = null;
